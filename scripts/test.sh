@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, then configures, builds and runs every test in the debug and
+# the sanitizer builds, and a short smoke of each fuzz target. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+for preset in default asan; do
+  echo "==== ${preset}: configure and build"
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+  echo "==== ${preset}: tests"
+  ctest --preset "$preset"
+done
+echo "==== fuzz smoke"
+scripts/fuzz.sh 20

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "device/page_ports.h"
+#include "device/register_block.h"
+
+namespace corvelle {
+
+// The whole value list: channelRows channel rows (none when 0 or less, at most 12), then the
+// four status rows, top to bottom "温度", "基准", "电源", "信号".
+std::vector<ValueRow> BuildValueRows(
+    int channelRows, const std::array<std::uint8_t, kChannelCount>& channelNumbers,
+    const std::array<std::int32_t, kChannelCount>& channelMillivolts, const RegisterBlock& block);
+
+}  // namespace corvelle

@@ -1,0 +1,182 @@
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QString>
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <variant>
+
+#include "protocol/module_frames.h"
+#include "quit_signals.h"
+#include "sim_options.h"
+#include "tools/terminal/terminal.h"
+
+namespace {
+
+using corvelle::sim::ConsoleItemKind;
+using corvelle::sim::Terminal;
+
+// Binary frames longer than this are shown by their head and tail: the module reply alone
+// would fill a screen.
+constexpr qsizetype kFullHexLimit = 48;
+
+void PrintLine(std::FILE* stream, const QString& line) {
+    std::fputs(line.toUtf8().append('\n').constData(), stream);
+    std::fflush(stream);
+}
+
+void Report(const Terminal& terminal, const QString& message) {
+    PrintLine(stdout, QStringLiteral("%1 [%2] %3")
+                          .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")),
+                               terminal.config().name, message));
+}
+
+QString Hex(const QByteArray& bytes) {
+    if (bytes.size() <= kFullHexLimit) {
+        return QString::fromLatin1(bytes.toHex(' ').toUpper());
+    }
+    return QStringLiteral("%1 ... %2 (%3 bytes)")
+        .arg(QString::fromLatin1(bytes.left(24).toHex(' ').toUpper()),
+             QString::fromLatin1(bytes.right(4).toHex(' ').toUpper()))
+        .arg(bytes.size());
+}
+
+// ASCII frames as text with CR LF spelled out, any line noise before the colon in hex.
+QString Describe(const QByteArray& bytes) {
+    const qsizetype colon = bytes.indexOf(':');
+    const qsizetype textStart = colon >= 0 ? colon : 0;
+    const QByteArray text = bytes.mid(textStart);
+    const bool printable = !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= 0x20 && c < 0x7F) || c == '\r' || c == '\n';
+    });
+    if (!printable) {
+        return Hex(bytes);
+    }
+    QString shown = QString::fromLatin1(text);
+    shown.replace(QLatin1String("\r"), QLatin1String("\\r"))
+        .replace(QLatin1String("\n"), QLatin1String("\\n"));
+    return textStart > 0 ? QStringLiteral("[noise %1] %2").arg(Hex(bytes.left(textStart)), shown)
+                         : shown;
+}
+
+QString StatusText(int status, int retryMs) {
+    switch (status) {
+        case 1:
+            return QStringLiteral("registration status 1: bound to a slot");
+        case 0:
+            return QStringLiteral("registration status 0: rejected; registering again in %1 ms")
+                .arg(retryMs);
+        case 2:
+            return QStringLiteral("registration status 2: no free slot; registering again in %1 ms")
+                .arg(retryMs);
+        default:
+            return QStringLiteral("registration status %1: unknown; registering again in %2 ms")
+                .arg(status)
+                .arg(retryMs);
+    }
+}
+
+void Observe(Terminal& terminal, bool verbose) {
+    const auto& config = terminal.config();
+    const std::uint8_t channels =
+        corvelle::EvaluateModuleReply(corvelle::BuildModuleReply(config.modelText)).channelCount;
+    const QString model = QString::fromLatin1(config.modelText.c_str());
+    const QString identified =
+        channels != 0
+            ? QStringLiteral("identified: module reply sent, model %1 (%2 channels)")
+                  .arg(model)
+                  .arg(channels)
+            : QStringLiteral("identified: module reply sent, model %1 (names no known board)")
+                  .arg(model);
+    // A console that stays away would otherwise print the same failure every retry.
+    auto lastFailure = std::make_shared<QString>();
+
+    QObject::connect(&terminal, &Terminal::connectedToConsole, &terminal, [&terminal, lastFailure] {
+        lastFailure->clear();
+        const auto& c = terminal.config();
+        Report(terminal, QStringLiteral("connected to %1:%2").arg(c.host).arg(c.port));
+    });
+    QObject::connect(&terminal, &Terminal::connectFailed, &terminal,
+                     [&terminal, lastFailure](const QString& reason) {
+                         if (reason != *lastFailure) {
+                             *lastFailure = reason;
+                             Report(terminal,
+                                    QStringLiteral("cannot connect (%1); retrying every %2 ms")
+                                        .arg(reason)
+                                        .arg(terminal.config().retryMs));
+                         }
+                     });
+    QObject::connect(&terminal, &Terminal::disconnectedFromConsole, &terminal,
+                     [&terminal] { Report(terminal, QStringLiteral("disconnected")); });
+    QObject::connect(&terminal, &Terminal::registrationStatusReceived, &terminal,
+                     [&terminal](int status) {
+                         Report(terminal, StatusText(status, terminal.config().retryMs));
+                     });
+    QObject::connect(&terminal, &Terminal::identified, &terminal,
+                     [&terminal, identified] { Report(terminal, identified); });
+    QObject::connect(
+        &terminal, &Terminal::relaySwitched, &terminal, [&terminal](int relay, bool on) {
+            Report(terminal,
+                   QStringLiteral("relay %1 switched %2").arg(relay).arg(on ? "on" : "off"));
+        });
+    if (!verbose) {
+        return;
+    }
+    QObject::connect(&terminal, &Terminal::frameSent, &terminal,
+                     [&terminal](const QByteArray& bytes) {
+                         Report(terminal, QStringLiteral("tx %1").arg(Describe(bytes)));
+                     });
+    QObject::connect(&terminal, &Terminal::frameReceived, &terminal,
+                     [&terminal](ConsoleItemKind kind, const QByteArray& bytes) {
+                         const QString label = kind == ConsoleItemKind::Discarded
+                                                   ? QStringLiteral("rx (not understood)")
+                                                   : QStringLiteral("rx");
+                         Report(terminal, QStringLiteral("%1 %2").arg(label, Describe(bytes)));
+                     });
+}
+
+int Run(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("corvelle-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CORVELLE_VERSION));
+
+    const auto parsed = corvelle::sim::ParseOptions(QCoreApplication::arguments());
+    if (const auto* error = std::get_if<QString>(&parsed)) {
+        PrintLine(stderr,
+                  QStringLiteral("corvelle-sim: %1\nTry 'corvelle-sim --help'.").arg(*error));
+        return 2;
+    }
+    const auto& options = std::get<corvelle::sim::SimOptions>(parsed);
+    QString error;
+    const auto terminals = corvelle::sim::CreateTerminals(options.base, options.terminals, error);
+    if (terminals.empty()) {
+        PrintLine(stderr, QStringLiteral("corvelle-sim: %1").arg(error));
+        return 2;
+    }
+    if (!corvelle::sim::QuitOnSignals()) {
+        PrintLine(stderr,
+                  QStringLiteral("corvelle-sim: cannot install the SIGINT/SIGTERM handlers"));
+        return 1;
+    }
+    for (const auto& terminal : terminals) {
+        Observe(*terminal, options.verbose);
+        terminal->start();
+    }
+    const int rc = QCoreApplication::exec();
+    for (const auto& terminal : terminals) {
+        terminal->stop();
+    }
+    return rc;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        PrintLine(stderr, QStringLiteral("corvelle-sim: %1").arg(QString::fromLocal8Bit(e.what())));
+    }
+    return 1;
+}

@@ -1,0 +1,372 @@
+#include "chart/ct_chart.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+#include <QLinearGradient>
+#include <QStringList>
+#include <QToolButton>
+
+#include "chart/legend_check_item.h"
+#include "chart/time_ticker.h"
+
+namespace corvelle {
+
+namespace {
+
+constexpr std::array<QRgb, kChartSeriesCount> kLineColours{qRgb(255, 0, 0),   qRgb(0, 128, 0),
+                                                           qRgb(128, 128, 0), qRgb(0, 0, 255),
+                                                           qRgb(128, 64, 64), qRgb(64, 0, 128)};
+constexpr int kLineWidth = 2;
+
+// Shortest span of the followed time axis, in points: a chart just started or reset fills in
+// from the left instead of stretching its first few points across the whole width.
+constexpr double kMinimumTimeSpan = 60.0;
+// Share of the current axis span moved by one arrow click.
+constexpr double kArrowStep = 0.01;
+constexpr int kArrowSize = 14;
+constexpr int kArrowInset = 2;
+// Room per x tick label ("HH:MM:SS" plus spacing), in pixels.
+constexpr int kPixelsPerTimeTick = 120;
+// The page template's chart area, 497 x 202 dialog units at 1.5 pixels per unit.
+constexpr QSize kPreferredSize{746, 303};
+
+}  // namespace
+
+void CTChart::Line::Clear() {
+    graph_.data()->clear();
+    chart_.ForgetLabelsOnceEmpty();
+    chart_.RequestReplot();
+}
+
+int CTChart::Line::AppendPoint(double x, double y, std::string_view label, std::int32_t) {
+    const QCPGraphDataContainer& data = *graph_.data();
+    const bool atEnd = data.isEmpty() || x >= (data.constEnd() - 1)->key;
+    graph_.addData(x, y);
+    chart_.ticker_->SetLabel(x,
+                             QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size())));
+    chart_.RequestReplot();
+    // The container appends at the end and otherwise inserts before equal keys.
+    return atEnd ? data.size() - 1 : static_cast<int>(data.findBegin(x, false) - data.constBegin());
+}
+
+CTChart::CTChart(QWidget* parent) : QCustomPlot(parent), ticker_(new TimeTicker) {
+    SetUpLook();
+    SetUpLines();
+    SetUpReadout();
+    SetUpArrowButtons();
+    connect(this, &QCustomPlot::beforeReplot, this, &CTChart::PrepareReplot);
+    connect(this, &QCustomPlot::afterLayout, this, &CTChart::PlaceArrowButtons);
+}
+
+CTChart::~CTChart() = default;
+
+void CTChart::SetUpLook() {
+    // Measured with bench_chart: antialiased 2-pixel lines cost several times the drawing time
+    // of aliased ones at 3000 points, and aliased lines of that width stay easy to read.
+    setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
+    setNotAntialiasedElements(QCP::aePlottables);
+
+    QLinearGradient gradient(0.0, 0.0, 0.0, 1.0);
+    gradient.setCoordinateMode(QGradient::ObjectMode);
+    gradient.setColorAt(0.0, QColor(226, 234, 246));
+    gradient.setColorAt(1.0, Qt::white);
+    setBackground(QBrush(gradient));
+
+    QFont titleFont = font();
+    titleFont.setBold(true);
+    titleFont.setPointSizeF(titleFont.pointSizeF() + 1.0);
+    plotLayout()->setAutoMargins(QCP::msNone);
+    plotLayout()->insertRow(0);
+    plotLayout()->addElement(
+        0, 0, new QCPTextElement(this, QStringLiteral("     数据采集曲线"), titleFont));
+
+    xAxis->setTicker(ticker_);
+    yAxis->setRange(valueRange_);
+
+    setSelectionRectMode(QCP::srmZoom);
+    selectionRect()->setPen(Qt::NoPen);
+    selectionRect()->setBrush(QColor(0, 0, 255, 40));
+    setMouseTracking(true);
+}
+
+void CTChart::SetUpLines() {
+    setAutoAddPlottableToLegend(false);
+    legend->setVisible(true);
+    legend->setBrush(Qt::NoBrush);
+    legend->setBorderPen(Qt::NoPen);
+    legend->setIconSize(10, 10);
+    legend->setColumnSpacing(10);
+    // One row across the top right, inside the plot so it takes no room from the lines.
+    legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
+    axisRect()->insetLayout()->setMargins(QMargins(4, 4, 4, 4));
+
+    lines_.reserve(kChartSeriesCount);
+    for (int k = 0; k < kChartSeriesCount; ++k) {
+        const QColor colour = QColor::fromRgb(kLineColours.at(static_cast<std::size_t>(k)));
+        QCPGraph* graph = addGraph();
+        graph->setName(QStringLiteral("AD%1").arg(k + 1));
+        graph->setPen(QPen(colour, kLineWidth));
+        auto* item = new LegendCheckItem(legend, graph);
+        item->setTextColor(colour);
+        legend->addItem(item);
+        lines_.emplace_back(*this, *graph);
+    }
+}
+
+void CTChart::SetUpReadout() {
+    cursor_ = new QCPItemStraightLine(this);
+    readout_ = new QCPItemText(this);
+    // The overlay layer has its own buffer, so hovering redraws only the read-out.
+    cursor_->setLayer(QStringLiteral("overlay"));
+    readout_->setLayer(QStringLiteral("overlay"));
+    cursor_->setPen(QPen(Qt::darkGray, 1, Qt::DashLine));
+    readout_->position->setAxisRect(axisRect());
+    readout_->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    readout_->setTextAlignment(Qt::AlignLeft);
+    readout_->setPadding(QMargins(4, 3, 4, 3));
+    readout_->setPen(QPen(Qt::darkGray));
+    readout_->setBrush(QColor(255, 255, 255, 225));
+    readout_->setClipToAxisRect(false);
+    cursor_->setVisible(false);
+    readout_->setVisible(false);
+}
+
+void CTChart::SetUpArrowButtons() {
+    const std::array<QString, kArrowNames.size()> tips{
+        QStringLiteral("数值轴上移 1%"), QStringLiteral("数值轴下移 1%"),
+        QStringLiteral("时间轴左移 1%"), QStringLiteral("时间轴右移 1%")};
+    const std::array<Qt::ArrowType, kArrowNames.size()> arrows{Qt::UpArrow, Qt::DownArrow,
+                                                               Qt::LeftArrow, Qt::RightArrow};
+    const std::array<QCPAxis*, kArrowNames.size()> axes{yAxis, yAxis, xAxis, xAxis};
+    const std::array<double, kArrowNames.size()> directions{1.0, -1.0, -1.0, 1.0};
+    for (std::size_t i = 0; i < kArrowNames.size(); ++i) {
+        auto* button = new QToolButton(this);
+        button->setObjectName(QString::fromLatin1(kArrowNames.at(i)));
+        button->setArrowType(arrows.at(i));
+        button->setToolTip(tips.at(i));
+        button->setAutoRaise(true);
+        button->setAutoRepeat(true);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setFixedSize(kArrowSize, kArrowSize);
+        connect(button, &QToolButton::clicked, this,
+                [this, axis = axes.at(i), direction = directions.at(i)] {
+                    ScrollAxis(axis, direction);
+                });
+        arrows_.at(i) = button;
+    }
+}
+
+ChartSeries& CTChart::Series(int index) {
+    return lines_.at(static_cast<std::size_t>(index));
+}
+
+void CTChart::SetValueAxisRange(double minimum, double maximum) {
+    valueRange_ = QCPRange(minimum, maximum);
+    if (!valueHeld_) {
+        yAxis->setRange(valueRange_);
+    }
+    RequestReplot();
+}
+
+void CTChart::ShowFullView() {
+    timeHeld_ = false;
+    valueHeld_ = false;
+    if (selectionRect()->isActive()) {
+        selectionRect()->cancel();
+    }
+    xAxis->setRange(TimeExtent());
+    yAxis->setRange(valueRange_);
+    RequestReplot();
+}
+
+QString CTChart::ReadoutText() const {
+    return readout_->visible() ? readout_->text() : QString();
+}
+
+QSize CTChart::sizeHint() const {
+    return kPreferredSize;
+}
+
+void CTChart::RequestReplot() {
+    if (!isVisible()) {
+        replotPending_ = true;
+        return;
+    }
+    replot(rpQueuedReplot);
+}
+
+void CTChart::PrepareReplot() {
+    if (!timeHeld_) {
+        xAxis->setRange(TimeExtent());
+    }
+    UpdateReadout();
+}
+
+void CTChart::PlaceArrowButtons() {
+    const QRect plot = axisRect()->rect();
+    const int left = plot.left() + kArrowInset;
+    const int right = plot.right() + 1 - kArrowInset - kArrowSize;
+    const int bottom = plot.bottom() + 1 - kArrowInset - kArrowSize;
+    // Value arrows stacked at the start of the value axis, time arrows side by side at the end
+    // of the time axis.
+    arrows_[0]->move(left, bottom - kArrowSize);
+    arrows_[1]->move(left, bottom);
+    arrows_[2]->move(right - kArrowSize, bottom);
+    arrows_[3]->move(right, bottom);
+}
+
+void CTChart::ScrollAxis(QCPAxis* axis, double direction) {
+    axis->moveRange(direction * kArrowStep * axis->range().size());
+    (axis == xAxis ? timeHeld_ : valueHeld_) = true;
+    RequestReplot();
+}
+
+void CTChart::ForgetLabelsOnceEmpty() {
+    const bool allEmpty = std::all_of(lines_.begin(), lines_.end(), [](const Line& line) {
+        return line.Graph().data()->isEmpty();
+    });
+    if (allEmpty) {
+        ticker_->ClearLabels();
+    }
+}
+
+QCPRange CTChart::TimeExtent() const {
+    double first = std::numeric_limits<double>::infinity();
+    double last = -first;
+    for (const Line& line : lines_) {
+        const QCPGraphDataContainer& data = *line.Graph().data();
+        if (!data.isEmpty()) {
+            first = std::min(first, data.constBegin()->key);
+            last = std::max(last, (data.constEnd() - 1)->key);
+        }
+    }
+    if (first > last) {
+        return {0.0, kMinimumTimeSpan};
+    }
+    return {first, std::max(last, first + kMinimumTimeSpan)};
+}
+
+QCPPlottableLegendItem* CTChart::LegendItemAt(QPoint pos) const {
+    for (int i = 0; i < legend->itemCount(); ++i) {
+        auto* item = qobject_cast<QCPPlottableLegendItem*>(legend->item(i));
+        if (item != nullptr && item->outerRect().contains(pos)) {
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+void CTChart::showEvent(QShowEvent* event) {
+    QCustomPlot::showEvent(event);
+    if (std::exchange(replotPending_, false)) {
+        replot();
+    }
+}
+
+void CTChart::resizeEvent(QResizeEvent* event) {
+    const QSize size = event->size();
+    // Small outer margins in percent of the chart size: top 3, bottom 1, left and right 2.
+    plotLayout()->setMargins(QMargins(size.width() * 2 / 100, size.height() * 3 / 100,
+                                      size.width() * 2 / 100, size.height() / 100));
+    ticker_->setTickCount(std::max(2, size.width() / kPixelsPerTimeTick));
+    if (isVisible()) {
+        QCustomPlot::resizeEvent(event);
+        return;
+    }
+    setViewport(rect());
+    replotPending_ = true;
+}
+
+void CTChart::mousePressEvent(QMouseEvent* event) {
+    QCPPlottableLegendItem* item =
+        event->button() == Qt::LeftButton ? LegendItemAt(event->pos()) : nullptr;
+    pressConsumed_ = item != nullptr || event->button() == Qt::RightButton;
+    if (!pressConsumed_) {
+        QCustomPlot::mousePressEvent(event);
+        return;
+    }
+    if (item != nullptr) {
+        item->plottable()->setVisible(!item->plottable()->visible());
+        RequestReplot();
+    } else {
+        ShowFullView();
+    }
+}
+
+void CTChart::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The second click of a quick double click on the legend still toggles its line.
+    pressConsumed_ = true;
+    if (QCPPlottableLegendItem* item = LegendItemAt(event->pos())) {
+        item->plottable()->setVisible(!item->plottable()->visible());
+        RequestReplot();
+    } else {
+        ShowFullView();
+    }
+}
+
+void CTChart::mouseMoveEvent(QMouseEvent* event) {
+    ShowReadoutAt(event->pos());
+    if (!pressConsumed_) {
+        QCustomPlot::mouseMoveEvent(event);
+    }
+}
+
+void CTChart::mouseReleaseEvent(QMouseEvent* event) {
+    if (!std::exchange(pressConsumed_, false)) {
+        QCustomPlot::mouseReleaseEvent(event);
+    }
+}
+
+void CTChart::leaveEvent(QEvent* event) {
+    ShowReadoutAt(std::nullopt);
+    QCustomPlot::leaveEvent(event);
+}
+
+void CTChart::processRectZoom(QRect rect, QMouseEvent* event) {
+    const QCPRange time = xAxis->range();
+    const QCPRange value = yAxis->range();
+    QCustomPlot::processRectZoom(rect, event);
+    timeHeld_ = timeHeld_ || xAxis->range() != time;
+    valueHeld_ = valueHeld_ || yAxis->range() != value;
+}
+
+void CTChart::ShowReadoutAt(std::optional<QPoint> pos) {
+    hoverPos_ = pos.has_value() && axisRect()->rect().contains(*pos) ? pos : std::nullopt;
+    const bool wasShown = readout_->visible();
+    UpdateReadout();
+    if (wasShown || readout_->visible()) {
+        layer(QStringLiteral("overlay"))->replot();
+    }
+}
+
+void CTChart::UpdateReadout() {
+    const TimeTicker::Point* point =
+        hoverPos_.has_value() ? ticker_->Nearest(xAxis->pixelToCoord(hoverPos_->x())) : nullptr;
+    readout_->setVisible(point != nullptr);
+    cursor_->setVisible(point != nullptr);
+    if (point == nullptr) {
+        return;
+    }
+    QStringList text{point->label};
+    for (const Line& line : lines_) {
+        const QCPGraphDataContainer& data = *line.Graph().data();
+        const auto it = data.findBegin(point->x, false);
+        const bool found = it != data.constEnd() && it->key == point->x;
+        text << QStringLiteral("%1  %2").arg(
+            line.Graph().name(),
+            found ? QStringLiteral("%1 V").arg(it->value, 0, 'f', 3) : QStringLiteral("-"));
+    }
+    readout_->setText(text.join(QLatin1Char('\n')));
+
+    // The box sits beside the cursor line, on the side with more room.
+    const bool leftHalf = xAxis->coordToPixel(point->x) < axisRect()->center().x();
+    readout_->setPositionAlignment(Qt::AlignTop | (leftHalf ? Qt::AlignLeft : Qt::AlignRight));
+    readout_->position->setCoords(point->x, 0.12);
+    cursor_->point1->setCoords(point->x, 0.0);
+    cursor_->point2->setCoords(point->x, 1.0);
+}
+
+}  // namespace corvelle

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include <qcustomplot.h>
+#include <QPoint>
+#include <QSharedPointer>
+#include <QString>
+
+#include "chart/chart_interface.h"
+
+class QToolButton;
+
+namespace corvelle {
+
+class TimeTicker;
+
+// The trend chart of a device page: six lines of channel volts over the point counter, with the
+// time of each point on the x axis and in a hover read-out. The page drives it through
+// TrendChart; the operator can hide lines from the legend check boxes, zoom into a dragged
+// rectangle, nudge the value or time axis by 1 % with the arrow buttons at the axis ends, and
+// return to the full view with a double click or a right click.
+//
+// Drawing happens only while the chart is visible and at most once per event-loop pass, so a
+// chart on a hidden page just stores its points and draws them when shown.
+//
+// A page embeds it like any widget, `auto* chart = new CTChart(page); chart->setGeometry(...)`,
+// and hands `*chart` to its chart logic as the TrendChart.
+class CTChart : public QCustomPlot, public TrendChart {
+    Q_OBJECT
+
+  public:
+    // Object names of the arrow buttons: value axis up and down, time axis back and forward.
+    static constexpr std::array<const char*, 4> kArrowNames{"valueAxisUp", "valueAxisDown",
+                                                            "timeAxisBack", "timeAxisForward"};
+
+    explicit CTChart(QWidget* parent = nullptr);
+    ~CTChart() override;
+
+    ChartSeries& Series(int index) override;
+    // While the operator holds a zoomed or scrolled value axis, the range is kept and shown when
+    // the operator returns to the full view.
+    void SetValueAxisRange(double minimum, double maximum) override;
+
+    // Ends the operator's zoom and scrolling: the time axis follows the points again and the
+    // value axis shows the range last set through SetValueAxisRange.
+    void ShowFullView();
+
+    // The hover read-out: time and six values of the point nearest the mouse; empty while the
+    // mouse is not over the plot.
+    QString ReadoutText() const;
+
+    QSize sizeHint() const override;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void processRectZoom(QRect rect, QMouseEvent* event) override;
+
+  private:
+    class Line final : public ChartSeries {
+      public:
+        Line(CTChart& chart, QCPGraph& graph) : chart_(chart), graph_(graph) {}
+        QCPGraph& Graph() const { return graph_; }
+        void Clear() override;
+        // The colour argument is not used: each line keeps its series colour.
+        int AppendPoint(double x, double y, std::string_view label, std::int32_t) override;
+
+      private:
+        CTChart& chart_;
+        QCPGraph& graph_;
+    };
+
+    void SetUpLook();
+    void SetUpLines();
+    void SetUpReadout();
+    void SetUpArrowButtons();
+    void RequestReplot();
+    void PrepareReplot();
+    void PlaceArrowButtons();
+    void ScrollAxis(QCPAxis* axis, double direction);
+    void ForgetLabelsOnceEmpty();
+    QCPRange TimeExtent() const;
+    QCPPlottableLegendItem* LegendItemAt(QPoint pos) const;
+    void ShowReadoutAt(std::optional<QPoint> pos);
+    void UpdateReadout();
+
+    QSharedPointer<TimeTicker> ticker_;
+    std::vector<Line> lines_;
+    std::array<QToolButton*, kArrowNames.size()> arrows_{};
+    QCPItemText* readout_ = nullptr;
+    QCPItemStraightLine* cursor_ = nullptr;
+    std::optional<QPoint> hoverPos_;
+    QCPRange valueRange_{-1.0, 5.0};
+    bool timeHeld_ = false;   // the operator zoomed or scrolled the time axis
+    bool valueHeld_ = false;  // the operator zoomed or scrolled the value axis
+    bool replotPending_ = true;
+    bool pressConsumed_ = false;
+};
+
+}  // namespace corvelle

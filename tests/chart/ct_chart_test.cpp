@@ -1,0 +1,259 @@
+#include "chart/ct_chart.h"
+
+#include <cmath>
+#include <numbers>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTime>
+#include <QToolButton>
+#include <QtTest/QTest>
+
+namespace corvelle {
+namespace {
+
+std::string TimeLabel(int x, int millisecondsPerPoint = 1000) {
+    return QTime(10, 0).addMSecs(x * millisecondsPerPoint).toString("HH:mm:ss").toStdString();
+}
+
+void ExpectRange(const QCPRange& range, double lower, double upper) {
+    EXPECT_NEAR(range.lower, lower, 1e-9);
+    EXPECT_NEAR(range.upper, upper, 1e-9);
+}
+
+class ChartTest : public ::testing::Test {
+  protected:
+    ChartTest() { chart_.resize(chart_.sizeHint()); }
+
+    // One poll reply as the page sends it: one point per series at x, series k at volts + k.
+    void AppendReply(int x, double volts) {
+        const std::string label = TimeLabel(x);
+        for (int k = 0; k < kChartSeriesCount; ++k) {
+            chart_.Series(k).AppendPoint(x, volts + k, label, x);
+        }
+    }
+    void AppendReplies(int from, int to) {
+        for (int x = from; x < to; ++x) {
+            AppendReply(x, x / 10.0);
+        }
+    }
+    void ShowAndDraw() {
+        chart_.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart_));
+        QApplication::processEvents();
+    }
+    QPoint PixelOf(double x, double value) const {
+        return {static_cast<int>(chart_.xAxis->coordToPixel(x)),
+                static_cast<int>(chart_.yAxis->coordToPixel(value))};
+    }
+    void Send(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, pos, chart_.mapToGlobal(pos), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(&chart_, &event);
+    }
+    QToolButton* Arrow(int index) {
+        return chart_.findChild<QToolButton*>(CTChart::kArrowNames.at(index));
+    }
+
+    CTChart chart_;
+};
+
+TEST_F(ChartTest, InterfaceOperationsReachTheirSeries) {
+    for (int k = 0; k < kChartSeriesCount; ++k) {
+        for (int x = 0; x <= k; ++x) {
+            EXPECT_EQ(chart_.Series(k).AppendPoint(x, k + 0.25, "10:00:00", x), x);
+        }
+    }
+    for (int k = 0; k < kChartSeriesCount; ++k) {
+        ASSERT_EQ(chart_.graph(k)->dataCount(), k + 1);
+        EXPECT_DOUBLE_EQ(chart_.graph(k)->data()->at(k)->value, k + 0.25);
+    }
+    EXPECT_EQ(chart_.Series(5).AppendPoint(-1.0, 0.0, "09:59:59", 0), 0);
+
+    chart_.Series(3).Clear();
+    EXPECT_EQ(chart_.graph(3)->dataCount(), 0);
+    EXPECT_EQ(chart_.graph(4)->dataCount(), 5);
+}
+
+TEST_F(ChartTest, ValueAxisShowsExactlyTheRangeSet) {
+    ExpectRange(chart_.yAxis->range(), -1.0, 5.0);
+    chart_.SetValueAxisRange(-1.0, 13.0);
+    ExpectRange(chart_.yAxis->range(), -1.0, 13.0);
+}
+
+TEST_F(ChartTest, TimeAxisFollowsThePointsAndShowsTheirTimes) {
+    AppendReplies(0, 10);
+    chart_.replot();
+    ExpectRange(chart_.xAxis->range(), 0.0, 60.0);
+
+    AppendReplies(10, 101);
+    chart_.replot();
+    ExpectRange(chart_.xAxis->range(), 0.0, 100.0);
+    const QVector<double> ticks = chart_.xAxis->tickVector();
+    const QVector<QString> labels = chart_.xAxis->tickVectorLabels();
+    ASSERT_GE(ticks.size(), 3);
+    for (int i = 0; i < ticks.size(); ++i) {
+        EXPECT_EQ(ticks[i], std::round(ticks[i]));
+        EXPECT_EQ(labels[i].toStdString(), TimeLabel(static_cast<int>(ticks[i])));
+    }
+}
+
+TEST_F(ChartTest, ResetAfterTheLastPointEmptiesEverySeriesAndLabel) {
+    for (int x = 0; x <= 3000; ++x) {
+        chart_.SetValueAxisRange(-1.0, 7.0);
+        AppendReply(x, 5.0);
+    }
+    for (int k = 0; k < kChartSeriesCount; ++k) {
+        chart_.Series(k).Clear();
+    }
+    chart_.SetValueAxisRange(-1.0, 5.0);
+
+    for (int k = 0; k < kChartSeriesCount; ++k) {
+        EXPECT_EQ(chart_.graph(k)->dataCount(), 0);
+    }
+    ExpectRange(chart_.yAxis->range(), -1.0, 5.0);
+
+    chart_.Series(0).AppendPoint(0.0, 1.0, "11:00:00", 0);
+    chart_.replot();
+    ExpectRange(chart_.xAxis->range(), 0.0, 60.0);
+    const QVector<QString> labels = chart_.xAxis->tickVectorLabels();
+    ASSERT_GE(labels.size(), 2);
+    EXPECT_EQ(labels[0], "11:00:00");
+    EXPECT_EQ(labels[1], "");
+}
+
+TEST_F(ChartTest, HiddenChartDrawsOnlyOnceShownAndThenOncePerPass) {
+    QApplication::processEvents();  // the plot's own first layout pass after construction
+    QSignalSpy replots(&chart_, &QCustomPlot::afterReplot);
+    AppendReplies(0, 200);
+    chart_.SetValueAxisRange(-1.0, 25.0);
+    QApplication::processEvents();
+    EXPECT_EQ(replots.count(), 0);
+
+    ShowAndDraw();
+    EXPECT_GE(replots.count(), 1);
+    ExpectRange(chart_.xAxis->range(), 0.0, 199.0);
+
+    replots.clear();
+    for (int x = 200; x < 250; ++x) {
+        chart_.SetValueAxisRange(-1.0, 30.0);
+        AppendReply(x, 1.0);
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(replots.count(), 1);
+}
+
+TEST_F(ChartTest, LegendClickHidesAndShowsItsSeries) {
+    ShowAndDraw();
+    const QPoint item = chart_.legend->item(2)->outerRect().center();
+    QTest::mouseClick(&chart_, Qt::LeftButton, Qt::NoModifier, item);
+    EXPECT_FALSE(chart_.graph(2)->visible());
+    EXPECT_TRUE(chart_.graph(1)->visible());
+    EXPECT_TRUE(chart_.graph(3)->visible());
+    QTest::mouseClick(&chart_, Qt::LeftButton, Qt::NoModifier, item);
+    EXPECT_TRUE(chart_.graph(2)->visible());
+}
+
+TEST_F(ChartTest, ArrowButtonsScrollTheirAxisByOnePercentUntilFullView) {
+    AppendReplies(0, 101);
+    ShowAndDraw();
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_NE(Arrow(i), nullptr);
+        EXPECT_TRUE(chart_.axisRect()->rect().contains(Arrow(i)->geometry()));
+    }
+
+    QTest::mouseClick(Arrow(0), Qt::LeftButton);
+    ExpectRange(chart_.yAxis->range(), -0.94, 5.06);
+    QTest::mouseClick(Arrow(1), Qt::LeftButton);
+    QTest::mouseClick(Arrow(1), Qt::LeftButton);
+    ExpectRange(chart_.yAxis->range(), -1.06, 4.94);
+    QTest::mouseClick(Arrow(3), Qt::LeftButton);
+    ExpectRange(chart_.xAxis->range(), 1.0, 101.0);
+    QTest::mouseClick(Arrow(2), Qt::LeftButton);
+    ExpectRange(chart_.xAxis->range(), 0.0, 100.0);
+
+    // The operator's view holds while replies keep arriving.
+    chart_.SetValueAxisRange(-1.0, 8.0);
+    AppendReply(101, 1.0);
+    QApplication::processEvents();
+    ExpectRange(chart_.yAxis->range(), -1.06, 4.94);
+    ExpectRange(chart_.xAxis->range(), 0.0, 100.0);
+
+    Send(QEvent::MouseButtonPress, PixelOf(50, 2), Qt::RightButton, Qt::RightButton);
+    Send(QEvent::MouseButtonRelease, PixelOf(50, 2), Qt::RightButton, Qt::NoButton);
+    ExpectRange(chart_.yAxis->range(), -1.0, 8.0);
+    ExpectRange(chart_.xAxis->range(), 0.0, 101.0);
+}
+
+TEST_F(ChartTest, RubberBandZoomHoldsUntilDoubleClick) {
+    AppendReplies(0, 101);
+    ShowAndDraw();
+    Send(QEvent::MouseButtonPress, PixelOf(20, 4), Qt::LeftButton, Qt::LeftButton);
+    Send(QEvent::MouseMove, PixelOf(40, 1), Qt::NoButton, Qt::LeftButton);
+    Send(QEvent::MouseButtonRelease, PixelOf(40, 1), Qt::LeftButton, Qt::NoButton);
+    EXPECT_NEAR(chart_.xAxis->range().lower, 20, 0.5);
+    EXPECT_NEAR(chart_.xAxis->range().upper, 40, 0.5);
+    EXPECT_NEAR(chart_.yAxis->range().lower, 1, 0.1);
+    EXPECT_NEAR(chart_.yAxis->range().upper, 4, 0.1);
+
+    AppendReply(101, 1.0);
+    QApplication::processEvents();
+    EXPECT_NEAR(chart_.xAxis->range().upper, 40, 0.5);
+
+    Send(QEvent::MouseButtonDblClick, PixelOf(30, 2), Qt::LeftButton, Qt::LeftButton);
+    Send(QEvent::MouseButtonRelease, PixelOf(30, 2), Qt::LeftButton, Qt::NoButton);
+    ExpectRange(chart_.xAxis->range(), 0.0, 101.0);
+    ExpectRange(chart_.yAxis->range(), -1.0, 5.0);
+}
+
+TEST_F(ChartTest, HoverReadoutShowsTimeAndValuesOfTheNearestPoint) {
+    AppendReplies(0, 10);
+    ShowAndDraw();
+    Send(QEvent::MouseMove, PixelOf(4.3, 2), Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(chart_.ReadoutText(),
+              "10:00:04\nAD1  0.400 V\nAD2  1.400 V\nAD3  2.400 V\n"
+              "AD4  3.400 V\nAD5  4.400 V\nAD6  5.400 V");
+
+    chart_.Series(2).Clear();
+    Send(QEvent::MouseMove, PixelOf(4.6, 2), Qt::NoButton, Qt::NoButton);
+    EXPECT_TRUE(chart_.ReadoutText().startsWith("10:00:05\nAD1  0.500 V\nAD2  1.500 V\nAD3  -\n"));
+
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&chart_, &leave);
+    EXPECT_EQ(chart_.ReadoutText(), "");
+}
+
+// Three minutes of readings at 200 ms, saved for a person to look at.
+TEST_F(ChartTest, RendersThreeMinutesOfSineDataWithEveryLine) {
+    constexpr int kPoints = 900;
+    for (int x = 0; x < kPoints; ++x) {
+        const std::string label = TimeLabel(x, 200);
+        for (int k = 0; k < kChartSeriesCount; ++k) {
+            const double phase = 2 * std::numbers::pi * x / 300.0 + k * std::numbers::pi / 3;
+            chart_.Series(k).AppendPoint(x, 1.5 + 0.5 * k + 0.8 * std::sin(phase), label, x);
+        }
+    }
+    chart_.SetValueAxisRange(-1.0, 6.0);
+    ShowAndDraw();
+    Send(QEvent::MouseMove, PixelOf(600, 1), Qt::NoButton, Qt::NoButton);
+    QApplication::processEvents();
+
+    const QImage image = chart_.grab().toImage();
+    ASSERT_TRUE(QDir().mkpath(CORVELLE_ARTIFACT_DIR));
+    EXPECT_TRUE(image.save(CORVELLE_ARTIFACT_DIR "/chart.png"));
+    for (int k = 0; k < kChartSeriesCount; ++k) {
+        const QRgb colour = chart_.graph(k)->pen().color().rgb();
+        int pixels = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                pixels += image.pixel(x, y) == colour ? 1 : 0;
+            }
+        }
+        EXPECT_GT(pixels, 500) << "series " << k;
+    }
+}
+
+}  // namespace
+}  // namespace corvelle

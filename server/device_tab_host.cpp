@@ -1,0 +1,262 @@
+#include "server/device_tab_host.h"
+
+#include <algorithm>
+#include <string>
+
+#include "device/device_page.h"
+#include "protocol/registration.h"
+
+namespace corvelle {
+namespace {
+
+// "未连接设备" in GB2312.
+constexpr std::uint8_t kDefaultNameStem[] = {0xCE, 0xB4, 0xC1, 0xAC, 0xBD,
+                                             0xD3, 0xC9, 0xE8, 0xB1, 0xB8};
+
+constexpr char kReceiveErrorText[] = "数据接收错误!";
+
+std::string PortInUseText(int port) {
+    return "socket端口：" + std::to_string(port) + "被占用，请选择其他端口";
+}
+
+std::string PortOutOfRangeText(int port) {
+    return "socket端口：" + std::to_string(port) + "无效，端口范围为1-65535，请选择其他端口";
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> DefaultSlotName(int slot) {
+    std::vector<std::uint8_t> name(std::begin(kDefaultNameStem), std::end(kDefaultNameStem));
+    const std::string number = std::to_string(slot + 1);
+    name.insert(name.end(), number.begin(), number.end());
+    return name;
+}
+
+DeviceTabHost::DeviceTabHost(SlotTables& tables, TabHostView& view, Listener& listener,
+                             RegistrationTimer& registrationTimer)
+    : tables_(tables), view_(view), listener_(listener), registrationTimer_(registrationTimer) {}
+
+DeviceTabHost::~DeviceTabHost() {
+    Shutdown();
+}
+
+void DeviceTabHost::Initialise() {
+    listening_ = 0;
+    pageCounter_ = 0;
+    for (std::size_t i = 0; i < kSlotCount; ++i) {
+        AddDevicePage();
+    }
+}
+
+void DeviceTabHost::AddDevicePage() {
+    const int slot = pageCounter_;
+    const auto name = DefaultSlotName(slot);
+    tables_.deviceNames[static_cast<std::size_t>(slot)] = name;
+    pages_.push_back(&view_.AddPage(slot, name));
+    view_.SelectTab(slot);
+    view_.ShowOnlyPage(0);
+    view_.SelectTab(0);
+    ++pageCounter_;
+}
+
+void DeviceTabHost::ToggleListening(int port) {
+    if (listening_ == 0) {
+        listener_.Close();
+        const bool inRange = port >= 1 && port <= 65535;
+        const bool ok = inRange && listener_.Listen(static_cast<std::uint16_t>(port));
+        view_.ListenStateChanged(ok ? 1 : 0);
+        if (!ok) {
+            view_.ShowMessage(inRange ? PortInUseText(port) : PortOutOfRangeText(port));
+            return;
+        }
+        listening_ = 1;
+        return;
+    }
+    auto records = std::move(clients_);
+    clients_.clear();
+    for (auto& record : records) {
+        registrationTimer_.Cancel(record.get());
+        if (record->socket) {
+            record->socket->Close();
+            if (record->registered == 1) {
+                record->pageWindow->OnDeviceLink(0, record.get());
+            }
+            record->socket.reset();
+        }
+    }
+    records.clear();
+    listener_.Close();
+    view_.ListenStateChanged(0);
+    listening_ = 0;
+}
+
+void DeviceTabHost::AcceptClient(std::unique_ptr<Connection> connection) {
+    auto record = std::make_unique<ClientRecord>();
+    record->socket = std::move(connection);
+    clients_.push_back(std::move(record));
+}
+
+ClientRecord* DeviceTabHost::FindRecord(const Connection* connection) const {
+    const auto it = std::find_if(clients_.begin(), clients_.end(), [&](const auto& record) {
+        return record->socket.get() == connection;
+    });
+    return it == clients_.end() ? nullptr : it->get();
+}
+
+void DeviceTabHost::CloseClient(const Connection* connection) {
+    const auto it = std::find_if(clients_.begin(), clients_.end(), [&](const auto& record) {
+        return record->socket != nullptr && record->socket.get() == connection;
+    });
+    if (it != clients_.end()) {
+        DropRecord(it);
+    }
+}
+
+void DeviceTabHost::DropRecord(std::list<std::unique_ptr<ClientRecord>>::iterator it) {
+    std::unique_ptr<ClientRecord> record = std::move(*it);
+    clients_.erase(it);
+    registrationTimer_.Cancel(record.get());
+    record->socket->Close();
+    // A page follows only its current connection: a stale duplicate closing leaves it be.
+    if (record->registered == 1) {
+        record->pageWindow->OnDeviceLink(0, record.get());
+    }
+}
+
+void DeviceTabHost::ReceiveFromClient(const Connection* connection,
+                                      std::span<const std::uint8_t> chunk) {
+    ClientRecord* record = FindRecord(connection);
+    if (record == nullptr) {
+        return;
+    }
+    chunk = chunk.first(std::min(chunk.size(), kMaxChunk));
+    if (record->registered != 0) {
+        record->pageWindow->OnDeviceData(chunk);
+        return;
+    }
+    Register(*record, chunk);
+}
+
+void DeviceTabHost::ReceiveFailed(const Connection* /*connection*/) {
+    view_.ShowMessage(kReceiveErrorText);
+}
+
+void DeviceTabHost::Register(ClientRecord& record, std::span<const std::uint8_t> chunk) {
+    auto name = ParseRegistration(chunk);
+    if (!name) {
+        SendToClient(RegistrationReply(RegistrationStatus::Rejected), &record, false);
+        return;
+    }
+    int slot = -1;
+    bool known = false;
+    for (std::size_t i = 0; i < kSlotCount; ++i) {
+        if (tables_.deviceNames[i] == *name) {
+            slot = static_cast<int>(i);
+            known = true;
+            break;
+        }
+    }
+    if (!known) {
+        for (std::size_t i = 0; i < kSlotCount; ++i) {
+            if (tables_.linkFlags[i] == 0) {
+                slot = static_cast<int>(i);
+                break;
+            }
+        }
+    }
+    if (slot < 0) {
+        SendToClient(RegistrationReply(RegistrationStatus::NoFreeSlot), &record, false);
+        return;
+    }
+    const auto index = static_cast<std::size_t>(slot);
+    record.registered = 1;
+    record.pageWindow = tables_.pageWindows[index];
+    if (!known) {
+        tables_.deviceNames[index] = *name;
+    }
+    // The reply and the tab text follow after the attach gap; until then nothing more is
+    // read from this terminal, so its later bytes are handled after the reply.
+    record.pendingSlot = slot;
+    record.pendingName = std::move(*name);
+    record.socket->SetReadingPaused(true);
+    record.pageWindow->OnDeviceLink(1, &record);
+    registrationTimer_.Schedule(&record, kAttachGapMs);
+}
+
+void DeviceTabHost::CompleteRegistration(ClientRecord* record) {
+    const auto it = std::find_if(clients_.begin(), clients_.end(),
+                                 [&](const auto& listed) { return listed.get() == record; });
+    if (it == clients_.end() || record->pendingSlot < 0) {
+        return;
+    }
+    const int slot = record->pendingSlot;
+    const std::vector<std::uint8_t> name = std::move(record->pendingName);
+    record->pendingSlot = -1;
+    record->pendingName.clear();
+    SendToClient(RegistrationReply(RegistrationStatus::Accepted), record, false);
+    SetDeviceTabName(slot, name);
+    record->socket->SetReadingPaused(false);
+}
+
+void DeviceTabHost::SendToDevice(std::span<const std::uint8_t> envelope, ClientRecord* record) {
+    if (envelope.size() < 2) {
+        return;
+    }
+    const std::size_t declared = static_cast<std::size_t>(envelope[0] << 8 | envelope[1]);
+    const auto payload = envelope.subspan(2);
+    std::size_t length = std::min(declared, payload.size());
+    if (declared == 0) {
+        // A zero length field means "up to the first zero byte".
+        length = static_cast<std::size_t>(
+            std::find(payload.begin(), payload.end(), std::uint8_t{0}) - payload.begin());
+    }
+    SendToClient(payload.first(length), record, true);
+}
+
+void DeviceTabHost::SendToClient(std::span<const std::uint8_t> bytes, const ClientRecord* target,
+                                 bool onlyRegistered) {
+    if (bytes.empty()) {
+        return;
+    }
+    for (const auto& record : clients_) {
+        if (record.get() == target && record->socket &&
+            (!onlyRegistered || record->registered == 1)) {
+            record->socket->Write(bytes);
+        }
+    }
+}
+
+void DeviceTabHost::OnTabSelected(int index) {
+    currentTab_ = index;
+    view_.ShowOnlyPage(currentTab_);
+    view_.PageSelected(currentTab_);
+}
+
+void DeviceTabHost::OnSelectPage(std::intptr_t slot) {
+    if (static_cast<std::uintptr_t>(slot) >= kSlotCount) {
+        return;
+    }
+    view_.SelectTab(static_cast<int>(slot));
+    view_.ShowOnlyPage(static_cast<int>(slot));
+}
+
+void DeviceTabHost::SetDeviceTabName(int slot, std::span<const std::uint8_t> name) {
+    view_.SetTabText(slot, name);
+    // Back to the tab the operator last chose on the tab control itself.
+    view_.SelectTab(currentTab_);
+    view_.ShowOnlyPage(currentTab_);
+    view_.PageRenamed(slot, name);
+}
+
+void DeviceTabHost::Shutdown() {
+    for (auto& record : clients_) {
+        registrationTimer_.Cancel(record.get());
+        if (record->socket) {
+            record->socket->Close();
+        }
+    }
+    clients_.clear();
+    listener_.Close();
+}
+
+}  // namespace corvelle

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "device/page_ports.h"
+#include "device/slot_tables.h"
+#include "server/client_record.h"
+#include "server/host_ports.h"
+
+namespace corvelle {
+
+// The connection server and tab host behaviour: the listening state, the registry of
+// accepted connections, registration of terminals onto slots, routing of bytes between
+// connections and pages, and the tab selection rules.
+class DeviceTabHost final : public DeviceSender {
+  public:
+    // Gap between the module query an attached page sends and the registration reply.
+    static constexpr std::uint32_t kAttachGapMs = 300;
+    // Largest chunk handed to a page or parsed as a registration.
+    static constexpr std::size_t kMaxChunk = 8192;
+
+    DeviceTabHost(SlotTables& tables, TabHostView& view, Listener& listener,
+                  RegistrationTimer& registrationTimer);
+    ~DeviceTabHost() override;
+    DeviceTabHost(const DeviceTabHost&) = delete;
+    DeviceTabHost& operator=(const DeviceTabHost&) = delete;
+
+    // Creates the eight slots: tabs, default names and pages; tab 0 selected.
+    void Initialise();
+
+    // The listen button: start or stop by the own state.
+    void ToggleListening(int port);
+    bool IsListening() const { return listening_ != 0; }
+
+    // A connection was accepted; it stays anonymous until it registers.
+    void AcceptClient(std::unique_ptr<Connection> connection);
+    // The peer closed the connection or it failed.
+    void CloseClient(const Connection* connection);
+    // One chunk (at most kMaxChunk bytes) read from a connection.
+    void ReceiveFromClient(const Connection* connection, std::span<const std::uint8_t> chunk);
+    // A read from the connection failed: nothing is delivered.
+    void ReceiveFailed(const Connection* connection);
+    // The attach gap of a registration has passed.
+    void CompleteRegistration(ClientRecord* record);
+
+    // Pages hand their send envelopes here.
+    void SendToDevice(std::span<const std::uint8_t> envelope, ClientRecord* record) override;
+    void SendToClient(std::span<const std::uint8_t> bytes, const ClientRecord* target,
+                      bool onlyRegistered);
+
+    // The operator selected a tab on the tab control.
+    void OnTabSelected(int index);
+    // The device tree asks for a slot's page.
+    void OnSelectPage(std::intptr_t slot);
+    void SetDeviceTabName(int slot, std::span<const std::uint8_t> name);
+
+    // Closes every connection without telling the pages, then the listening socket.
+    void Shutdown();
+
+    std::size_t ClientCount() const { return clients_.size(); }
+    const std::list<std::unique_ptr<ClientRecord>>& Clients() const { return clients_; }
+    int CurrentTab() const { return currentTab_; }
+
+  private:
+    void AddDevicePage();
+    ClientRecord* FindRecord(const Connection* connection) const;
+    void Register(ClientRecord& record, std::span<const std::uint8_t> chunk);
+    void DropRecord(std::list<std::unique_ptr<ClientRecord>>::iterator it);
+
+    SlotTables& tables_;
+    TabHostView& view_;
+    Listener& listener_;
+    RegistrationTimer& registrationTimer_;
+    std::vector<DevicePage*> pages_;
+    std::list<std::unique_ptr<ClientRecord>> clients_;
+    int pageCounter_ = 0;
+    int currentTab_ = 0;
+    std::uint8_t listening_ = 0;
+};
+
+// The default text of a slot ("未连接设备" and the slot number from 1), as GB2312 bytes
+// like every device name.
+std::vector<std::uint8_t> DefaultSlotName(int slot);
+
+}  // namespace corvelle

@@ -1,0 +1,139 @@
+#include "server/net/acq_socket.h"
+
+#include <array>
+
+namespace corvelle {
+
+CAcqSocket::CAcqSocket(QTcpSocket* socket, DeviceTabHost& owner) : socket_(socket), owner_(owner) {
+    socket_->setParent(nullptr);
+    socket_->setReadBufferSize(kReadBufferSize);
+    resume_.setSingleShot(true);
+    QObject::connect(&resume_, &QTimer::timeout, &resume_, [this] { OnReceive(); });
+    QObject::connect(socket_, &QTcpSocket::readyRead, socket_, [this] { OnReceive(); });
+    QObject::connect(socket_, &QTcpSocket::disconnected, socket_, [this] { OnClose(); });
+    // A reset or network failure ends the connection like an orderly close.
+    QObject::connect(socket_, &QTcpSocket::errorOccurred, socket_, [this] {
+        if (socket_->state() != QAbstractSocket::ConnectedState) {
+            OnClose();
+        }
+    });
+}
+
+CAcqSocket::~CAcqSocket() {
+    Detach();
+}
+
+void CAcqSocket::Detach() {
+    if (socket_ == nullptr) {
+        return;
+    }
+    // Nothing the socket does from here on may reach the owner, whose record is going.
+    resume_.stop();
+    QObject::disconnect(socket_, nullptr, nullptr, nullptr);
+    socket_->abort();
+    socket_->deleteLater();
+    socket_ = nullptr;
+}
+
+void CAcqSocket::Write(std::span<const std::uint8_t> bytes) {
+    if (socket_ == nullptr || socket_->state() != QAbstractSocket::ConnectedState) {
+        return;
+    }
+    socket_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    if (socket_->bytesToWrite() > kMaxPendingWrite) {
+        // Dropped from the event loop, never from inside a caller's walk of the clients.
+        QTimer::singleShot(0, socket_, [socket = socket_] { socket->abort(); });
+    }
+}
+
+void CAcqSocket::Close() {
+    Detach();
+}
+
+void CAcqSocket::SetReadingPaused(bool paused) {
+    paused_ = paused;
+    if (!paused_ && socket_ != nullptr && socket_->bytesAvailable() > 0) {
+        // Bytes that waited while paused raise no new notification.
+        resume_.start(0);
+    }
+}
+
+void CAcqSocket::OnReceive() {
+    std::array<std::uint8_t, DeviceTabHost::kMaxChunk> buffer{};
+    while (!paused_ && socket_ != nullptr && socket_->bytesAvailable() > 0) {
+        const qint64 n = socket_->read(reinterpret_cast<char*>(buffer.data()),
+                                       static_cast<qint64>(buffer.size()));
+        if (n < 0) {
+            owner_.ReceiveFailed(this);
+            return;
+        }
+        if (n == 0) {
+            return;
+        }
+        owner_.ReceiveFromClient(this, std::span(buffer).first(static_cast<std::size_t>(n)));
+    }
+}
+
+void CAcqSocket::OnClose() {
+    // The owner destroys this object: nothing may follow the call.
+    owner_.CloseClient(this);
+}
+
+AcqListenSocket::AcqListenSocket() {
+    server_.setListenBacklogSize(5);
+    QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] { OnAccept(); });
+}
+
+bool AcqListenSocket::Listen(std::uint16_t port) {
+    return server_.listen(QHostAddress::Any, port);
+}
+
+void AcqListenSocket::Close() {
+    server_.close();
+}
+
+void AcqListenSocket::OnAccept() {
+    while (server_.hasPendingConnections()) {
+        QTcpSocket* socket = server_.nextPendingConnection();
+        if (socket == nullptr) {
+            return;
+        }
+        owner_->AcceptClient(std::make_unique<CAcqSocket>(socket, *owner_));
+    }
+}
+
+void QtRegistrationTimer::Schedule(ClientRecord* record, std::uint32_t milliseconds) {
+    auto timer = std::make_unique<QTimer>();
+    timer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the gap is a lower bound.
+    timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timer.get(), &QTimer::timeout, timer.get(), [this, record] {
+        auto it = timers_.find(record);
+        if (it == timers_.end()) {
+            return;
+        }
+        it->second.release()->deleteLater();
+        timers_.erase(it);
+        owner_->CompleteRegistration(record);
+    });
+    timer->start(static_cast<int>(milliseconds));
+    timers_[record] = std::move(timer);
+}
+
+void QtRegistrationTimer::Cancel(ClientRecord* record) {
+    auto it = timers_.find(record);
+    if (it == timers_.end()) {
+        return;
+    }
+    it->second->stop();
+    it->second.release()->deleteLater();
+    timers_.erase(it);
+}
+
+NetworkTabHost::NetworkTabHost(SlotTables& tables, TabHostView& view)
+    : host_(tables, view, listener_, timer_) {
+    listener_.SetOwner(host_);
+    timer_.SetOwner(host_);
+}
+
+}  // namespace corvelle

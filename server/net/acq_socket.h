@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <map>
+#include <memory>
+
+#include "server/client_record.h"
+#include "server/device_tab_host.h"
+#include "server/host_ports.h"
+
+namespace corvelle {
+
+// One accepted connection on the UI thread. Received bytes go to the owner in chunks of at
+// most 8192 bytes; a close or a failure of the connection closes its record.
+class CAcqSocket final : public Connection {
+  public:
+    // Bytes the network stack may hold for us before the peer is slowed down.
+    static constexpr qint64 kReadBufferSize = 64 * 1024;
+    // A peer that stops reading is dropped once this much waits to be written to it.
+    static constexpr qint64 kMaxPendingWrite = 256 * 1024;
+
+    // Takes ownership of socket.
+    CAcqSocket(QTcpSocket* socket, DeviceTabHost& owner);
+    ~CAcqSocket() override;
+    CAcqSocket(const CAcqSocket&) = delete;
+    CAcqSocket& operator=(const CAcqSocket&) = delete;
+
+    void Write(std::span<const std::uint8_t> bytes) override;
+    void Close() override;
+    void SetReadingPaused(bool paused) override;
+
+  private:
+    void OnReceive();
+    void OnClose();
+    void Detach();
+
+    QTcpSocket* socket_;
+    DeviceTabHost& owner_;
+    bool paused_ = false;
+    // Reads what arrived while paused; owned here so it cannot outlive this object.
+    QTimer resume_;
+};
+
+// The listening socket: all interfaces, a backlog of 5.
+class AcqListenSocket final : public Listener {
+  public:
+    AcqListenSocket();
+    void SetOwner(DeviceTabHost& owner) { owner_ = &owner; }
+    bool Listen(std::uint16_t port) override;
+    void Close() override;
+    quint16 Port() const { return server_.serverPort(); }
+
+  private:
+    void OnAccept();
+
+    QTcpServer server_;
+    DeviceTabHost* owner_ = nullptr;
+};
+
+// The attach gap of registrations on Qt timers, one per pending registration.
+class QtRegistrationTimer final : public RegistrationTimer {
+  public:
+    void SetOwner(DeviceTabHost& owner) { owner_ = &owner; }
+    void Schedule(ClientRecord* record, std::uint32_t milliseconds) override;
+    void Cancel(ClientRecord* record) override;
+    std::size_t PendingCount() const { return timers_.size(); }
+
+  private:
+    DeviceTabHost* owner_ = nullptr;
+    std::map<ClientRecord*, std::unique_ptr<QTimer>> timers_;
+};
+
+// The connection server on real sockets: the behaviour plus its Qt listener and timers.
+class NetworkTabHost {
+  public:
+    NetworkTabHost(SlotTables& tables, TabHostView& view);
+    DeviceTabHost& Host() { return host_; }
+    const AcqListenSocket& ListenSocket() const { return listener_; }
+    const QtRegistrationTimer& RegistrationTimers() const { return timer_; }
+
+  private:
+    // Declared before the host, which closes them when it is destroyed.
+    AcqListenSocket listener_;
+    QtRegistrationTimer timer_;
+    DeviceTabHost host_;
+};
+
+}  // namespace corvelle

@@ -9,8 +9,8 @@ packages=(
   clang libclang-rt-14-dev clang-format clang-tidy
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-svg-dev
   libqcustomplot-dev
-  fonts-wqy-microhei
-  xvfb xauth xdotool x11-utils
+  fonts-wqy-microhei fonts-arphic-uming
+  xvfb xauth xdotool x11-utils x11-apps netpbm
 )
 
 missing=()

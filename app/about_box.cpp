@@ -1,0 +1,14 @@
+#include "app/about_box.h"
+
+#include "ui_about_100.h"
+
+namespace corvelle {
+
+CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::AboutBox>()) {
+    ui_->setupUi(this);
+    connect(ui_->buttonOk, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+CAboutBox::~CAboutBox() = default;
+
+}  // namespace corvelle

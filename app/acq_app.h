@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QApplication>
+
+namespace corvelle {
+
+// The application: prepares fonts and networking, then runs the main window.
+class CAcqApp final : public QApplication {
+    Q_OBJECT
+
+  public:
+    CAcqApp(int& argc, char** argv);
+    // Returns the process exit code once the main window has closed.
+    int InitInstance();
+};
+
+}  // namespace corvelle

@@ -1,0 +1,151 @@
+#include "app/main_dlg.h"
+
+#include <QContextMenuEvent>
+#include <QIcon>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QShortcut>
+#include <QTreeWidget>
+
+#include "app/about_box.h"
+#include "res/resources.h"
+#include "settings/ui/settings_dlg.h"
+#include "ui_main_102.h"
+
+namespace corvelle {
+namespace {
+
+const QString kAboutText = QStringLiteral("关于 Corvelle(&A)...");
+
+}  // namespace
+
+CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::MainDlg>()) {
+    ui_->setupUi(this);
+    setFixedSize(size());
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(QIcon(QString::fromLatin1(res::kAppIcon)));
+
+    // Window managers keep the window menu to themselves; the About entry lives in the
+    // window's context menu and on F1.
+    auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(about, &QShortcut::activated, this, &CMainDlg::ShowAbout);
+
+    BuildTree();
+
+    settings_ = new CSettingsDlg(tables_.acquisitionIntervalMs, this);
+    settings_->setGeometry(ui_->ctl1003->geometry());
+    tabHost_ = new CDeviceTabDlg(tables_, this);
+    tabHost_->setGeometry(ui_->ctl1004->geometry());
+    tabHost_->Connect(this, settings_);
+    settings_->SetListenToggler(tabHost_);
+    tabHost_->Initialise();
+}
+
+CMainDlg::~CMainDlg() {
+    // The panels use the shared tables, which go with this object's members.
+    delete tabHost_;
+    delete settings_;
+}
+
+QTreeWidget& CMainDlg::Tree() const {
+    return *ui_->ctl1000;
+}
+
+void CMainDlg::BuildTree() {
+    QTreeWidget& tree = *ui_->ctl1000;
+    tree.setRootIsDecorated(true);
+    tree.setHeaderHidden(true);
+    root_ = new QTreeWidgetItem(&tree, {QStringLiteral("设备列表")});
+    tree.setCurrentItem(root_);
+    for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
+        auto* item = new QTreeWidgetItem(root_, {QStringLiteral("未连接设备%1").arg(slot + 1)});
+        item->setData(0, Qt::UserRole, slot);
+    }
+    root_->setExpanded(true);
+    tree.viewport()->installEventFilter(this);
+}
+
+bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui_->ctl1000->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            OnTreeClick(mouse->position().toPoint());
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CMainDlg::OnTreeClick(QPoint pos) {
+    QTreeWidget& tree = *ui_->ctl1000;
+    // Anywhere on an item's row counts: indentation, expand button and the space after it.
+    const QPoint inRow(tree.viewport()->width() / 2, pos.y());
+    QTreeWidgetItem* item = tree.itemAt(inRow);
+    if (item == nullptr) {
+        item = tree.itemAt(QPoint(tree.visualItemRect(root_).left() + 1, pos.y()));
+    }
+    if (item != nullptr) {
+        // The root carries no slot and so stands for slot 0.
+        tabHost_->SelectPage(item->data(0, Qt::UserRole).toInt());
+    }
+}
+
+QTreeWidgetItem* CMainDlg::SlotItem(int slot) const {
+    if (static_cast<unsigned>(slot) >= kSlotCount) {
+        return nullptr;
+    }
+    for (int i = 0; i < root_->childCount() && i < static_cast<int>(kSlotCount); ++i) {
+        QTreeWidgetItem* item = root_->child(i);
+        if (item->data(0, Qt::UserRole).toInt() == slot) {
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+void CMainDlg::OnPageSelected(int index) {
+    if (QTreeWidgetItem* item = SlotItem(index)) {
+        ui_->ctl1000->setCurrentItem(item);
+    }
+}
+
+void CMainDlg::OnPageRenamed(int slot, std::span<const std::uint8_t> name) {
+    QTreeWidgetItem* item = SlotItem(slot);
+    if (item == nullptr) {
+        return;
+    }
+    QTreeWidget& tree = *ui_->ctl1000;
+    const QString text = DeviceNameText(name);
+    const int width = tree.viewport()->width() - 2 * tree.indentation() - 8;
+    item->setText(0, ElidedName(text, tree.font(), width));
+    item->setToolTip(0, text);
+}
+
+void CMainDlg::keyPressEvent(QKeyEvent* event) {
+    // One stray key must not close the console and drop every terminal.
+    switch (event->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            event->accept();
+            return;
+        default:
+            QDialog::keyPressEvent(event);
+    }
+}
+
+void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(kAboutText, this, &CMainDlg::ShowAbout);
+    menu->popup(event->globalPos());
+}
+
+void CMainDlg::ShowAbout() {
+    auto* box = new CAboutBox(this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
+}
+
+}  // namespace corvelle

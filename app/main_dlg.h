@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+#include "device/slot_tables.h"
+#include "server/ui/device_tab_dlg.h"
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace Ui {
+class MainDlg;
+}
+
+namespace corvelle {
+
+class CSettingsDlg;
+
+// The console's main window (template 102): the device tree, the settings panel below it and
+// the tab host on the right. It owns the values the panels and pages share.
+class CMainDlg final : public QDialog, private TabHostListener {
+    Q_OBJECT
+
+  public:
+    explicit CMainDlg(QWidget* parent = nullptr);
+    ~CMainDlg() override;
+    CMainDlg(const CMainDlg&) = delete;
+    CMainDlg& operator=(const CMainDlg&) = delete;
+
+    SlotTables& Tables() { return tables_; }
+    CDeviceTabDlg& TabHost() const { return *tabHost_; }
+    CSettingsDlg& Settings() const { return *settings_; }
+    QTreeWidget& Tree() const;
+    QTreeWidgetItem& Root() const { return *root_; }
+
+    // Opens the About box without waiting for it.
+    void ShowAbout();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    void OnPageSelected(int index) override;
+    void OnPageRenamed(int slot, std::span<const std::uint8_t> name) override;
+
+    void BuildTree();
+    void OnTreeClick(QPoint pos);
+    QTreeWidgetItem* SlotItem(int slot) const;
+
+    SlotTables tables_;
+    std::unique_ptr<Ui::MainDlg> ui_;
+    QTreeWidgetItem* root_ = nullptr;
+    CSettingsDlg* settings_ = nullptr;
+    CDeviceTabDlg* tabHost_ = nullptr;
+};
+
+}  // namespace corvelle

@@ -1,0 +1,154 @@
+#include "device/ui/device_page_dlg.h"
+
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QIcon>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "chart/ct_chart.h"
+#include "res/resources.h"
+#include "ui_page_105.h"
+
+namespace corvelle {
+namespace {
+
+// Control IDs of the lamps and buttons, in the order of inputs and relays 1 to 12.
+constexpr std::array<int, kRelayCount> kInputLampIds = {1003, 1004, 1005, 1010, 1006, 1007,
+                                                        1008, 1009, 1028, 1029, 1030, 1031};
+constexpr std::array<int, kRelayCount> kRelayLampIds = {1019, 1020, 1021, 1026, 1022, 1023,
+                                                        1024, 1025, 1032, 1033, 1034, 1035};
+constexpr std::array<int, kRelayCount> kRelayButtonIds = {1011, 1012, 1013, 1014, 1015, 1016,
+                                                          1017, 1018, 1036, 1037, 1038, 1039};
+
+const QString kLitDescription = QStringLiteral("点亮");
+const QString kUnlitDescription = QStringLiteral("熄灭");
+
+template <typename Widget>
+Widget* Control(QWidget& page, const char* prefix, int id) {
+    auto* widget = page.findChild<Widget*>(QString::fromLatin1(prefix) + QString::number(id));
+    Q_ASSERT(widget != nullptr);
+    return widget;
+}
+
+QString Text(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+CDevicePageDlg::CDevicePageDlg(int slot, SlotTables& tables, DeviceSender& sender, QWidget* parent)
+    : QWidget(parent),
+      ui_(std::make_unique<Ui::DevicePageDlg>()),
+      chart_(new CTChart),
+      pollTimer_([this] { page_.OnTimer(DevicePage::kPollTimerId); }),
+      page_(slot, tables, sender, pollTimer_, clock_, *this, *chart_) {
+    ui_->setupUi(this);
+    auto* chartLayout = new QVBoxLayout(ui_->ctl1001);
+    chartLayout->setContentsMargins(0, 0, 0, 0);
+    chartLayout->addWidget(chart_);
+    chart_->setAccessibleName(QStringLiteral("数据采集曲线"));
+    ui_->ctl1027->setTextFormat(Qt::PlainText);
+
+    const QSize lampSize(30, 30);
+    lampOn_ = QIcon(QString::fromLatin1(res::kLampOnIcon)).pixmap(lampSize, devicePixelRatio());
+    lampOff_ = QIcon(QString::fromLatin1(res::kLampOffIcon)).pixmap(lampSize, devicePixelRatio());
+    for (std::size_t i = 0; i < kRelayCount; ++i) {
+        inputLamps_[i] = Control<QLabel>(*this, "lamp", kInputLampIds[i]);
+        relayLamps_[i] = Control<QLabel>(*this, "lamp", kRelayLampIds[i]);
+        relayButtons_[i] = Control<QPushButton>(*this, "button", kRelayButtonIds[i]);
+        connect(relayButtons_[i], &QPushButton::clicked, this,
+                [this, relay = i + 1] { page_.OnRelayButton(relay); });
+        ShowLamp(*inputLamps_[i], false);
+        ShowLamp(*relayLamps_[i], false);
+    }
+    PrepareValueList();
+    page_.Initialise();
+}
+
+CDevicePageDlg::~CDevicePageDlg() = default;
+
+QTableWidget& CDevicePageDlg::ValueList() const {
+    return *ui_->ctl1002;
+}
+
+QLabel& CDevicePageDlg::StatusLabel() const {
+    return *ui_->ctl1027;
+}
+
+void CDevicePageDlg::PrepareValueList() {
+    QTableWidget& list = *ui_->ctl1002;
+    list.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // A Song face like the dialogs' own; the Ming face stands in where SimSun is missing
+    // because some sans CJK fonts draw an empty degree-Celsius sign.
+    QFont font;
+    font.setFamilies({QStringLiteral("宋体_GB2312"), QStringLiteral("SimSun"),
+                      QStringLiteral("宋体"), QStringLiteral("AR PL UMing CN"),
+                      res::DialogFont().family()});
+    font.setPixelSize(16);
+    font.setBold(true);
+    list.setFont(font);
+    list.verticalHeader()->hide();
+    list.verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
+    list.setShowGrid(true);
+    list.setSelectionBehavior(QAbstractItemView::SelectRows);
+    list.setSelectionMode(QAbstractItemView::SingleSelection);
+    // Every reply rebuilds the rows, so an edit could not last.
+    list.setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list.setColumnCount(3);
+    list.setHorizontalHeaderLabels(
+        {QStringLiteral("序号"), QStringLiteral("AD序号"), QStringLiteral("电压值")});
+    const int third = list.viewport()->width() / 3;
+    list.setColumnWidth(0, third - 15);
+    list.setColumnWidth(1, third);
+    list.setColumnWidth(2, third);
+    list.horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+}
+
+void CDevicePageDlg::SetStatusText(std::string_view text) {
+    ui_->ctl1027->setText(Text(text));
+}
+
+void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
+    QTableWidget& list = *ui_->ctl1002;
+    list.setUpdatesEnabled(false);
+    list.setRowCount(static_cast<int>(rows.size()));
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const std::array<const std::string*, 3> cells = {&rows[r].number, &rows[r].label,
+                                                         &rows[r].value};
+        for (int c = 0; c < 3; ++c) {
+            QTableWidgetItem* item = list.item(static_cast<int>(r), c);
+            if (item == nullptr) {
+                item = new QTableWidgetItem;
+                item->setTextAlignment(Qt::AlignCenter);
+                list.setItem(static_cast<int>(r), c, item);
+            }
+            item->setText(Text(*cells[static_cast<std::size_t>(c)]));
+        }
+    }
+    list.setUpdatesEnabled(true);
+}
+
+void CDevicePageDlg::ShowLamp(QLabel& lamp, bool lit) {
+    const QString& description = lit ? kLitDescription : kUnlitDescription;
+    if (lamp.accessibleDescription() == description && !lamp.pixmap().isNull()) {
+        return;
+    }
+    lamp.setPixmap(lit ? lampOn_ : lampOff_);
+    lamp.setAccessibleDescription(description);
+}
+
+void CDevicePageDlg::SetInputLamp(std::size_t index, bool lit) {
+    ShowLamp(*inputLamps_.at(index), lit);
+}
+
+void CDevicePageDlg::SetRelay(std::size_t index, bool lit, std::string_view caption) {
+    ShowLamp(*relayLamps_.at(index), lit);
+    QPushButton& button = *relayButtons_.at(index);
+    const QString text = Text(caption);
+    if (button.text() != text) {
+        button.setText(text);
+    }
+}
+
+}  // namespace corvelle

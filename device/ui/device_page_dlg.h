@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QPixmap>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "device/device_page.h"
+#include "device/qt/qt_page_ports.h"
+#include "protocol/modbus_ascii.h"
+
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+namespace Ui {
+class DevicePageDlg;
+}
+
+namespace corvelle {
+
+class CTChart;
+
+// The widget page of one device slot (template 105): the trend chart, the value list, the
+// input and relay lamps and the relay buttons. Its behaviour is the DevicePage it owns.
+class CDevicePageDlg final : public QWidget, private PageView {
+    Q_OBJECT
+
+  public:
+    // Builds the widgets and runs the page's initialisation, which enters the page in the
+    // page window table of tables.
+    CDevicePageDlg(int slot, SlotTables& tables, DeviceSender& sender, QWidget* parent = nullptr);
+    ~CDevicePageDlg() override;
+    CDevicePageDlg(const CDevicePageDlg&) = delete;
+    CDevicePageDlg& operator=(const CDevicePageDlg&) = delete;
+
+    DevicePage& Page() { return page_; }
+    CTChart& Chart() { return *chart_; }
+    QTableWidget& ValueList() const;
+    QLabel& StatusLabel() const;
+    QLabel& InputLamp(std::size_t index) const { return *inputLamps_.at(index); }
+    QLabel& RelayLamp(std::size_t index) const { return *relayLamps_.at(index); }
+    QPushButton& RelayButton(std::size_t index) const { return *relayButtons_.at(index); }
+    bool PollTimerActive() const { return pollTimer_.IsActive(); }
+
+  private:
+    void SetStatusText(std::string_view text) override;
+    void SetValueRows(std::span<const ValueRow> rows) override;
+    void SetInputLamp(std::size_t index, bool lit) override;
+    void SetRelay(std::size_t index, bool lit, std::string_view caption) override;
+
+    void PrepareValueList();
+    void ShowLamp(QLabel& lamp, bool lit);
+
+    std::unique_ptr<Ui::DevicePageDlg> ui_;
+    CTChart* chart_ = nullptr;
+    std::array<QLabel*, kRelayCount> inputLamps_{};
+    std::array<QLabel*, kRelayCount> relayLamps_{};
+    std::array<QPushButton*, kRelayCount> relayButtons_{};
+    QPixmap lampOn_;
+    QPixmap lampOff_;
+    QtOneShotTimer pollTimer_;
+    LocalClock clock_;
+    DevicePage page_;
+};
+
+}  // namespace corvelle

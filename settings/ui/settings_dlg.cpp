@@ -1,0 +1,115 @@
+#include "settings/ui/settings_dlg.h"
+
+#include <QCoreApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <algorithm>
+
+#include "res/resources.h"
+#include "ui_settings_104.h"
+
+namespace corvelle {
+namespace {
+
+QString FromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+bool IsTypedNonDigit(const QKeyEvent& key) {
+    if (key.modifiers().testAnyFlags(Qt::ControlModifier | Qt::MetaModifier)) {
+        return false;  // shortcuts such as paste
+    }
+    const QString text = key.text();
+    return std::any_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return c.isPrint() && (c < u'0' || c > u'9'); });
+}
+
+}  // namespace
+
+CSettingsDlg::CSettingsDlg(std::uint32_t& acquisitionIntervalMs, QWidget* parent)
+    : QWidget(parent),
+      ui_(std::make_unique<Ui::SettingsDlg>()),
+      panel_(*this, acquisitionIntervalMs) {
+    ui_->setupUi(this);
+    setFont(res::DialogFont());
+    // The template's lamp is a scaled default rendering; draw it for this control and screen.
+    SetLampLit(false);
+    for (QLineEdit* edit : {ui_->ctl1005, ui_->ctl1007}) {
+        edit->installEventFilter(this);
+    }
+    connect(ui_->ctl1005, &QLineEdit::textChanged, this, [this] { panel_.OnPortChanged(); });
+    connect(ui_->ctl1007, &QLineEdit::textChanged, this, [this] { panel_.OnIntervalChanged(); });
+    connect(ui_->button1006, &QPushButton::clicked, this, [this] { panel_.OnListenClicked(); });
+    connect(ui_->button1009, &QPushButton::clicked, this, [this] { panel_.OnSetClicked(); });
+    panel_.Initialise();
+}
+
+CSettingsDlg::~CSettingsDlg() = default;
+
+void CSettingsDlg::SetListenToggler(ListenToggler* toggler) {
+    panel_.SetListenToggler(toggler);
+}
+
+void CSettingsDlg::OnListenState(int state) {
+    panel_.OnListenState(state);
+}
+
+bool CSettingsDlg::eventFilter(QObject* watched, QEvent* event) {
+    // The edits take only digits from the keyboard; pasted text gets in and is judged when read.
+    if (event->type() == QEvent::KeyPress && (watched == ui_->ctl1005 || watched == ui_->ctl1007) &&
+        IsTypedNonDigit(*static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CSettingsDlg::keyPressEvent(QKeyEvent* event) {
+    // Left to the main window, Enter and Esc would end it: the panel keeps them.
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            event->accept();
+            break;
+        default:
+            QWidget::keyPressEvent(event);
+            break;
+    }
+}
+
+std::string CSettingsDlg::FieldText(SettingsField field) const {
+    return Edit(field)->text().toStdString();
+}
+
+void CSettingsDlg::SetFieldText(SettingsField field, std::string_view text) {
+    Edit(field)->setText(FromUtf8(text));
+}
+
+void CSettingsDlg::PromptInvalidInteger(SettingsField field) {
+    // Failures while a prompt is up would only repeat it.
+    if (prompt_ != nullptr && prompt_->isVisible()) {
+        return;
+    }
+    const char* text = field == SettingsField::Port ? "请输入一个整数。" : "请输入一个非负整数。";
+    prompt_ = new QMessageBox(QMessageBox::Warning, QCoreApplication::applicationName(),
+                              QString::fromUtf8(text), QMessageBox::Ok, this);
+    prompt_->setWindowModality(Qt::WindowModal);
+    prompt_->setAttribute(Qt::WA_DeleteOnClose);
+    prompt_->open();
+}
+
+void CSettingsDlg::SetListenButtonText(std::string_view text) {
+    ui_->button1006->setText(FromUtf8(text));
+}
+
+void CSettingsDlg::SetLampLit(bool lit) {
+    const QIcon icon(QString::fromLatin1(lit ? res::kLampOnIcon : res::kLampOffIcon));
+    ui_->lamp1008->setPixmap(icon.pixmap(ui_->lamp1008->size(), devicePixelRatio()));
+}
+
+QLineEdit* CSettingsDlg::Edit(SettingsField field) const {
+    return field == SettingsField::Port ? ui_->ctl1005 : ui_->ctl1007;
+}
+
+}  // namespace corvelle

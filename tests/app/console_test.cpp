@@ -1,0 +1,281 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTcpServer>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "app/about_box.h"
+#include "app/main_dlg.h"
+#include "chart/ct_chart.h"
+#include "device/ui/device_page_dlg.h"
+#include "protocol/modbus_ascii.h"
+#include "protocol/registration.h"
+#include "settings/ui/settings_dlg.h"
+#include "tests/support/free_port.h"
+#include "tools/terminal/terminal.h"
+
+namespace corvelle {
+namespace {
+
+std::vector<std::uint8_t> Frame(std::vector<std::uint8_t> bytes) {
+    const std::string text = EncodeAsciiFrame(bytes);
+    return {text.begin(), text.end()};
+}
+
+QStringList Column(const QTableWidget& list, int column) {
+    QStringList cells;
+    for (int row = 0; row < list.rowCount(); ++row) {
+        cells << list.item(row, column)->text();
+    }
+    return cells;
+}
+
+class ConsoleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    }
+
+    QTreeWidgetItem* TreeItem(int slot) { return window.Root().child(slot); }
+    CDevicePageDlg& PageDlg(int slot) { return window.TabHost().PageDlg(slot); }
+    QTabWidget& Tabs() { return window.TabHost().Tabs(); }
+
+    void ClickTreeAt(QPoint pos) {
+        QTest::mouseClick(window.Tree().viewport(), Qt::LeftButton, {}, pos);
+    }
+    void ClickTreeItem(QTreeWidgetItem* item) {
+        ClickTreeAt(window.Tree().visualItemRect(item).center());
+    }
+    void ClickTab(int index) {
+        QTabBar& bar = *Tabs().tabBar();
+        QTest::mouseClick(&bar, Qt::LeftButton, {}, bar.tabRect(index).center());
+    }
+    template <typename Widget>
+    Widget& Find(const char* name) {
+        auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return *widget;
+    }
+
+    CMainDlg window;
+};
+
+TEST_F(ConsoleTest, StartUpState) {
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Corvelle采集程序"));
+    EXPECT_EQ(window.Root().text(0), QStringLiteral("设备列表"));
+    EXPECT_EQ(window.Tree().currentItem(), &window.Root());
+    ASSERT_EQ(window.Root().childCount(), 8);
+    ASSERT_EQ(Tabs().count(), 8);
+    for (int slot = 0; slot < 8; ++slot) {
+        const QString name = QStringLiteral("未连接设备%1").arg(slot + 1);
+        EXPECT_EQ(TreeItem(slot)->text(0), name);
+        EXPECT_EQ(Tabs().tabText(slot), name);
+    }
+    EXPECT_EQ(Tabs().currentIndex(), 0);
+    EXPECT_TRUE(PageDlg(0).isVisible());
+    EXPECT_FALSE(PageDlg(1).isVisible());
+
+    const QTableWidget& list = PageDlg(0).ValueList();
+    EXPECT_EQ(Column(list, 1), (QStringList{"AD1", "AD2", "AD3", "AD4", "AD5", "AD6", "温度",
+                                            "基准", "电源", "信号"}));
+    EXPECT_EQ(Column(list, 2), (QStringList{"0.000V", "0.000V", "0.000V", "0.000V", "0.000V",
+                                            "0.000V", "0.00℃", "0.000V", "0.00V", "0"}));
+    EXPECT_EQ(Column(list, 0), (QStringList{"0", "1", "2", "3", "4", "5", "", "", "", ""}));
+    EXPECT_EQ(PageDlg(0).StatusLabel().text(), QStringLiteral("          未连接         "));
+    for (std::size_t i = 0; i < 12; ++i) {
+        EXPECT_EQ(PageDlg(0).InputLamp(i).accessibleDescription(), QStringLiteral("熄灭"));
+        EXPECT_EQ(PageDlg(0).RelayLamp(i).accessibleDescription(), QStringLiteral("熄灭"));
+        EXPECT_EQ(PageDlg(0).RelayButton(i).text(), QStringLiteral("打开"));
+    }
+    EXPECT_EQ(Find<QPushButton>("button1006").text(), QStringLiteral("开始监听"));
+    EXPECT_EQ(Find<QLineEdit>("ctl1005").text(), QStringLiteral("20000"));
+    EXPECT_EQ(Find<QLineEdit>("ctl1007").text(), QStringLiteral("3000"));
+    EXPECT_EQ(window.Tables().acquisitionIntervalMs, 3000U);
+}
+
+TEST_F(ConsoleTest, TreeClicksChoosePagesAndKeysDoNot) {
+    ClickTreeItem(TreeItem(3));
+    EXPECT_EQ(Tabs().currentIndex(), 3);
+    ClickTreeItem(TreeItem(6));
+    // Blank space below the last item changes nothing.
+    ClickTreeAt(QPoint(20, window.Tree().viewport()->height() - 3));
+    EXPECT_EQ(Tabs().currentIndex(), 6);
+    window.Tree().setFocus();
+    QTest::keyClick(&window.Tree(), Qt::Key_Up);
+    EXPECT_EQ(window.Tree().currentItem(), TreeItem(5));
+    EXPECT_EQ(Tabs().currentIndex(), 6);
+    // The root stands for slot 0, also when its expand button is hit.
+    ClickTreeAt(QPoint(3, window.Tree().visualItemRect(&window.Root()).center().y()));
+    EXPECT_EQ(Tabs().currentIndex(), 0);
+    EXPECT_FALSE(window.Root().isExpanded());
+}
+
+TEST_F(ConsoleTest, TabsAndTreeFollowEachOther) {
+    ClickTab(5);
+    EXPECT_EQ(window.Tree().currentItem(), TreeItem(5));
+    EXPECT_TRUE(PageDlg(5).isVisible());
+
+    // Tab 2 by the operator, page 6 through the tree; a rename brings the tab control back.
+    ClickTab(2);
+    ClickTreeItem(TreeItem(6));
+    EXPECT_EQ(Tabs().currentIndex(), 6);
+    const std::vector<std::uint8_t> name = {0xB1, 0xC3, 0xD5, 0xBE};  // 泵站 in GB2312
+    window.TabHost().Host().SetDeviceTabName(0, name);
+    EXPECT_EQ(Tabs().tabText(0), QStringLiteral("泵站"));
+    EXPECT_EQ(TreeItem(0)->text(0), QStringLiteral("泵站"));
+    EXPECT_EQ(TreeItem(1)->text(0), QStringLiteral("未连接设备2"));
+    EXPECT_EQ(Tabs().currentIndex(), 2);
+    EXPECT_TRUE(PageDlg(2).isVisible());
+}
+
+TEST_F(ConsoleTest, NamesShowAsPlainElidedText) {
+    std::vector<std::uint8_t> markup = {'<', 'b', '>', 'A', '&', 'B', 0x07, '<', '/', 'b', '>'};
+    window.TabHost().Host().SetDeviceTabName(1, markup);
+    EXPECT_EQ(Tabs().tabText(1), QStringLiteral("<b>A&&B\uFFFD</b>"));
+    EXPECT_EQ(Tabs().tabToolTip(1), QStringLiteral("<b>A&B\uFFFD</b>"));
+    EXPECT_EQ(TreeItem(1)->text(0), QStringLiteral("<b>A&B\uFFFD</b>"));
+
+    const std::vector<std::uint8_t> longName(8185, 'W');
+    window.TabHost().Host().SetDeviceTabName(2, longName);
+    EXPECT_LT(Tabs().tabText(2).size(), 100);
+    EXPECT_TRUE(Tabs().tabText(2).endsWith(QChar(0x2026)));
+    EXPECT_EQ(Tabs().tabToolTip(2).size(), 8185);
+    EXPECT_LT(TreeItem(2)->text(0).size(), 100);
+    EXPECT_EQ(TreeItem(2)->toolTip(0).size(), 8185);
+}
+
+TEST_F(ConsoleTest, RelayCaptionsAndLampsFollowRepliesAndEchoes) {
+    DevicePage& page = PageDlg(0).Page();
+    // Unidentified page: a six-register reply with relay bytes 05 08 and input bytes 80 01.
+    page.OnDeviceData(Frame({0x0A, 0x04, 12, 0, 0, 0x05, 0x08, 0x80, 0x01, 0, 0, 0, 0, 0, 0}));
+    for (std::size_t i = 0; i < 12; ++i) {
+        const bool on = i == 0 || i == 2 || i == 11;
+        EXPECT_EQ(PageDlg(0).RelayButton(i).text(),
+                  on ? QStringLiteral("关闭") : QStringLiteral("打开"));
+        EXPECT_EQ(PageDlg(0).RelayLamp(i).accessibleDescription(),
+                  on ? QStringLiteral("点亮") : QStringLiteral("熄灭"));
+        const bool active = i == 7 || i == 8;
+        EXPECT_EQ(PageDlg(0).InputLamp(i).accessibleDescription(),
+                  active ? QStringLiteral("点亮") : QStringLiteral("熄灭"));
+    }
+    page.OnDeviceData(Frame({0x0A, 0x05, 0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(PageDlg(0).RelayButton(0).text(), QStringLiteral("打开"));
+    page.OnDeviceData(Frame({0x0A, 0x05, 0x00, 0x01, 0xFF, 0x00}));
+    EXPECT_EQ(PageDlg(0).RelayButton(1).text(), QStringLiteral("关闭"));
+    EXPECT_EQ(PageDlg(0).RelayButton(1).accessibleName(), QString());
+}
+
+TEST_F(ConsoleTest, EnterAndEscapeKeepTheWindowOpen) {
+    window.Tree().setFocus();
+    QTest::keyClick(&window, Qt::Key_Escape);
+    QTest::keyClick(&window, Qt::Key_Return);
+    QTest::keyClick(&Find<QLineEdit>("ctl1005"), Qt::Key_Escape);
+    QTest::keyClick(&Find<QLineEdit>("ctl1005"), Qt::Key_Enter);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(Find<QPushButton>("button1006").text(), QStringLiteral("开始监听"));
+}
+
+TEST_F(ConsoleTest, AboutBoxOpensWithoutBlocking) {
+    window.ShowAbout();
+    auto* about = window.findChild<CAboutBox*>();
+    ASSERT_NE(about, nullptr);
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_EQ(about->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(about->windowTitle(), QStringLiteral("关于 Corvelle"));
+    EXPECT_TRUE(about->findChild<QLabel*>(QStringLiteral("labelVersion"))
+                    ->text()
+                    .contains(QStringLiteral("1.0.0.1")));
+    QTest::mouseClick(about->findChild<QPushButton*>(QStringLiteral("buttonOk")), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.findChild<CAboutBox*>() == nullptr; }));
+}
+
+// Three simulated terminals against the whole console, as an operator would run them.
+TEST_F(ConsoleTest, SimulatedTerminalsEndToEnd) {
+    const quint16 port = test::FreePort();
+    auto& portEdit = Find<QLineEdit>("ctl1005");
+    portEdit.selectAll();
+    QTest::keyClicks(&portEdit, QString::number(port));
+    // Typed digit by digit the field would clamp at each step; pasted it changes once.
+    Find<QLineEdit>("ctl1007").setText(QStringLiteral("200"));
+    QTest::mouseClick(&Find<QPushButton>("button1009"), Qt::LeftButton);
+    EXPECT_EQ(window.Tables().acquisitionIntervalMs, 200U);
+    QTest::mouseClick(&Find<QPushButton>("button1006"), Qt::LeftButton);
+    ASSERT_EQ(Find<QPushButton>("button1006").text(), QStringLiteral("停止监听"));
+
+    struct Model {
+        const char* text;
+        std::size_t channels;
+        const char* name;
+    };
+    const std::array<Model, 3> models = {
+        {{"CV4B-SIM", 4, "一号泵站"}, {"CV6A-SIM", 6, "二号泵站"}, {"CV6C-SIM", 12, "三号泵站"}}};
+    std::vector<std::unique_ptr<sim::Terminal>> terminals;
+    for (const auto& model : models) {
+        sim::TerminalConfig config;
+        config.port = port;
+        config.name = QString::fromUtf8(model.name);
+        config.modelText = model.text;
+        config.board.channelCount = model.channels;
+        QString error;
+        auto created = sim::CreateTerminals(config, 1, error);
+        ASSERT_EQ(created.size(), 1U) << error.toStdString();
+        terminals.push_back(std::move(created.front()));
+        terminals.back()->start();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return std::all_of(terminals.begin(), terminals.end(),
+                           [](const auto& t) { return t->isRegistered(); });
+    }));
+    for (int slot = 0; slot < 3; ++slot) {
+        const QString name = QString::fromUtf8(models[static_cast<std::size_t>(slot)].name);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Tabs().tabText(slot) == name; }));
+        EXPECT_EQ(TreeItem(slot)->text(0), name);
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            return PageDlg(slot).StatusLabel().text().endsWith(QStringLiteral(" 已连接"));
+        }));
+        // Channel rows follow the board, then the four status rows.
+        const int rows = static_cast<int>(models[static_cast<std::size_t>(slot)].channels) + 4;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return PageDlg(slot).ValueList().rowCount() == rows; }));
+    }
+    const QRegularExpression statusFormat(
+        QStringLiteral("^\\d\\d-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d 已连接$"));
+    EXPECT_TRUE(statusFormat.match(PageDlg(2).StatusLabel().text()).hasMatch());
+    // The reference row shows the board's 2500 mV.
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        const QTableWidget& list = PageDlg(2).ValueList();
+        return list.rowCount() == 16 && list.item(13, 2)->text() == QStringLiteral("2.500V");
+    }));
+
+    // A relay click reaches the board, whose echo turns the caption.
+    QTest::mouseClick(&PageDlg(1).RelayButton(6), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return terminals[1]->board().RelayWord() == (1U << 6); }));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return PageDlg(1).RelayButton(6).text() == QStringLiteral("关闭"); }));
+    ClickTab(1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return PageDlg(1).Chart().graph(0)->dataCount() > 12; }));
+
+    QImage shot = window.grab().toImage();
+    shot.save(QStringLiteral(CORVELLE_ARTIFACT_DIR "/console.png"));
+
+    terminals[0]->stop();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return PageDlg(0).StatusLabel().text().endsWith(QStringLiteral(" 已断开")); }));
+    EXPECT_EQ(Tabs().tabText(0), QString::fromUtf8(models[0].name));
+    EXPECT_FALSE(PageDlg(0).PollTimerActive());
+    EXPECT_TRUE(PageDlg(1).PollTimerActive());
+
+    QTest::mouseClick(&Find<QPushButton>("button1006"), Qt::LeftButton);
+    EXPECT_EQ(Find<QPushButton>("button1006").text(), QStringLiteral("开始监听"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return PageDlg(1).StatusLabel().text().endsWith(QStringLiteral(" 已断开")); }));
+}
+
+}  // namespace
+}  // namespace corvelle

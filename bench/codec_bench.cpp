@@ -19,7 +19,7 @@ void BM_CheckTwelveChannelReply(benchmark::State& state) {
     }
     const std::string frame = corvelle::EncodeAsciiFrame(pdu);
     const std::vector<std::uint8_t> chunk(frame.begin(), frame.end());
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         auto result = corvelle::CheckModbusChunk(chunk, 12);
         benchmark::DoNotOptimize(result);
     }
@@ -29,7 +29,7 @@ BENCHMARK(BM_CheckTwelveChannelReply);
 void BM_Crc16ModuleReply(benchmark::State& state) {
     const auto reply = corvelle::BuildModuleReply("BX6C");
     const std::span<const std::uint8_t> covered = std::span(reply).first(1033);
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         benchmark::DoNotOptimize(corvelle::Crc16(covered));
     }
     state.SetBytesProcessed(state.iterations() * 1033);
@@ -39,7 +39,7 @@ BENCHMARK(BM_Crc16ModuleReply);
 void BM_ParseRegistration32(benchmark::State& state) {
     const std::vector<std::uint8_t> name(32, 'N');
     const auto packet = corvelle::BuildRegistrationPacket(name);
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         auto result = corvelle::ParseRegistration(packet);
         benchmark::DoNotOptimize(result);
     }

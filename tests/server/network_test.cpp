@@ -149,6 +149,7 @@ TEST_F(NetworkTest, BytesSentDuringTheGapAreHandledAfterTheReply) {
 
 TEST_F(NetworkTest, EightSimultaneousRegistrationsShareOneGap) {
     std::vector<std::unique_ptr<TestTerminal>> terminals;
+    terminals.reserve(8);
     for (int i = 0; i < 8; ++i) {
         terminals.push_back(std::make_unique<TestTerminal>(port));
     }
@@ -230,11 +231,12 @@ TEST_F(NetworkTest, LargeWritesArriveInChunksOfAtMost8192Bytes) {
     auto terminal = Registered("PUMP");
     const std::size_t before = terminal->received.size();
     // Every chunk above 1036 bytes makes the page ask for identification once.
-    const Bytes flood(3 * 8192, 'x');
+    constexpr std::size_t kChunks = 3;
+    const Bytes flood(kChunks * DeviceTabHost::kMaxChunk, 'x');
     terminal->Send(flood);
-    ASSERT_TRUE(terminal->WaitForBytes(before + 3 * 18));
+    ASSERT_TRUE(terminal->WaitForBytes(before + kChunks * ModuleQuery.size()));
     QTest::qWait(50);
-    EXPECT_GE((terminal->received.size() - before) / 18, 3U);
+    EXPECT_GE((terminal->received.size() - before) / ModuleQuery.size(), kChunks);
 }
 
 }  // namespace

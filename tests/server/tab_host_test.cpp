@@ -225,6 +225,7 @@ TEST_F(TabHostTest, DuplicateNameNewestClosingFirstDetaches) {
 
 TEST_F(TabHostTest, NoFreeSlot) {
     std::vector<FakeConnection*> terminals;
+    terminals.reserve(8);
     for (int i = 0; i < 8; ++i) {
         terminals.push_back(Register("T" + std::to_string(i)));
     }

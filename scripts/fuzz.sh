@@ -8,7 +8,7 @@ scripts/install-deps.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 mkdir -p build/fuzz/crashes
-for target in registration module_reply modbus_chunk; do
+for target in registration module_reply modbus_chunk tab_host; do
   corpus="build/fuzz/corpus/${target}"
   log="build/fuzz/${target}.log"
   mkdir -p "$corpus"

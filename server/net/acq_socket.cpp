@@ -80,16 +80,47 @@ void CAcqSocket::OnClose() {
 }
 
 AcqListenSocket::AcqListenSocket() {
-    server_.setListenBacklogSize(5);
+    server_.setListenBacklogSize(kListenBacklog);
+    retry_.setSingleShot(true);
     QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] { OnAccept(); });
+    QObject::connect(&retry_, &QTimer::timeout, &retry_, [this] {
+        if (readable_) {
+            readable_->setEnabled(true);
+        }
+    });
 }
 
 bool AcqListenSocket::Listen(std::uint16_t port) {
-    return server_.listen(QHostAddress::Any, port);
+    if (!server_.listen(QHostAddress::Any, port)) {
+        return false;
+    }
+    server_.pauseAccepting();
+    readable_ =
+        std::make_unique<QSocketNotifier>(server_.socketDescriptor(), QSocketNotifier::Read);
+    QObject::connect(readable_.get(), &QSocketNotifier::activated, readable_.get(),
+                     [this] { OnReadable(); });
+    return true;
 }
 
 void AcqListenSocket::Close() {
+    retry_.stop();
+    readable_.reset();
     server_.close();
+}
+
+void AcqListenSocket::OnReadable() {
+    readable_->setEnabled(false);
+    accepted_ = 0;
+    bool nothingWaiting = false;
+    // Accepts every queued connection it can without waiting; each one reaches OnAccept.
+    server_.waitForNewConnection(0, &nothingWaiting);
+    // Taking a connection switches the server's own notifier back on.
+    server_.pauseAccepting();
+    if (accepted_ > 0 || nothingWaiting) {
+        readable_->setEnabled(true);
+    } else {
+        retry_.start(kAcceptRetryMs);
+    }
 }
 
 void AcqListenSocket::OnAccept() {
@@ -98,6 +129,7 @@ void AcqListenSocket::OnAccept() {
         if (socket == nullptr) {
             return;
         }
+        ++accepted_;
         owner_->AcceptClient(std::make_unique<CAcqSocket>(socket, *owner_));
     }
 }

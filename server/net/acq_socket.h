@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -44,9 +45,15 @@ class CAcqSocket final : public Connection {
     QTimer resume_;
 };
 
-// The listening socket: all interfaces, a backlog of 5.
+// The listening socket on all interfaces.
 class AcqListenSocket final : public Listener {
   public:
+    // Terminals that lost the console together come back together; a shorter queue turns
+    // the later ones away for a whole SYN retransmission (a second or more).
+    static constexpr int kListenBacklog = 64;
+    // After a connection could not be accepted (no descriptor left), the next try.
+    static constexpr int kAcceptRetryMs = 100;
+
     AcqListenSocket();
     void SetOwner(DeviceTabHost& owner) { owner_ = &owner; }
     bool Listen(std::uint16_t port) override;
@@ -54,9 +61,16 @@ class AcqListenSocket final : public Listener {
     quint16 Port() const { return server_.serverPort(); }
 
   private:
+    void OnReadable();
     void OnAccept();
 
     QTcpServer server_;
+    // Accepting is driven from here, not by the server's own notifier: a connection the
+    // server fails to accept keeps the socket readable, and that notifier would wake the
+    // loop again at once, for as long as the failure lasts.
+    std::unique_ptr<QSocketNotifier> readable_;
+    QTimer retry_;
+    int accepted_ = 0;
     DeviceTabHost* owner_ = nullptr;
 };
 

@@ -1,0 +1,145 @@
+// Eight pages with full trend charts: switching pages, and one reply on a hidden and on the
+// visible page, measured from the call into the page until its drawing is done.
+#include <QCoreApplication>
+#include <QEvent>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <algorithm>
+
+#include "bench/console/scenarios.h"
+#include "chart/ct_chart.h"
+#include "device/ui/device_page_dlg.h"
+#include "protocol/module_frames.h"
+
+namespace corvelle::bench {
+namespace {
+
+// Points a full chart holds between replies: the reply that appends the 3001st point restarts it.
+constexpr int kFullPoints = TrendChartDriver::kLastPointX;
+constexpr int kMeasuredReplies = 100;
+
+// Counts paint events of a widget.
+class PaintCounter : public QObject {
+  public:
+    explicit PaintCounter(QWidget& widget) { widget.installEventFilter(this); }
+    int Count() const { return count_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        count_ += event->type() == QEvent::Paint ? 1 : 0;
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    int count_ = 0;
+};
+
+double Ms(const QElapsedTimer& clock) {
+    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+struct Spread {
+    double median = 0;
+    double worst = 0;
+};
+
+Spread SpreadOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return {values[values.size() / 2], values.back()};
+}
+
+}  // namespace
+
+int RunFullCharts(const Options& options) {
+    Console console;
+    console.StartListening(kIntervalMs);
+    CDeviceTabDlg& host = console.Window().TabHost();
+    const double rssEmpty = CurrentRssMb();
+    std::array<std::unique_ptr<PaintCounter>, kSlotCount> paints;
+    int tick = 0;
+    for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
+        CDevicePageDlg& page = host.PageDlg(slot);
+        paints[static_cast<std::size_t>(slot)] = std::make_unique<PaintCounter>(page.Chart());
+        page.Page().OnDeviceData(BuildModuleReply("CV6C-SIM"));
+        while (page.Page().Chart().PointCounter() < kFullPoints - kMeasuredReplies) {
+            page.Page().OnDeviceData(PollReplyFrame(++tick));
+        }
+    }
+    RunFor(200);
+
+    // One reply, then whatever it queued (the chart's replot, the repaint) until drawn.
+    const auto handle = [&](int slot) {
+        QElapsedTimer clock;
+        clock.start();
+        host.PageDlg(slot).Page().OnDeviceData(PollReplyFrame(++tick));
+        QCoreApplication::sendPostedEvents();
+        return Ms(clock);
+    };
+    std::vector<double> visible;
+    visible.reserve(kMeasuredReplies);
+    const int visiblePaintsBefore = paints[0]->Count();
+    for (int i = 0; i < kMeasuredReplies; ++i) {
+        visible.push_back(handle(0));
+    }
+    const int visiblePaints = paints[0]->Count() - visiblePaintsBefore;
+    std::vector<double> hidden;
+    for (int slot = 1; slot < static_cast<int>(kSlotCount); ++slot) {
+        for (int i = 0; i < kMeasuredReplies; ++i) {
+            hidden.push_back(handle(slot));
+        }
+    }
+    bool full = true;
+    for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
+        const CTChart& chart = host.PageDlg(slot).Chart();
+        for (int k = 0; k < kChartSeriesCount; ++k) {
+            full = full && chart.graph(k)->dataCount() == kFullPoints;
+        }
+    }
+    const double rssFull = CurrentRssMb();
+
+    QTabBar& bar = *host.Tabs().tabBar();
+    std::vector<double> switches;
+    int switchPaints = 0;
+    for (int round = 0; round < (options.smoke ? 1 : 5); ++round) {
+        for (const int slot : {1, 2, 3, 4, 5, 6, 7, 0}) {
+            const int paintsBefore = paints[static_cast<std::size_t>(slot)]->Count();
+            QElapsedTimer clock;
+            clock.start();
+            QTest::mouseClick(&bar, Qt::LeftButton, {}, bar.tabRect(slot).center());
+            QCoreApplication::sendPostedEvents();
+            switches.push_back(Ms(clock));
+            switchPaints += paints[static_cast<std::size_t>(slot)]->Count() > paintsBefore;
+        }
+    }
+    // The reply that restarts a full chart, hidden (page 1) and visible (page 0).
+    const double restartHidden = handle(1);
+    const double restartVisible = handle(0);
+
+    const Spread visibleSpread = SpreadOf(visible);
+    const Spread hiddenSpread = SpreadOf(hidden);
+    const Spread switchSpread = SpreadOf(switches);
+    Table table("Full charts: 8 pages x 6 series x " + std::to_string(kFullPoints) + " points",
+                {"figure", "median", "worst", "target", "verdict"});
+    table.Row({"switch to a page and paint it (ms)", Fixed(switchSpread.median, 2),
+               Fixed(switchSpread.worst, 2), "<= 50", Verdict(switchSpread.worst <= 50)});
+    table.Row({"one reply, hidden page (ms)", Fixed(hiddenSpread.median, 3),
+               Fixed(hiddenSpread.worst, 3), "<= 0.5", Verdict(hiddenSpread.worst <= 0.5)});
+    table.Row({"one reply, visible page, drawn (ms)", Fixed(visibleSpread.median, 2),
+               Fixed(visibleSpread.worst, 2), "<= 10", Verdict(visibleSpread.worst <= 10)});
+    table.Row({"restarting reply, hidden page (ms)", Fixed(restartHidden, 3), "", "", ""});
+    table.Row({"restarting reply, visible page (ms)", Fixed(restartVisible, 2), "", "", ""});
+    table.Row({"RSS with empty charts (MB)", Fixed(rssEmpty, 1), "", "", ""});
+    table.Row({"RSS with full charts (MB)", Fixed(rssFull, 1), "", "", ""});
+    table.Row({"peak RSS (MB)", Fixed(PeakRssMb(), 1), "", "<= 120", Verdict(PeakRssMb() <= 120)});
+    table.Row({"visible replies that painted", std::to_string(visiblePaints), "", "", ""});
+    table.Row({"page switches that painted",
+               std::to_string(switchPaints) + " / " + std::to_string(switches.size()), "", "", ""});
+    const bool correct = full && switchPaints == static_cast<int>(switches.size());
+    return Summary("charts", correct,
+                   "switch=" + Fixed(switchSpread.worst, 2) +
+                       "ms hidden_reply=" + Fixed(hiddenSpread.worst, 3) + "ms visible_reply=" +
+                       Fixed(visibleSpread.worst, 2) + "ms rss_full=" + Fixed(rssFull, 1) + "MB");
+}
+
+}  // namespace corvelle::bench

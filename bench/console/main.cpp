@@ -1,0 +1,54 @@
+// The console under load and faults, one scenario per process so that memory peaks stay apart.
+// Usage: bench_console SCENARIO [--smoke] [--seconds N] [--crowd N]
+//   steady   eight terminals polled every 200 ms
+//   storm    eight terminals registering at the same moment
+//   crowd    idle connections that never register, beside eight terminals
+//   churn    eight terminals dropping and returning every 2 s
+//   charts   eight pages with full trend charts
+//   hostile  misbehaving peers and descriptor exhaustion beside four terminals
+// --smoke shortens a scenario to a few seconds; the exit code reports correctness only.
+#include <QByteArray>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "app/acq_app.h"
+#include "bench/console/scenarios.h"
+
+int main(int argc, char** argv) {
+    using namespace corvelle::bench;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    // The crowd needs a descriptor per connection.
+    RaiseDescriptorLimit();
+    corvelle::CAcqApp app(argc, argv);
+
+    const std::map<std::string, std::function<int(const Options&)>> scenarios = {
+        {"steady", RunSteady}, {"storm", RunStorm},       {"crowd", RunCrowd},
+        {"churn", RunChurn},   {"charts", RunFullCharts}, {"hostile", RunHostile}};
+    Options options;
+    std::string scenario;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--smoke") {
+            options.smoke = true;
+        } else if (argument == "--seconds" && i + 1 < argc) {
+            options.seconds = static_cast<int>(std::strtol(argv[++i], nullptr, 10));
+        } else if (argument == "--crowd" && i + 1 < argc) {
+            options.crowd = static_cast<int>(std::strtol(argv[++i], nullptr, 10));
+        } else {
+            scenario = argument;
+        }
+    }
+    const auto found = scenarios.find(scenario);
+    if (found == scenarios.end()) {
+        std::fprintf(stderr,
+                     "usage: bench_console steady|storm|crowd|churn|charts|hostile [--smoke] "
+                     "[--seconds N] [--crowd N]\n");
+        return 2;
+    }
+    return found->second(options);
+}

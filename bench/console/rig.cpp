@@ -1,0 +1,474 @@
+#include "bench/console/rig.h"
+
+#include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <thread>
+#include <utility>
+
+#include "device/ui/device_page_dlg.h"
+#include "protocol/modbus_ascii.h"
+#include "protocol/module_frames.h"
+#include "protocol/registration.h"
+
+namespace corvelle::bench {
+namespace {
+
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+qint64 ThreadCpuNs() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<qint64>((Seconds(usage.ru_utime) + Seconds(usage.ru_stime)) * 1e9);
+}
+
+quint16 FreePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+template <typename Widget>
+Widget& Control(QWidget& window, const char* name) {
+    auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
+    if (widget == nullptr) {
+        std::fprintf(stderr, "control %s not found\n", name);
+        std::abort();
+    }
+    return *widget;
+}
+
+}  // namespace
+
+ProcessSample SampleProcess() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return {Seconds(usage.ru_utime) + Seconds(usage.ru_stime),
+            std::chrono::duration<double>(now).count()};
+}
+
+double CpuPercent(const ProcessSample& from, const ProcessSample& to) {
+    const double wall = to.wallSeconds - from.wallSeconds;
+    return wall > 0 ? 100.0 * (to.cpuSeconds - from.cpuSeconds) / wall : 0.0;
+}
+
+double CurrentRssMb() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
+double PeakRssMb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    // The kernel's high-water mark trails the current size by a little.
+    return std::max(static_cast<double>(usage.ru_maxrss) / 1024.0, CurrentRssMb());
+}
+
+double HeapInUseMb() {
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<double>(info.uordblks + info.hblkhd) / 1048576.0;
+}
+
+int OpenDescriptors() {
+    std::error_code error;
+    const auto entries = std::filesystem::directory_iterator("/proc/self/fd", error);
+    // The iterator holds one descriptor of its own.
+    return static_cast<int>(std::distance(begin(entries), end(entries))) - 1;
+}
+
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+std::uint64_t SetDescriptorLimit(std::uint64_t soft) {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const std::uint64_t previous = limit.rlim_cur;
+    limit.rlim_cur = std::min<rlim_t>(soft, limit.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &limit);
+    return previous;
+}
+
+bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
+    if (done()) {
+        return true;
+    }
+    QEventLoop loop;
+    QTimer check;
+    QElapsedTimer clock;
+    clock.start();
+    bool met = false;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        met = done();
+        if (met || clock.elapsed() >= timeoutMs) {
+            loop.quit();
+        }
+    });
+    check.start(2);
+    loop.exec();
+    return met;
+}
+
+void RunFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+StallMeter::StallMeter() {
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, &timer_, [this] {
+        const qint64 now = clock_.nsecsElapsed();
+        const qint64 cpu = ThreadCpuNs();
+        const qint64 late = now - lastNs_ - qint64{kPeriodMs} * 1000000;
+        if (late > maxLateNs_) {
+            maxLateNs_ = late;
+            busyAtMaxNs_ = cpu - lastCpuNs_;
+        }
+        lastNs_ = now;
+        lastCpuNs_ = cpu;
+    });
+    clock_.start();
+}
+
+void StallMeter::Start() {
+    lastNs_ = clock_.nsecsElapsed();
+    lastCpuNs_ = ThreadCpuNs();
+    maxLateNs_ = 0;
+    busyAtMaxNs_ = 0;
+    timer_.start(kPeriodMs);
+}
+
+void StallMeter::Stop() {
+    timer_.stop();
+}
+
+Children::~Children() {
+    StopAll();
+}
+
+QProcess& Children::StartSim(const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(SimPath(), arguments);
+    processes_.push_back(std::move(process));
+    return *processes_.back();
+}
+
+QProcess& Children::StartPeers(quint16 port) {
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(QStringLiteral(CORVELLE_PEERS_PATH), {QString::number(port)});
+    process->waitForStarted();
+    processes_.push_back(std::move(process));
+    return *processes_.back();
+}
+
+void Children::StopAll() {
+    for (auto& process : processes_) {
+        process->terminate();
+    }
+    for (auto& process : processes_) {
+        if (!process->waitForFinished(3000)) {
+            process->kill();
+            process->waitForFinished(1000);
+        }
+    }
+    processes_.clear();
+}
+
+QString SimPath() {
+    return QStringLiteral(CORVELLE_SIM_PATH);
+}
+
+std::optional<QString> PeerCommand(QProcess& peers, const QString& command, int timeoutMs) {
+    peers.write(command.toUtf8() + '\n');
+    const QString word = command.section(QLatin1Char(' '), 0, 0);
+    std::optional<QString> answer;
+    RunUntil(
+        [&] {
+            while (peers.canReadLine()) {
+                const QString line = QString::fromUtf8(peers.readLine()).trimmed();
+                if (line.section(QLatin1Char(' '), 0, 0) == word) {
+                    answer = line;
+                    return true;
+                }
+            }
+            return peers.state() != QProcess::Running;
+        },
+        timeoutMs);
+    return answer;
+}
+
+double PeerField(const QString& line, const QString& key) {
+    for (const QString& token : line.split(QLatin1Char(' '))) {
+        if (token.startsWith(key + QLatin1Char('='))) {
+            return token.mid(key.size() + 1).toDouble();
+        }
+    }
+    return -1;
+}
+
+double MeasureReplyLatencyMs(int samples) {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    Children children;
+    children.StartSim({QStringLiteral("--port"), QString::number(server.serverPort()),
+                       QStringLiteral("--name"), QStringLiteral("CAL")});
+    if (!server.waitForNewConnection(10000)) {
+        return -1;
+    }
+    std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
+    QByteArray input;
+    const auto readUntil = [&](const std::function<bool()>& complete) {
+        while (!complete()) {
+            if (!socket->waitForReadyRead(5000)) {
+                return false;
+            }
+            input += socket->readAll();
+        }
+        return true;
+    };
+    const auto write = [&](std::span<const std::uint8_t> bytes) {
+        socket->write(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<qint64>(bytes.size()));
+        socket->waitForBytesWritten(1000);
+    };
+    if (!readUntil([&] { return input.size() >= 8; })) {
+        return -1;
+    }
+    write(ModuleQuery);
+    write(RegistrationReply(RegistrationStatus::Accepted));
+    input.clear();
+    if (!readUntil([&] { return input.size() >= static_cast<qsizetype>(kModuleReplySize); })) {
+        return -1;
+    }
+    const std::string_view request = ReadInputRegistersRequest(12);
+    std::vector<double> times;
+    for (int i = 0; i < samples; ++i) {
+        input.clear();
+        QElapsedTimer clock;
+        clock.start();
+        write({reinterpret_cast<const std::uint8_t*>(request.data()), request.size()});
+        if (!readUntil([&] { return input.contains('\n'); })) {
+            return -1;
+        }
+        times.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+std::vector<std::uint8_t> PollReplyFrame(int tick) {
+    std::vector<std::uint8_t> bytes = {kSlaveAddress, kReadInputRegisters, 36};
+    const auto put = [&](int value) {
+        bytes.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
+    };
+    for (const int value : {tick & 0x7FFF, 0, 0, 2500, 2500, 1205}) {
+        put(value);
+    }
+    for (int k = 0; k < 12; ++k) {
+        put(static_cast<int>(2500 + 2000 * std::sin(2 * std::numbers::pi * tick / 300.0 + k)));
+    }
+    const std::string text = EncodeAsciiFrame(bytes);
+    return {text.begin(), text.end()};
+}
+
+QByteArray FleetName(int k) {
+    return "B" + QByteArray::number(k);
+}
+
+QString FleetChannelText(int k) {
+    return QStringLiteral("%1V").arg(1.111 * k, 0, 'f', 3);
+}
+
+QStringList FleetArguments(int k, quint16 port) {
+    return {QStringLiteral("--port"),     QString::number(port),
+            QStringLiteral("--name"),     QString::fromLatin1(FleetName(k)),
+            QStringLiteral("--wave"),     QStringLiteral("all:const:%1").arg(1111 * k),
+            QStringLiteral("--retry-ms"), QStringLiteral("200")};
+}
+
+Console::Console() {
+    window_.show();
+    if (!QTest::qWaitForWindowExposed(&window_)) {
+        std::fprintf(stderr, "the console window was never exposed\n");
+    }
+}
+
+quint16 Console::Prepare(int intervalMs) {
+    port_ = FreePort();
+    auto& portEdit = Control<QLineEdit>(window_, "ctl1005");
+    portEdit.selectAll();
+    QTest::keyClicks(&portEdit, QString::number(port_));
+    // Typed digit by digit the interval would be clamped at each step; pasted it changes once.
+    Control<QLineEdit>(window_, "ctl1007").setText(QString::number(intervalMs));
+    QTest::mouseClick(&Control<QPushButton>(window_, "button1009"), Qt::LeftButton);
+    return port_;
+}
+
+quint16 Console::StartListening(int intervalMs) {
+    Prepare(intervalMs);
+    ToggleListening();
+    return port_;
+}
+
+void Console::ToggleListening() {
+    QTest::mouseClick(&Control<QPushButton>(window_, "button1006"), Qt::LeftButton);
+}
+
+int Console::SlotOf(const QByteArray& name) {
+    const std::vector<std::uint8_t> wire(name.begin(), name.end());
+    for (std::size_t slot = 0; slot < kSlotCount; ++slot) {
+        if (Tables().deviceNames[slot] == wire) {
+            return static_cast<int>(slot);
+        }
+    }
+    return -1;
+}
+
+PageWatch::PageWatch(Console& console, std::map<QByteArray, QString> expected) {
+    auto shared = std::make_shared<std::map<QByteArray, QString>>(std::move(expected));
+    for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
+        QTableWidget& list = console.Window().TabHost().PageDlg(slot).ValueList();
+        QObject::connect(
+            &list, &QTableWidget::itemChanged, &list,
+            [this, &console, &list, shared, slot](QTableWidgetItem* item) {
+                const QTableWidgetItem* label = list.item(item->row(), 1);
+                if (item->column() != 2 || label == nullptr || item->text().isEmpty()) {
+                    return;
+                }
+                if (label->text() == QStringLiteral("信号")) {
+                    ++replies_[static_cast<std::size_t>(slot)];
+                    return;
+                }
+                const auto& name = console.Tables().deviceNames[static_cast<std::size_t>(slot)];
+                const auto it = shared->find(QByteArray(reinterpret_cast<const char*>(name.data()),
+                                                        static_cast<qsizetype>(name.size())));
+                if (label->text().startsWith(QStringLiteral("AD")) && it != shared->end() &&
+                    item->text() != it->second) {
+                    ++misrouted_;
+                }
+            });
+    }
+}
+
+std::map<QByteArray, QString> FleetExpectations(int count) {
+    std::map<QByteArray, QString> expected;
+    for (int k = 1; k <= count; ++k) {
+        expected[FleetName(k)] = FleetChannelText(k);
+    }
+    return expected;
+}
+
+bool StartFleet(Children& children, Console& console, const PageWatch& watch, quint16 port,
+                int count, const QStringList& extra, int timeoutMs) {
+    for (int k = 1; k <= count; ++k) {
+        children.StartSim(FleetArguments(k, port) + extra);
+    }
+    return RunUntil(
+        [&] {
+            for (int k = 1; k <= count; ++k) {
+                const int slot = console.SlotOf(FleetName(k));
+                if (slot < 0 || watch.Replies(slot) == 0) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        timeoutMs);
+}
+
+PollWindow OpenPollWindow(const PageWatch& watch, double intervalMs, double latencyMs) {
+    return {watch.AllReplies(), SampleProcess(), intervalMs, latencyMs};
+}
+
+double ReportPolls(Console& console, const PageWatch& watch, const PollWindow& window, int count,
+                   const std::string& what) {
+    const double seconds = SampleProcess().wallSeconds - window.start.wallSeconds;
+    const double ideal = seconds * 1000.0 / (window.intervalMs + window.latencyMs);
+    Table table("Polls per terminal, " + what + " (ideal = " + Fixed(seconds, 1) + " s / (" +
+                    Fixed(window.intervalMs, 0) + " ms + " + Fixed(window.latencyMs, 2) +
+                    " ms reply latency))",
+                {"terminal", "slot", "polls", "ideal", "share"});
+    double lowest = 1e9;
+    for (int k = 1; k <= count; ++k) {
+        const int slot = console.SlotOf(FleetName(k));
+        const int polls =
+            slot < 0 ? 0 : watch.Replies(slot) - window.before.at(static_cast<std::size_t>(slot));
+        const double share = 100.0 * polls / ideal;
+        lowest = std::min(lowest, share);
+        table.Row({FleetName(k).toStdString(), std::to_string(slot + 1), std::to_string(polls),
+                   Fixed(ideal, 1), Fixed(share, 1) + " %"});
+    }
+    return lowest;
+}
+
+Table::Table(const std::string& title, const std::vector<std::string>& headings) {
+    std::printf("\n%s\n", title.c_str());
+    for (std::size_t i = 0; i < headings.size(); ++i) {
+        widths_.push_back(std::max<std::size_t>(headings[i].size(), i == 0 ? 44 : 12));
+    }
+    Row(headings);
+    std::string rule;
+    for (const std::size_t width : widths_) {
+        rule += std::string(width, '-') + "  ";
+    }
+    std::printf("%s\n", rule.c_str());
+}
+
+void Table::Row(const std::vector<std::string>& cells) {
+    std::string line;
+    for (std::size_t i = 0; i < cells.size() && i < widths_.size(); ++i) {
+        std::string cell = cells[i];
+        cell.resize(std::max(cell.size(), widths_[i]), ' ');
+        line += cell + "  ";
+    }
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+std::string Fixed(double value, int decimals) {
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%.*f", decimals, value);
+    return text.data();
+}
+
+std::string Verdict(bool met) {
+    return met ? "met" : "MISSED";
+}
+
+int Summary(const std::string& scenario, bool correct, const std::string& figures) {
+    std::printf("\n== %s: %s  %s\n", scenario.c_str(), correct ? "PASS" : "FAIL", figures.c_str());
+    std::fflush(stdout);
+    return correct ? 0 : 1;
+}
+
+}  // namespace corvelle::bench

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "bench/console/rig.h"
+
+namespace corvelle::bench {
+
+// Each returns the process exit code: 0 when the console behaved correctly. Timing figures
+// are printed against their targets and never change the exit code.
+int RunSteady(const Options& options);
+int RunStorm(const Options& options);
+int RunChurn(const Options& options);
+int RunCrowd(const Options& options);
+int RunHostile(const Options& options);
+int RunFullCharts(const Options& options);
+
+// Poll interval of every load scenario, the shortest the settings allow.
+inline constexpr int kIntervalMs = 200;
+
+}  // namespace corvelle::bench

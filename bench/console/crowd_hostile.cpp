@@ -15,40 +15,35 @@ int RunCrowd(const Options& options) {
     constexpr int kFleet = 8;
     const int crowd = options.crowd > 0 ? options.crowd : (options.smoke ? 100 : 500);
     const int holdSeconds = options.seconds > 0 ? options.seconds : (options.smoke ? 5 : 30);
-    const double latency = MeasureReplyLatencyMs(options.smoke ? 20 : 100);
-    Console console;
-    StallMeter stall;
-    const quint16 port = console.StartListening(kIntervalMs);
-    PageWatch watch(console, FleetExpectations(kFleet));
-    Children children;
-    const bool started = StartFleet(children, console, watch, port, kFleet, {}, 20000);
-    QProcess& peers = children.StartPeers(port);
+    FleetRun run(kFleet, kIntervalMs, options.smoke ? 20 : 100);
+    QProcess& peers = run.children.StartPeers(run.port);
     RunFor(1000);
 
     // Arrival: one connection after another, each answered before the next opens.
-    stall.Start();
+    run.stall.Start();
     const QString answer =
         PeerCommand(peers, QStringLiteral("crowd %1").arg(crowd), 300000).value_or(QString());
-    const double arrivalStall = stall.MaxMs();
-    const double arrivalStallBusy = stall.BusyAtMaxMs();
-    const std::size_t recordsHeld = console.Host().ClientCount();
+    const double arrivalStall = run.stall.MaxMs();
+    const double arrivalStallBusy = run.stall.BusyAtMaxMs();
+    const std::size_t recordsHeld = run.console.Host().ClientCount();
 
     // Idle crowd, every connection open and silent: stalls with the heartbeat, then CPU
     // without it.
-    const PollWindow window = OpenPollWindow(watch, kIntervalMs, latency);
+    const PollWindow window = OpenPollWindow(run.watch, kIntervalMs, run.latency);
     RunFor(holdSeconds * 500);
-    stall.Stop();
-    const double holdStall = stall.MaxMs();
-    const double holdStallBusy = stall.BusyAtMaxMs();
+    run.stall.Stop();
+    const double holdStall = run.stall.MaxMs();
+    const double holdStallBusy = run.stall.BusyAtMaxMs();
     const ProcessSample quiet = SampleProcess();
     RunFor(holdSeconds * 500);
     const double cpu = CpuPercent(quiet, SampleProcess());
     const double rss = CurrentRssMb();
-    const double lowest = ReportPolls(console, watch, window, kFleet, "crowd idle");
+    const double lowest = ReportPolls(run.console, run.watch, window, kFleet, "crowd idle");
 
     PeerCommand(peers, QStringLiteral("release"), 10000);
     const bool released = RunUntil(
-        [&] { return console.Host().ClientCount() == static_cast<std::size_t>(kFleet); }, 10000);
+        [&] { return run.console.Host().ClientCount() == static_cast<std::size_t>(kFleet); },
+        10000);
 
     const int answered = static_cast<int>(PeerField(answer, QStringLiteral("status0")));
     Table table("Crowd: " + std::to_string(crowd) +
@@ -73,12 +68,12 @@ int RunCrowd(const Options& options) {
     table.Row({"RSS with the crowd (MB)", Fixed(rss, 1), "", ""});
     table.Row({"peak RSS (MB)", Fixed(PeakRssMb(), 1), "<= 120", Verdict(PeakRssMb() <= 120)});
     table.Row({"lowest polls / ideal (%)", Fixed(lowest, 1), ">= 98", Verdict(lowest >= 98)});
-    table.Row({"replies shown on a wrong page", std::to_string(watch.Misrouted()), "0",
-               Verdict(watch.Misrouted() == 0)});
-    table.Row({"records after the crowd left", std::to_string(console.Host().ClientCount()),
+    table.Row({"replies shown on a wrong page", std::to_string(run.watch.Misrouted()), "0",
+               Verdict(run.watch.Misrouted() == 0)});
+    table.Row({"records after the crowd left", std::to_string(run.console.Host().ClientCount()),
                std::to_string(kFleet), Verdict(released)});
     const bool correct =
-        started && answered == crowd && watch.Misrouted() == 0 && lowest > 0 && released;
+        run.started && answered == crowd && run.watch.Misrouted() == 0 && lowest > 0 && released;
     return Summary("crowd", correct,
                    "answered=" + std::to_string(answered) + "/" + std::to_string(crowd) +
                        " cpu=" + Fixed(cpu, 2) + "% rss=" + Fixed(rss, 1) +
@@ -114,21 +109,15 @@ int RunHostile(const Options& options) {
     const int floodBytes = options.smoke ? 1 << 20 : 8 << 20;
     const int slowBytes = options.smoke ? 3 : 10;
     const int exhaustHoldMs = options.smoke ? 1500 : 5000;
-    const double latency = MeasureReplyLatencyMs(options.smoke ? 20 : 100);
-    Console console;
-    StallMeter stall;
-    const quint16 port = console.StartListening(kIntervalMs);
-    PageWatch watch(console, FleetExpectations(kFleet));
-    Children children;
-    const bool started = StartFleet(children, console, watch, port, kFleet, {}, 20000);
-    QProcess& peers = children.StartPeers(port);
+    FleetRun run(kFleet, kIntervalMs, options.smoke ? 20 : 100);
+    QProcess& peers = run.children.StartPeers(run.port);
     RunFor(1000);
-    const PollWindow window = OpenPollWindow(watch, kIntervalMs, latency);
+    const PollWindow window = OpenPollWindow(run.watch, kIntervalMs, run.latency);
 
     // A hostile name takes the first free slot; its tab must show it whole as plain text.
-    QTabWidget& tabs = console.Window().TabHost().Tabs();
+    QTabWidget& tabs = run.console.Window().TabHost().Tabs();
     const auto toolTipOf = [&](std::size_t size) {
-        const int slot = SlotWithNameSize(console, size);
+        const int slot = SlotWithNameSize(run.console, size);
         return slot < 0 ? QString() : tabs.tabToolTip(slot);
     };
     const auto longNameShown = [&] { return toolTipOf(8185).size() == 4093; };
@@ -170,13 +159,13 @@ int RunHostile(const Options& options) {
     double worstStall = 0;
     double worstStallBusy = 0;
     const auto noteStall = [&] {
-        if (stall.MaxMs() > worstStall) {
-            worstStall = stall.MaxMs();
-            worstStallBusy = stall.BusyAtMaxMs();
+        if (run.stall.MaxMs() > worstStall) {
+            worstStall = run.stall.MaxMs();
+            worstStallBusy = run.stall.BusyAtMaxMs();
         }
     };
     for (const Attack& attack : attacks) {
-        stall.Start();
+        run.stall.Start();
         const QString answer = PeerCommand(peers, attack.command, 60000).value_or(QString());
         bool held = !answer.isEmpty() && (!attack.shown || attack.shown());
         for (const auto& [key, value] : attack.expect) {
@@ -185,19 +174,19 @@ int RunHostile(const Options& options) {
         attacksHeld = attacksHeld && held;
         noteStall();
         table.Row(
-            {attack.label, held ? "yes" : "NO", Fixed(stall.MaxMs(), 2), answer.toStdString()});
+            {attack.label, held ? "yes" : "NO", Fixed(run.stall.MaxMs(), 2), answer.toStdString()});
     }
 
     // Descriptor exhaustion: a few descriptors of headroom, then a burst well beyond it.
     const int open = OpenDescriptors();
     const std::uint64_t previousLimit = SetDescriptorLimit(static_cast<std::uint64_t>(open) + 8);
-    stall.Stop();
+    run.stall.Stop();
     const ProcessSample before = SampleProcess();
     const QString burst =
         PeerCommand(peers, QStringLiteral("exhaust 40 %1").arg(exhaustHoldMs), 60000)
             .value_or(QString());
     const double exhaustedCpu = CpuPercent(before, SampleProcess());
-    stall.Start();
+    run.stall.Start();
     const QString probe =
         PeerCommand(peers, QStringLiteral("probe 10000"), 20000).value_or(QString());
     SetDescriptorLimit(previousLimit);
@@ -205,14 +194,15 @@ int RunHostile(const Options& options) {
     noteStall();
     table.Row(
         {"40 connections at " + std::to_string(open + 8) + " descriptors", recovered ? "yes" : "NO",
-         Fixed(stall.MaxMs(), 2),
+         Fixed(run.stall.MaxMs(), 2),
          (burst + "; cpu=" + QString::number(exhaustedCpu, 'f', 2) + "%; " + probe).toStdString()});
 
     RunFor(1000);
-    const double lowest = ReportPolls(console, watch, window, kFleet, "under attack");
+    const double lowest = ReportPolls(run.console, run.watch, window, kFleet, "under attack");
     const QString still =
         PeerCommand(peers, QStringLiteral("probe 5000"), 10000).value_or(QString());
-    const bool listening = console.Listening() && PeerField(still, QStringLiteral("status")) == 0;
+    const bool listening =
+        run.console.Listening() && PeerField(still, QStringLiteral("status")) == 0;
 
     Table figures("Hostile peers against the targets", {"figure", "measured", "target", "verdict"});
     figures.Row({"every peer handled", attacksHeld && recovered ? "yes" : "NO", "yes",
@@ -223,15 +213,15 @@ int RunHostile(const Options& options) {
     figures.Row({"  UI thread CPU time in that gap (ms)", Fixed(worstStallBusy, 2), "", ""});
     figures.Row({"peak RSS (MB)", Fixed(PeakRssMb(), 1), "<= 120", Verdict(PeakRssMb() <= 120)});
     figures.Row({"lowest polls / ideal (%)", Fixed(lowest, 1), ">= 98", Verdict(lowest >= 98)});
-    figures.Row({"replies shown on a wrong page", std::to_string(watch.Misrouted()), "0",
-                 Verdict(watch.Misrouted() == 0)});
-    const bool correct =
-        started && attacksHeld && recovered && listening && watch.Misrouted() == 0 && lowest > 0;
+    figures.Row({"replies shown on a wrong page", std::to_string(run.watch.Misrouted()), "0",
+                 Verdict(run.watch.Misrouted() == 0)});
+    const bool correct = run.started && attacksHeld && recovered && listening &&
+                         run.watch.Misrouted() == 0 && lowest > 0;
     return Summary("hostile", correct,
                    std::string("peers_handled=") + (attacksHeld ? "yes" : "no") +
                        " recovered=" + (recovered ? "yes" : "no") +
                        " stall=" + Fixed(worstStall, 1) + "ms polls=" + Fixed(lowest, 1) +
-                       "% misrouted=" + std::to_string(watch.Misrouted()));
+                       "% misrouted=" + std::to_string(run.watch.Misrouted()));
 }
 
 }  // namespace corvelle::bench

@@ -17,30 +17,24 @@ constexpr int kFleet = 8;
 
 int RunSteady(const Options& options) {
     const int seconds = options.seconds > 0 ? options.seconds : (options.smoke ? 4 : 60);
-    const double latency = MeasureReplyLatencyMs(options.smoke ? 20 : 100);
-    Console console;
-    StallMeter stall;
-    const quint16 port = console.StartListening(kIntervalMs);
-    PageWatch watch(console, FleetExpectations(kFleet));
-    Children sims;
-    const bool started = StartFleet(sims, console, watch, port, kFleet, {}, 20000);
+    FleetRun run(kFleet, kIntervalMs, options.smoke ? 20 : 100);
     RunFor(options.smoke ? 1000 : 3000);
 
     // The same length twice: stalls with the heartbeat running, then CPU without it.
-    const PollWindow stallWindow = OpenPollWindow(watch, kIntervalMs, latency);
-    stall.Start();
+    const PollWindow stallWindow = OpenPollWindow(run.watch, kIntervalMs, run.latency);
+    run.stall.Start();
     RunFor(seconds * 1000);
-    stall.Stop();
-    const double worstStall = stall.MaxMs();
-    const double worstStallBusy = stall.BusyAtMaxMs();
+    run.stall.Stop();
+    const double worstStall = run.stall.MaxMs();
+    const double worstStallBusy = run.stall.BusyAtMaxMs();
     const double lowestWithHeartbeat =
-        ReportPolls(console, watch, stallWindow, kFleet, "stall window, heartbeat running");
-    const PollWindow cpuWindow = OpenPollWindow(watch, kIntervalMs, latency);
+        ReportPolls(run.console, run.watch, stallWindow, kFleet, "stall window, heartbeat running");
+    const PollWindow cpuWindow = OpenPollWindow(run.watch, kIntervalMs, run.latency);
     RunFor(seconds * 1000);
     const double cpu = CpuPercent(cpuWindow.start, SampleProcess());
-    const double lowest =
-        std::min(lowestWithHeartbeat,
-                 ReportPolls(console, watch, cpuWindow, kFleet, "CPU window, heartbeat stopped"));
+    const double lowest = std::min(
+        lowestWithHeartbeat,
+        ReportPolls(run.console, run.watch, cpuWindow, kFleet, "CPU window, heartbeat stopped"));
     const double peak = PeakRssMb();
 
     Table table("Steady: " + std::to_string(kFleet) + " terminals x 12 channels, " +
@@ -53,13 +47,13 @@ int RunSteady(const Options& options) {
                Verdict(worstStall <= 50)});
     table.Row({"  UI thread CPU time in that gap (ms)", Fixed(worstStallBusy, 2), "", ""});
     table.Row({"lowest polls / ideal (%)", Fixed(lowest, 1), ">= 98", Verdict(lowest >= 98)});
-    table.Row({"replies shown on a wrong page", std::to_string(watch.Misrouted()), "0",
-               Verdict(watch.Misrouted() == 0)});
-    const bool correct = started && watch.Misrouted() == 0 && lowest > 0;
+    table.Row({"replies shown on a wrong page", std::to_string(run.watch.Misrouted()), "0",
+               Verdict(run.watch.Misrouted() == 0)});
+    const bool correct = run.started && run.watch.Misrouted() == 0 && lowest > 0;
     return Summary("steady", correct,
                    "cpu=" + Fixed(cpu, 2) + "% peak_rss=" + Fixed(peak, 1) +
                        "MB stall=" + Fixed(worstStall, 1) + "ms polls=" + Fixed(lowest, 1) +
-                       "% misrouted=" + std::to_string(watch.Misrouted()));
+                       "% misrouted=" + std::to_string(run.watch.Misrouted()));
 }
 
 int RunStorm(const Options& options) {

@@ -471,4 +471,10 @@ int Summary(const std::string& scenario, bool correct, const std::string& figure
     return correct ? 0 : 1;
 }
 
+FleetRun::FleetRun(int count, int intervalMs, int latencySamples)
+    : latency(MeasureReplyLatencyMs(latencySamples)),
+      port(console.StartListening(intervalMs)),
+      watch(console, FleetExpectations(count)),
+      started(StartFleet(children, console, watch, port, count, {}, 20000)) {}
+
 }  // namespace corvelle::bench

@@ -158,6 +158,19 @@ std::map<QByteArray, QString> FleetExpectations(int count);
 bool StartFleet(Children& children, Console& console, const PageWatch& watch, quint16 port,
                 int count, const QStringList& extra, int timeoutMs);
 
+// The start most scenarios share: a terminal's reply latency measured, the console listening
+// at intervalMs with every page watched, and a fleet of count terminals started and polled.
+struct FleetRun {
+    FleetRun(int count, int intervalMs, int latencySamples);
+    double latency;
+    Console console;
+    StallMeter stall;
+    quint16 port;
+    PageWatch watch;
+    Children children;
+    bool started;
+};
+
 // The poll rate of a steady fleet: ideal = seconds / (interval + reply latency).
 struct PollWindow {
     std::array<int, kSlotCount> before{};

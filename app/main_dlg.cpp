@@ -80,11 +80,7 @@ void CMainDlg::OnTreeClick(QPoint pos) {
     QTreeWidget& tree = *ui_->ctl1000;
     // Anywhere on an item's row counts: indentation, expand button and the space after it.
     const QPoint inRow(tree.viewport()->width() / 2, pos.y());
-    QTreeWidgetItem* item = tree.itemAt(inRow);
-    if (item == nullptr) {
-        item = tree.itemAt(QPoint(tree.visualItemRect(root_).left() + 1, pos.y()));
-    }
-    if (item != nullptr) {
+    if (const QTreeWidgetItem* item = tree.itemAt(inRow)) {
         // The root carries no slot and so stands for slot 0.
         tabHost_->SelectPage(item->data(0, Qt::UserRole).toInt());
     }

@@ -96,23 +96,20 @@ void DeviceTabHost::AcceptClient(std::unique_ptr<Connection> connection) {
     clients_.push_back(std::move(record));
 }
 
-ClientRecord* DeviceTabHost::FindRecord(const Connection* connection) const {
-    const auto it = std::find_if(clients_.begin(), clients_.end(), [&](const auto& record) {
-        return record->socket.get() == connection;
+DeviceTabHost::ClientList::iterator DeviceTabHost::FindClient(const Connection* connection) {
+    return std::find_if(clients_.begin(), clients_.end(), [&](const auto& record) {
+        return record->socket != nullptr && record->socket.get() == connection;
     });
-    return it == clients_.end() ? nullptr : it->get();
 }
 
 void DeviceTabHost::CloseClient(const Connection* connection) {
-    const auto it = std::find_if(clients_.begin(), clients_.end(), [&](const auto& record) {
-        return record->socket != nullptr && record->socket.get() == connection;
-    });
+    const auto it = FindClient(connection);
     if (it != clients_.end()) {
         DropRecord(it);
     }
 }
 
-void DeviceTabHost::DropRecord(std::list<std::unique_ptr<ClientRecord>>::iterator it) {
+void DeviceTabHost::DropRecord(ClientList::iterator it) {
     std::unique_ptr<ClientRecord> record = std::move(*it);
     clients_.erase(it);
     registrationTimer_.Cancel(record.get());
@@ -125,10 +122,11 @@ void DeviceTabHost::DropRecord(std::list<std::unique_ptr<ClientRecord>>::iterato
 
 void DeviceTabHost::ReceiveFromClient(const Connection* connection,
                                       std::span<const std::uint8_t> chunk) {
-    ClientRecord* record = FindRecord(connection);
-    if (record == nullptr) {
+    const auto it = FindClient(connection);
+    if (it == clients_.end()) {
         return;
     }
+    ClientRecord* record = it->get();
     chunk = chunk.first(std::min(chunk.size(), kMaxChunk));
     if (record->registered != 0) {
         record->pageWindow->OnDeviceData(chunk);

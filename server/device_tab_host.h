@@ -19,6 +19,8 @@ namespace corvelle {
 // connections and pages, and the tab selection rules.
 class DeviceTabHost final : public DeviceSender {
   public:
+    using ClientList = std::list<std::unique_ptr<ClientRecord>>;
+
     // Gap between the module query an attached page sends and the registration reply.
     static constexpr std::uint32_t kAttachGapMs = 300;
     // Largest chunk handed to a page or parsed as a registration.
@@ -63,21 +65,21 @@ class DeviceTabHost final : public DeviceSender {
     void Shutdown();
 
     std::size_t ClientCount() const { return clients_.size(); }
-    const std::list<std::unique_ptr<ClientRecord>>& Clients() const { return clients_; }
+    const ClientList& Clients() const { return clients_; }
     int CurrentTab() const { return currentTab_; }
 
   private:
     void AddDevicePage();
-    ClientRecord* FindRecord(const Connection* connection) const;
+    ClientList::iterator FindClient(const Connection* connection);
     void Register(ClientRecord& record, std::span<const std::uint8_t> chunk);
-    void DropRecord(std::list<std::unique_ptr<ClientRecord>>::iterator it);
+    void DropRecord(ClientList::iterator it);
 
     SlotTables& tables_;
     TabHostView& view_;
     Listener& listener_;
     RegistrationTimer& registrationTimer_;
     std::vector<DevicePage*> pages_;
-    std::list<std::unique_ptr<ClientRecord>> clients_;
+    ClientList clients_;
     int pageCounter_ = 0;
     int currentTab_ = 0;
     std::uint8_t listening_ = 0;

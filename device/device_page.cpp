@@ -59,14 +59,12 @@ void DevicePage::OnDeviceLink(std::uintptr_t attach, ClientRecord* record) {
         SendModuleQuery();
         return;
     }
-    if (record != record_) {
-        return;
-    }
     tables_.linkFlags[slot] = 0;
-    record_ = nullptr;
+    record_ = record;
     ShowLinkStatus(kDisconnected);
     channelCount_ = 0;
     pollTimer_.Stop();
+    EmitEvent(EventKind::Detached);
 }
 
 void DevicePage::OnDeviceData(std::span<const std::uint8_t> chunk) {
@@ -132,6 +130,7 @@ void DevicePage::HandleModuleReply(std::span<const std::uint8_t, kModuleReplySiz
     if (channelCount_ != 0) {
         pollTimer_.Start(kFirstPollMs);
         ShowLinkStatus(kConnected);
+        EmitEvent(EventKind::Identified, channelCount_);
     }
 }
 
@@ -162,19 +161,53 @@ void DevicePage::DecodeRegisters(std::span<const std::uint8_t> bytes) {
     FillValueList(static_cast<int>(registers_.registerCount) - static_cast<int>(kLeadingRegisters));
     channelVolts_ = ChannelVoltsOf(registers_);
     chart_.AppendChartPoints(std::span(channelVolts_).first<kChartSeriesCount>());
+    EmitReading();
     // Read at every re-arm so that a new interval from the settings applies from the next poll.
     pollTimer_.Start(tables_.acquisitionIntervalMs);
 }
 
 void DevicePage::ApplyCoilEcho(std::uint16_t coil, std::uint16_t value) {
-    if (coil < kRelayCount) {
-        if (value == kCoilOn) {
-            relayStates_[coil] = 1;
-        } else if (value == kCoilOff) {
-            relayStates_[coil] = 0;
-        }
+    const bool known = coil < kRelayCount && (value == kCoilOn || value == kCoilOff);
+    if (known) {
+        relayStates_[coil] = value == kCoilOn ? 1 : 0;
     }
     ShowRelayStates();
+    if (known) {
+        EmitEvent(EventKind::RelayEcho, coil + 1, value == kCoilOn);
+    }
+}
+
+void DevicePage::EmitReading() {
+    if (sink_ == nullptr) {
+        return;
+    }
+    Reading reading;
+    reading.time = clock_.Now();
+    reading.slot = slot_ + 1;
+    reading.name = tables_.deviceNames[static_cast<std::size_t>(slot_)];
+    reading.channelCount = channelCount_;
+    reading.channelMillivolts = channelMillivolts_;
+    reading.inputs = inputStates_;
+    reading.relays = relayStates_;
+    reading.temperatureCentidegrees = registers_.temperatureCentidegrees;
+    reading.referenceMillivolts = registers_.referenceMillivolts;
+    reading.supplyCentivolts = registers_.supplyCentivolts;
+    reading.signalValue = registers_.signalValue;
+    sink_->OnReading(reading);
+}
+
+void DevicePage::EmitEvent(EventKind kind, std::int64_t value, bool on) {
+    if (sink_ == nullptr) {
+        return;
+    }
+    AcquisitionEvent event;
+    event.time = clock_.Now();
+    event.kind = kind;
+    event.slot = slot_ + 1;
+    event.name = tables_.deviceNames[static_cast<std::size_t>(slot_)];
+    event.value = value;
+    event.on = on;
+    sink_->OnEvent(event);
 }
 
 void DevicePage::InitValueList() {

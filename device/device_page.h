@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "chart/chart_interface.h"
+#include "device/acquisition_sink.h"
 #include "device/page_ports.h"
 #include "device/register_block.h"
 #include "device/slot_tables.h"
@@ -34,8 +35,8 @@ class DevicePage {
 
     // attach == 1: attach to record (sends the module query, returns at once; the
     // connection server keeps the gap before its registration reply).
-    // Any other value: detach, but only when record is the page's current connection, so
-    // that an older connection closing under the same name leaves the newer one attached.
+    // Any other value: detach; record (nullptr from the connection server) is kept as the
+    // reference that later sends carry.
     void OnDeviceLink(std::uintptr_t attach, ClientRecord* record);
 
     // One received chunk, routed by its length alone: exactly kModuleReplySize bytes is a
@@ -49,6 +50,9 @@ class DevicePage {
     // The operator clicked the button of relay 1..12: asks the board for the opposite of the
     // known state. The known state changes only when the board confirms it.
     void OnRelayButton(std::size_t relay);
+
+    // Where readings and link events go from now on; nullptr: nowhere, at no cost.
+    void SetSink(AcquisitionSink* sink) { sink_ = sink; }
 
     int Slot() const { return slot_; }
     ClientRecord* CurrentRecord() const { return record_; }
@@ -85,6 +89,9 @@ class DevicePage {
     void ShowRelayStates();
     void ShowInputStates(std::uint16_t word);
 
+    void EmitReading();
+    void EmitEvent(EventKind kind, std::int64_t value = 0, bool on = false);
+
     int slot_;
     SlotTables& tables_;
     DeviceSender& sender_;
@@ -94,6 +101,7 @@ class DevicePage {
     TrendChartDriver chart_;
     ClientRecord* record_ = nullptr;
     std::uint8_t channelCount_ = 0;
+    AcquisitionSink* sink_ = nullptr;
 
     RegisterBlock registers_;
     std::array<float, kChannelCount> channelVolts_{};

@@ -35,6 +35,9 @@ struct LocalDateTime {
     int hour = 0;
     int minute = 0;
     int second = 0;
+    int millisecond = 0;
+    // Local time minus UTC, for consumers in other time zones.
+    int utcOffsetSeconds = 0;
 };
 
 class Clock {

@@ -12,4 +12,13 @@ std::string FormatDateTime(const LocalDateTime& time);
 // "%H:%M:%S": the label of every chart point.
 std::string FormatTimeOfDay(const LocalDateTime& time);
 
+// "2026-12-08": the date of a day's files.
+std::string FormatIsoDate(const LocalDateTime& time);
+
+// "2026-12-08 10:15:30.123": a recorded row's time.
+std::string FormatDateTimeMs(const LocalDateTime& time);
+
+// "2026-12-08T10:15:30.123+08:00": local time with its offset from UTC (ISO 8601).
+std::string FormatIsoDateTime(const LocalDateTime& time);
+
 }  // namespace corvelle

@@ -6,19 +6,14 @@
 #include <string>
 
 namespace corvelle {
-namespace {
 
-// value / scale with `decimals` fraction digits; the sign goes in front of the whole
-// number so that -50 centidegrees reads "-0.50", not "0.-50".
-std::string FixedPoint(std::int32_t value, std::int32_t scale, int decimals, const char* unit) {
+std::string FixedPointText(std::int32_t value, std::int32_t scale, int decimals, const char* unit) {
     const std::int32_t magnitude = std::abs(value);
     std::array<char, 32> text{};
     std::snprintf(text.data(), text.size(), "%s%d.%0*d%s", value < 0 ? "-" : "", magnitude / scale,
                   decimals, magnitude % scale, unit);
     return text.data();
 }
-
-}  // namespace
 
 std::vector<ValueRow> BuildValueRows(
     int channelRows, const std::array<std::uint8_t, kChannelCount>& channelNumbers,
@@ -29,11 +24,11 @@ std::vector<ValueRow> BuildValueRows(
     list.reserve(rows + 4);
     for (std::size_t i = 0; i < rows; ++i) {
         list.push_back({std::to_string(i), "AD" + std::to_string(channelNumbers[i]),
-                        FixedPoint(channelMillivolts[i], 1000, 3, "V")});
+                        FixedPointText(channelMillivolts[i], 1000, 3, "V")});
     }
-    list.push_back({"", "温度", FixedPoint(block.temperatureCentidegrees, 100, 2, "℃")});
-    list.push_back({"", "基准", FixedPoint(block.referenceMillivolts, 1000, 3, "V")});
-    list.push_back({"", "电源", FixedPoint(block.supplyCentivolts, 100, 2, "V")});
+    list.push_back({"", "温度", FixedPointText(block.temperatureCentidegrees, 100, 2, "℃")});
+    list.push_back({"", "基准", FixedPointText(block.referenceMillivolts, 1000, 3, "V")});
+    list.push_back({"", "电源", FixedPointText(block.supplyCentivolts, 100, 2, "V")});
     list.push_back({"", "信号", std::to_string(block.signalValue)});
     return list;
 }

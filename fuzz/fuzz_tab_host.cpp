@@ -54,6 +54,7 @@ class FuzzConnection final : public Connection {
     void Write(std::span<const std::uint8_t> bytes) override;
     void Close() override { closed_ = true; }
     void SetReadingPaused(bool paused) override { paused_ = paused; }
+    std::string PeerAddress() const override { return "192.0.2.1:1"; }
     bool Paused() const { return paused_; }
 
   private:
@@ -97,7 +98,7 @@ struct PageState {
 
 class Harness final : public TabHostView {
   public:
-    Harness() : host_(tables_, *this, listener_, timer_) {
+    Harness() : host_(tables_, *this, listener_, timer_, clock_) {
         for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
             senders_.push_back(std::make_unique<PageSender>(*this, slot));
         }
@@ -131,8 +132,11 @@ class Harness final : public TabHostView {
         const ClientRecord* record = RecordOf(id);
         Check(record != nullptr);
         if (sendingSlot_ < 0) {
-            // The server's own reply: only to the connection it is handling.
-            Check(id == handling_ && bytes.size() == kRegistrationReplySize);
+            // The server's own writes, only to the connection it is handling: a registration
+            // reply, or what the connection's page sent during the attach gap.
+            Check(id == handling_);
+            Check(bytes.size() == kRegistrationReplySize ||
+                  (record->registered == 1 && record->pageWindow->CurrentRecord() == record));
             return;
         }
         const DevicePage& page = pages_.at(static_cast<std::size_t>(sendingSlot_))->page;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace corvelle {
@@ -19,6 +20,8 @@ class Connection {
     virtual void Close() = 0;
     // While paused, nothing is read from the connection; bytes wait in the network stack.
     virtual void SetReadingPaused(bool paused) = 0;
+    // "address:port" of the peer.
+    virtual std::string PeerAddress() const = 0;
 };
 
 struct ClientRecord {
@@ -31,6 +34,8 @@ struct ClientRecord {
     // and the name that slot's tab then takes.
     int pendingSlot = -1;
     std::vector<std::uint8_t> pendingName;
+    // What the page sent during the attach gap, after its module query: it follows the reply.
+    std::vector<std::uint8_t> heldBytes;
 };
 
 }  // namespace corvelle

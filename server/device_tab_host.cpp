@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "device/device_page.h"
-#include "protocol/registration.h"
 
 namespace corvelle {
 namespace {
@@ -33,8 +33,12 @@ std::vector<std::uint8_t> DefaultSlotName(int slot) {
 }
 
 DeviceTabHost::DeviceTabHost(SlotTables& tables, TabHostView& view, Listener& listener,
-                             RegistrationTimer& registrationTimer)
-    : tables_(tables), view_(view), listener_(listener), registrationTimer_(registrationTimer) {}
+                             RegistrationTimer& registrationTimer, const Clock& clock)
+    : tables_(tables),
+      view_(view),
+      listener_(listener),
+      registrationTimer_(registrationTimer),
+      clock_(clock) {}
 
 DeviceTabHost::~DeviceTabHost() {
     Shutdown();
@@ -43,8 +47,15 @@ DeviceTabHost::~DeviceTabHost() {
 void DeviceTabHost::Initialise() {
     listening_ = 0;
     pageCounter_ = 0;
-    for (std::size_t i = 0; i < kSlotCount; ++i) {
+    for (std::size_t i = 0; i < tables_.SlotCount(); ++i) {
         AddDevicePage();
+    }
+}
+
+void DeviceTabHost::SetSink(AcquisitionSink* sink) {
+    sink_ = sink;
+    for (DevicePage* page : pages_) {
+        page->SetSink(sink);
     }
 }
 
@@ -79,8 +90,9 @@ void DeviceTabHost::ToggleListening(int port) {
         if (record->socket) {
             record->socket->Close();
             if (record->registered == 1) {
-                record->pageWindow->OnDeviceLink(0, record.get());
+                record->pageWindow->OnDeviceLink(0, nullptr);
             }
+            ApplyDroppedName(*record);
             record->socket.reset();
         }
     }
@@ -94,6 +106,7 @@ void DeviceTabHost::AcceptClient(std::unique_ptr<Connection> connection) {
     auto record = std::make_unique<ClientRecord>();
     record->socket = std::move(connection);
     clients_.push_back(std::move(record));
+    Emit(EventKind::Connected, clients_.back().get());
 }
 
 DeviceTabHost::ClientList::iterator DeviceTabHost::FindClient(const Connection* connection) {
@@ -105,19 +118,36 @@ DeviceTabHost::ClientList::iterator DeviceTabHost::FindClient(const Connection* 
 void DeviceTabHost::CloseClient(const Connection* connection) {
     const auto it = FindClient(connection);
     if (it != clients_.end()) {
-        DropRecord(it);
+        DropRecord(it, true);
     }
 }
 
-void DeviceTabHost::DropRecord(ClientList::iterator it) {
+void DeviceTabHost::CloseByConsole(const Connection* connection, CloseReason reason) {
+    const auto it = FindClient(connection);
+    if (it != clients_.end()) {
+        Emit(EventKind::ClosedByConsole, it->get(), 0, reason);
+        DropRecord(it, true);
+    }
+}
+
+void DeviceTabHost::DropRecord(ClientList::iterator it, bool detachPage) {
     std::unique_ptr<ClientRecord> record = std::move(*it);
     clients_.erase(it);
     registrationTimer_.Cancel(record.get());
     record->socket->Close();
-    // A page follows only its current connection: a stale duplicate closing leaves it be.
-    if (record->registered == 1) {
-        record->pageWindow->OnDeviceLink(0, record.get());
+    if (detachPage && record->registered == 1) {
+        record->pageWindow->OnDeviceLink(0, nullptr);
     }
+    ApplyDroppedName(*record);
+}
+
+void DeviceTabHost::ApplyDroppedName(ClientRecord& record) {
+    if (record.pendingSlot < 0) {
+        return;
+    }
+    const int slot = std::exchange(record.pendingSlot, -1);
+    const std::vector<std::uint8_t> name = std::move(record.pendingName);
+    SetDeviceTabName(slot, name);
 }
 
 void DeviceTabHost::ReceiveFromClient(const Connection* connection,
@@ -142,12 +172,12 @@ void DeviceTabHost::ReceiveFailed(const Connection* /*connection*/) {
 void DeviceTabHost::Register(ClientRecord& record, std::span<const std::uint8_t> chunk) {
     auto name = ParseRegistration(chunk);
     if (!name) {
-        SendToClient(RegistrationReply(RegistrationStatus::Rejected), &record, false);
+        Refuse(record, RegistrationStatus::Rejected);
         return;
     }
     int slot = -1;
     bool known = false;
-    for (std::size_t i = 0; i < kSlotCount; ++i) {
+    for (std::size_t i = 0; i < tables_.SlotCount(); ++i) {
         if (tables_.deviceNames[i] == *name) {
             slot = static_cast<int>(i);
             known = true;
@@ -155,7 +185,7 @@ void DeviceTabHost::Register(ClientRecord& record, std::span<const std::uint8_t>
         }
     }
     if (!known) {
-        for (std::size_t i = 0; i < kSlotCount; ++i) {
+        for (std::size_t i = 0; i < tables_.SlotCount(); ++i) {
             if (tables_.linkFlags[i] == 0) {
                 slot = static_cast<int>(i);
                 break;
@@ -163,22 +193,61 @@ void DeviceTabHost::Register(ClientRecord& record, std::span<const std::uint8_t>
         }
     }
     if (slot < 0) {
-        SendToClient(RegistrationReply(RegistrationStatus::NoFreeSlot), &record, false);
+        Refuse(record, RegistrationStatus::NoFreeSlot);
         return;
     }
     const auto index = static_cast<std::size_t>(slot);
+    DevicePage* page = tables_.pageWindows[index];
+    ClientRecord* previous = page->CurrentRecord();
     record.registered = 1;
-    record.pageWindow = tables_.pageWindows[index];
+    record.pageWindow = page;
     if (!known) {
         tables_.deviceNames[index] = *name;
     }
     // The reply and the tab text follow after the attach gap; until then nothing more is
     // read from this terminal, so its later bytes are handled after the reply.
+    record.socket->SetReadingPaused(true);
+    page->OnDeviceLink(1, &record);
+    // Set after the attach so that its module query goes out at once; what the page sends
+    // from here on waits for the reply.
     record.pendingSlot = slot;
     record.pendingName = std::move(*name);
-    record.socket->SetReadingPaused(true);
-    record.pageWindow->OnDeviceLink(1, &record);
     registrationTimer_.Schedule(&record, kAttachGapMs);
+    Emit(EventKind::Registered, &record);
+    // One live connection per slot: the one the page followed until now is closed, and its
+    // close detaches nothing.
+    if (previous != nullptr && previous != &record) {
+        const auto it = std::find_if(clients_.begin(), clients_.end(),
+                                     [&](const auto& listed) { return listed.get() == previous; });
+        if (it != clients_.end()) {
+            Emit(EventKind::ClosedByConsole, previous, 0, CloseReason::TakenOver);
+            DropRecord(it, false);
+        }
+    }
+}
+
+void DeviceTabHost::Refuse(ClientRecord& record, RegistrationStatus status) {
+    SendToClient(RegistrationReply(status), &record, false);
+    Emit(EventKind::Refused, &record, static_cast<std::int64_t>(status));
+}
+
+void DeviceTabHost::Emit(EventKind kind, const ClientRecord* record, std::int64_t value,
+                         CloseReason reason) {
+    if (sink_ == nullptr) {
+        return;
+    }
+    AcquisitionEvent event;
+    event.time = clock_.Now();
+    event.kind = kind;
+    event.value = value;
+    event.reason = reason;
+    if (record->registered == 1) {
+        const int slot = record->pageWindow->Slot();
+        event.slot = slot + 1;
+        event.name = tables_.deviceNames[static_cast<std::size_t>(slot)];
+    }
+    event.peer = record->socket->PeerAddress();
+    sink_->OnEvent(event);
 }
 
 void DeviceTabHost::CompleteRegistration(ClientRecord* record) {
@@ -187,11 +256,13 @@ void DeviceTabHost::CompleteRegistration(ClientRecord* record) {
     if (it == clients_.end() || record->pendingSlot < 0) {
         return;
     }
-    const int slot = record->pendingSlot;
+    const int slot = std::exchange(record->pendingSlot, -1);
     const std::vector<std::uint8_t> name = std::move(record->pendingName);
-    record->pendingSlot = -1;
     record->pendingName.clear();
     SendToClient(RegistrationReply(RegistrationStatus::Accepted), record, false);
+    const std::vector<std::uint8_t> held = std::move(record->heldBytes);
+    record->heldBytes.clear();
+    SendToClient(held, record, true);
     SetDeviceTabName(slot, name);
     record->socket->SetReadingPaused(false);
 }
@@ -219,7 +290,14 @@ void DeviceTabHost::SendToClient(std::span<const std::uint8_t> bytes, const Clie
     for (const auto& record : clients_) {
         if (record.get() == target && record->socket &&
             (!onlyRegistered || record->registered == 1)) {
-            record->socket->Write(bytes);
+            if (onlyRegistered && record->pendingSlot >= 0) {
+                // Inside the attach gap: after the registration reply, in order.
+                const std::size_t room = kMaxHeldBytes - record->heldBytes.size();
+                const auto kept = bytes.first(std::min(bytes.size(), room));
+                record->heldBytes.insert(record->heldBytes.end(), kept.begin(), kept.end());
+            } else {
+                record->socket->Write(bytes);
+            }
         }
     }
 }
@@ -231,7 +309,7 @@ void DeviceTabHost::OnTabSelected(int index) {
 }
 
 void DeviceTabHost::OnSelectPage(std::intptr_t slot) {
-    if (static_cast<std::uintptr_t>(slot) >= kSlotCount) {
+    if (static_cast<std::uintptr_t>(slot) >= tables_.SlotCount()) {
         return;
     }
     view_.SelectTab(static_cast<int>(slot));

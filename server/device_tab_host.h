@@ -7,8 +7,10 @@
 #include <span>
 #include <vector>
 
+#include "device/acquisition_sink.h"
 #include "device/page_ports.h"
 #include "device/slot_tables.h"
+#include "protocol/registration.h"
 #include "server/client_record.h"
 #include "server/host_ports.h"
 
@@ -25,15 +27,20 @@ class DeviceTabHost final : public DeviceSender {
     static constexpr std::uint32_t kAttachGapMs = 300;
     // Largest chunk handed to a page or parsed as a registration.
     static constexpr std::size_t kMaxChunk = 8192;
+    // What a page may send during the attach gap; far more than polls and clicks fill.
+    static constexpr std::size_t kMaxHeldBytes = 4096;
 
     DeviceTabHost(SlotTables& tables, TabHostView& view, Listener& listener,
-                  RegistrationTimer& registrationTimer);
+                  RegistrationTimer& registrationTimer, const Clock& clock);
     ~DeviceTabHost() override;
     DeviceTabHost(const DeviceTabHost&) = delete;
     DeviceTabHost& operator=(const DeviceTabHost&) = delete;
 
-    // Creates the eight slots: tabs, default names and pages; tab 0 selected.
+    // Creates one slot per entry of the tables: tabs, default names and pages; tab 0 selected.
     void Initialise();
+
+    // Where the host and every page hand their readings and events; nullptr: nowhere.
+    void SetSink(AcquisitionSink* sink);
 
     // The listen button: start or stop by the own state.
     void ToggleListening(int port);
@@ -47,6 +54,8 @@ class DeviceTabHost final : public DeviceSender {
     void ReceiveFromClient(const Connection* connection, std::span<const std::uint8_t> chunk);
     // A read from the connection failed: nothing is delivered.
     void ReceiveFailed(const Connection* connection);
+    // The console ends a connection of its own accord; a registered one detaches its page.
+    void CloseByConsole(const Connection* connection, CloseReason reason);
     // The attach gap of a registration has passed.
     void CompleteRegistration(ClientRecord* record);
 
@@ -72,12 +81,20 @@ class DeviceTabHost final : public DeviceSender {
     void AddDevicePage();
     ClientList::iterator FindClient(const Connection* connection);
     void Register(ClientRecord& record, std::span<const std::uint8_t> chunk);
-    void DropRecord(ClientList::iterator it);
+    void Refuse(ClientRecord& record, RegistrationStatus status);
+    // Removes and closes the record; detaches its page when asked to and it is registered.
+    void DropRecord(ClientList::iterator it, bool detachPage);
+    // A registration dropped in its attach gap still gives the slot its name.
+    void ApplyDroppedName(ClientRecord& record);
+    void Emit(EventKind kind, const ClientRecord* record, std::int64_t value = 0,
+              CloseReason reason = CloseReason::TakenOver);
 
     SlotTables& tables_;
     TabHostView& view_;
     Listener& listener_;
     RegistrationTimer& registrationTimer_;
+    const Clock& clock_;
+    AcquisitionSink* sink_ = nullptr;
     std::vector<DevicePage*> pages_;
     ClientList clients_;
     int pageCounter_ = 0;

@@ -27,7 +27,8 @@ LocalDateTime LocalClock::Now() const {
     const QDateTime now = QDateTime::currentDateTime();
     const QDate date = now.date();
     const QTime time = now.time();
-    return {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()};
+    return {date.year(),   date.month(),  date.day(),  time.hour(),
+            time.minute(), time.second(), time.msec(), now.offsetFromUtc()};
 }
 
 }  // namespace corvelle

@@ -4,11 +4,24 @@
 
 namespace corvelle {
 
-CAcqSocket::CAcqSocket(QTcpSocket* socket, DeviceTabHost& owner) : socket_(socket), owner_(owner) {
+std::string PeerText(const QHostAddress& address, quint16 port) {
+    bool isV4 = false;
+    address.toIPv4Address(&isV4);
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol && !isV4
+                             ? QStringLiteral("[%1]").arg(address.toString())
+                             : QHostAddress(address.toIPv4Address()).toString();
+    return QStringLiteral("%1:%2").arg(host).arg(port).toStdString();
+}
+
+CAcqSocket::CAcqSocket(QTcpSocket* socket, DeviceTabHost& owner)
+    : socket_(socket), owner_(owner), peer_(PeerText(socket->peerAddress(), socket->peerPort())) {
     socket_->setParent(nullptr);
     socket_->setReadBufferSize(kReadBufferSize);
     resume_.setSingleShot(true);
     QObject::connect(&resume_, &QTimer::timeout, &resume_, [this] { OnReceive(); });
+    overrun_.setSingleShot(true);
+    QObject::connect(&overrun_, &QTimer::timeout, &overrun_,
+                     [this] { owner_.CloseByConsole(this, CloseReason::WriteBacklog); });
     QObject::connect(socket_, &QTcpSocket::readyRead, socket_, [this] { OnReceive(); });
     QObject::connect(socket_, &QTcpSocket::disconnected, socket_, [this] { OnClose(); });
     // A reset or network failure ends the connection like an orderly close.
@@ -29,6 +42,7 @@ void CAcqSocket::Detach() {
     }
     // Nothing the socket does from here on may reach the owner, whose record is going.
     resume_.stop();
+    overrun_.stop();
     QObject::disconnect(socket_, nullptr, nullptr, nullptr);
     socket_->abort();
     socket_->deleteLater();
@@ -40,9 +54,8 @@ void CAcqSocket::Write(std::span<const std::uint8_t> bytes) {
         return;
     }
     socket_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-    if (socket_->bytesToWrite() > kMaxPendingWrite) {
-        // Dropped from the event loop, never from inside a caller's walk of the clients.
-        QTimer::singleShot(0, socket_, [socket = socket_] { socket->abort(); });
+    if (socket_->bytesToWrite() > kMaxPendingWrite && !overrun_.isActive()) {
+        overrun_.start(0);
     }
 }
 
@@ -163,7 +176,7 @@ void QtRegistrationTimer::Cancel(ClientRecord* record) {
 }
 
 NetworkTabHost::NetworkTabHost(SlotTables& tables, TabHostView& view)
-    : host_(tables, view, listener_, timer_) {
+    : host_(tables, view, listener_, timer_, clock_) {
     listener_.SetOwner(host_);
     timer_.SetOwner(host_);
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "device/qt/qt_page_ports.h"
 #include "server/client_record.h"
 #include "server/device_tab_host.h"
 #include "server/host_ports.h"
@@ -32,6 +33,7 @@ class CAcqSocket final : public Connection {
     void Write(std::span<const std::uint8_t> bytes) override;
     void Close() override;
     void SetReadingPaused(bool paused) override;
+    std::string PeerAddress() const override { return peer_; }
 
   private:
     void OnReceive();
@@ -40,10 +42,17 @@ class CAcqSocket final : public Connection {
 
     QTcpSocket* socket_;
     DeviceTabHost& owner_;
+    const std::string peer_;
     bool paused_ = false;
     // Reads what arrived while paused; owned here so it cannot outlive this object.
     QTimer resume_;
+    // Drops a peer that stopped reading, from the event loop rather than inside a caller's
+    // walk of the clients.
+    QTimer overrun_;
 };
+
+// "address:port", with IPv6 addresses in brackets.
+std::string PeerText(const QHostAddress& address, quint16 port);
 
 // The listening socket on all interfaces.
 class AcqListenSocket final : public Listener {
@@ -99,6 +108,7 @@ class NetworkTabHost {
     // Declared before the host, which closes them when it is destroyed.
     AcqListenSocket listener_;
     QtRegistrationTimer timer_;
+    LocalClock clock_;
     DeviceTabHost host_;
 };
 

@@ -98,7 +98,7 @@ TEST(DevicePageLink, DetachStopsPollingAndKeepsTheDisplay) {
         const auto rows = rig.view.rows;
         const auto points = rig.fake.chart.series[0].points.size();
         rig.clock.now.second = 30;
-        rig.page.OnDeviceLink(detach, FakeRecord(0));
+        rig.page.OnDeviceLink(detach, nullptr);
         EXPECT_EQ(rig.tables.linkFlags[2], 0);
         EXPECT_EQ(rig.page.CurrentRecord(), nullptr);
         EXPECT_EQ(rig.page.ChannelCount(), 0);
@@ -113,33 +113,6 @@ TEST(DevicePageLink, DetachStopsPollingAndKeepsTheDisplay) {
         EXPECT_EQ(rig.sender.Payloads(), std::vector<std::string>{kQuery});
         EXPECT_FALSE(rig.timer.period);
     }
-}
-
-// Two connections registered under one name: the page follows the newer one, and the older
-// one closing, before or after it, must not cut the page off.
-TEST(DevicePageLink, OnlyTheCurrentConnectionDetaches) {
-    Rig olderFirst;
-    Rig newerFirst;
-    for (Rig* rig : {&olderFirst, &newerFirst}) {
-        rig->page.OnDeviceLink(1, FakeRecord(0));
-        rig->page.OnDeviceLink(1, FakeRecord(1));
-        rig->page.OnDeviceData(ModuleReply("XX6A"));
-    }
-    olderFirst.page.OnDeviceLink(0, FakeRecord(0));
-    EXPECT_EQ(olderFirst.tables.linkFlags[2], 1);
-    EXPECT_EQ(olderFirst.page.CurrentRecord(), FakeRecord(1));
-    EXPECT_EQ(olderFirst.page.ChannelCount(), 6);
-    EXPECT_EQ(olderFirst.timer.period, DevicePage::kFirstPollMs);
-    EXPECT_EQ(olderFirst.view.statusTexts.size(), 2U);
-    olderFirst.page.OnDeviceLink(0, FakeRecord(1));
-    EXPECT_EQ(olderFirst.page.CurrentRecord(), nullptr);
-    EXPECT_EQ(olderFirst.view.statusTexts.size(), 3U);
-
-    newerFirst.page.OnDeviceLink(0, FakeRecord(1));
-    newerFirst.page.OnDeviceLink(0, FakeRecord(0));
-    EXPECT_EQ(newerFirst.tables.linkFlags[2], 0);
-    EXPECT_EQ(newerFirst.page.CurrentRecord(), nullptr);
-    EXPECT_EQ(newerFirst.view.statusTexts.size(), 3U);
 }
 
 TEST(DevicePagePolling, ModelChoosesTheRequestAndTheWatchdogRepeatsIt) {
@@ -287,7 +260,7 @@ TEST(DevicePageRelays, ClickAsksForTheOppositeOfTheKnownState) {
     EXPECT_EQ(rig.view.relayUpdates, relayUpdates);
     EXPECT_EQ(rig.timer.period, 10U);
     rig.page.OnDeviceData(Echo(8, 0xFF, 0x00));
-    rig.page.OnDeviceLink(0, FakeRecord(0));
+    rig.page.OnDeviceLink(0, nullptr);
     rig.page.OnRelayButton(9);
     EXPECT_EQ(rig.sender.Payloads(),
               (std::vector<std::string>{":0A050008FF00EA\r\n", ":0A050008FF00EA\r\n",

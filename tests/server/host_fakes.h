@@ -24,6 +24,7 @@ class FakeConnection : public Connection {
     }
     void Close() override { closed = true; }
     void SetReadingPaused(bool paused) override { readingPaused = paused; }
+    std::string PeerAddress() const override { return "192.0.2.7:40000"; }
 
     std::vector<Bytes> writes;
     bool closed = false;

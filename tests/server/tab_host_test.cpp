@@ -64,7 +64,7 @@ class TabHostTest : public ::testing::Test {
     test::FakeHostView view{tables};
     test::FakeListener listener;
     test::FakeRegistrationTimer timer;
-    DeviceTabHost host{tables, view, listener, timer};
+    DeviceTabHost host{tables, view, listener, timer, view.clock};
 };
 
 TEST_F(TabHostTest, StartUpState) {
@@ -152,7 +152,7 @@ TEST_F(TabHostTest, InvalidPacketsAreRejectedAndMayBeRetried) {
     EXPECT_EQ(terminal->writes, (std::vector<Bytes>{Reply(RegistrationStatus::Rejected),
                                                     Reply(RegistrationStatus::Rejected)}));
     EXPECT_EQ(SlotOf(terminal), -1);
-    EXPECT_EQ(tables.linkFlags, (std::array<std::uint8_t, kSlotCount>{}));
+    EXPECT_EQ(tables.linkFlags, std::vector<std::uint8_t>(kSlotCount));
 
     // n + 7 bytes, then stray bytes after the packet: accepted, the rest dropped.
     Bytes withTail(packet.begin(), packet.begin() + 11);
@@ -194,33 +194,32 @@ TEST_F(TabHostTest, SlotChoice) {
     EXPECT_TRUE(view.tabs[4].empty());
 }
 
-TEST_F(TabHostTest, DuplicateNameFollowsTheNewestConnection) {
+// A terminal reconnecting under its name while its old connection is still open: the console
+// closes the old one, so that the page never takes bytes from a connection it left.
+TEST_F(TabHostTest, ANewerConnectionOfTheSameNameTakesTheSlotOver) {
     FakeConnection* older = Register("TWIN");
     FakeConnection* newer = Register("TWIN");
     test::FakePage& page = view.Page(0);
-    EXPECT_EQ(SlotOf(older), 0);
-    EXPECT_EQ(SlotOf(newer), 0);
+    EXPECT_TRUE(older->closed);
+    EXPECT_EQ(RecordOf(older), nullptr);
+    EXPECT_EQ(host.ClientCount(), 1U);
     EXPECT_EQ(page.page.CurrentRecord(), RecordOf(newer));
-
-    const auto statusCount = page.view.statusTexts.size();
-    host.CloseClient(older);
     EXPECT_EQ(tables.linkFlags[0], 1);
-    EXPECT_EQ(page.page.CurrentRecord(), RecordOf(newer));
-    EXPECT_EQ(page.view.statusTexts.size(), statusCount);
+
+    // The newer one is identified and polled.
+    const auto module = BuildModuleReply("BX6C");
+    Send(newer, Bytes(module.begin(), module.end()));
+    page.timer.Fire(page.page);
+    EXPECT_EQ(newer->writes.back(), ToBytes(":0A0400000012E0\r\n"));
+
+    // Bytes and the close of the older connection reach nothing any more.
+    Send(older, Bytes(module.begin(), module.end()));
+    host.CloseClient(older);
     host.CloseClient(newer);
     EXPECT_EQ(tables.linkFlags[0], 0);
     EXPECT_EQ(page.page.CurrentRecord(), nullptr);
-}
-
-TEST_F(TabHostTest, DuplicateNameNewestClosingFirstDetaches) {
-    FakeConnection* older = Register("TWIN");
-    FakeConnection* newer = Register("TWIN");
-    host.CloseClient(newer);
-    EXPECT_EQ(tables.linkFlags[0], 0);
-    // The older connection is still registered, but its page now belongs to nobody.
-    EXPECT_EQ(SlotOf(older), 0);
-    host.CloseClient(older);
-    EXPECT_EQ(tables.linkFlags[0], 0);
+    EXPECT_EQ(page.view.statusTexts.back(), "24-03-05 07:08:09 已断开");
+    EXPECT_FALSE(page.timer.period);
 }
 
 TEST_F(TabHostTest, NoFreeSlot) {
@@ -259,18 +258,50 @@ TEST_F(TabHostTest, RegisteredConnectionBytesGoToThePageOnly) {
     EXPECT_EQ(view.Page(0).timer.period, 10U);
 }
 
+// No reply goes out, but the slot shows the name it is now bound to.
 TEST_F(TabHostTest, PendingRegistrationIsDroppedWhenItsConnectionGoes) {
     FakeConnection* closing = Accept();
     Send(closing, BuildRegistrationPacket(ToBytes("GONE")));
     host.CloseClient(closing);
     EXPECT_TRUE(timer.pending.empty());
     EXPECT_EQ(tables.linkFlags[0], 0);
+    EXPECT_EQ(view.tabs[0], ToBytes("GONE"));
 
     FakeConnection* stopping = Accept();
     Send(stopping, BuildRegistrationPacket(ToBytes("STOP")));
+    EXPECT_EQ(stopping->writes.size(), 1U);  // the module query only
     host.ToggleListening(0);
     EXPECT_TRUE(timer.pending.empty());
-    EXPECT_TRUE(view.renamed.empty());
+    EXPECT_EQ(view.tabs[0], ToBytes("STOP"));
+    EXPECT_EQ(view.renamed,
+              (std::vector<std::pair<int, Bytes>>{{0, ToBytes("GONE")}, {0, ToBytes("STOP")}}));
+}
+
+// A poll tick armed by the slot's previous connection and a relay click, both inside the gap,
+// reach the terminal after its registration reply.
+TEST_F(TabHostTest, PageSendsInsideTheAttachGapFollowTheReply) {
+    FakeConnection* first = Register("PUMP");
+    const auto module = BuildModuleReply("BX4B");
+    Send(first, Bytes(module.begin(), module.end()));
+    host.CloseClient(first);
+    test::FakePage& page = view.Page(0);
+
+    FakeConnection* again = Accept();
+    Send(again, BuildRegistrationPacket(ToBytes("PUMP")));
+    page.page.OnTimer(DevicePage::kPollTimerId);
+    page.page.OnRelayButton(2);
+    ASSERT_EQ(again->writes.size(), 1U);
+    timer.FireAll(host);
+    Bytes wire;
+    for (const Bytes& write : again->writes) {
+        wire.insert(wire.end(), write.begin(), write.end());
+    }
+    Bytes expected = kModuleQueryBytes;
+    for (const Bytes& next :
+         {Reply(RegistrationStatus::Accepted), kModuleQueryBytes, ToBytes(":0A050001FF00F1\r\n")}) {
+        expected.insert(expected.end(), next.begin(), next.end());
+    }
+    EXPECT_EQ(wire, expected);
 }
 
 TEST_F(TabHostTest, ClosingAnUnregisteredConnectionTellsNoPage) {

@@ -1,0 +1,47 @@
+#include "device/acquisition_sink.h"
+
+namespace corvelle {
+namespace {
+
+std::string CloseReasonText(CloseReason reason) {
+    switch (reason) {
+        case CloseReason::TakenOver:
+            return "taken over by a newer connection of the same name";
+        case CloseReason::WriteBacklog:
+            return "write backlog";
+        case CloseReason::RegistrationTimeout:
+            return "registration timeout";
+        case CloseReason::NotAllowed:
+            return "address not allowed";
+        case CloseReason::UnregisteredLimit:
+            return "too many unregistered connections";
+    }
+    return "unknown reason";
+}
+
+}  // namespace
+
+std::string DescribeEvent(const AcquisitionEvent& event) {
+    const std::string value = std::to_string(event.value);
+    switch (event.kind) {
+        case EventKind::Connected:
+            return "connected";
+        case EventKind::Registered:
+            return "registered into slot " + std::to_string(event.slot);
+        case EventKind::Refused:
+            return "registration refused with status " + value;
+        case EventKind::Identified:
+            return "identified with " + value + " channels";
+        case EventKind::Detached:
+            return "detached";
+        case EventKind::RelayEcho:
+            return "relay " + value + (event.on ? " on" : " off");
+        case EventKind::ClosedByConsole:
+            return "closed by the console: " + CloseReasonText(event.reason);
+        case EventKind::ReadingsDropped:
+            return value + " readings dropped";
+    }
+    return "unknown event";
+}
+
+}  // namespace corvelle

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/page_ports.h"
+#include "device/register_block.h"
+
+namespace corvelle {
+
+// One accepted poll reply, exactly as the value list and the lamps then show it.
+struct Reading {
+    LocalDateTime time;
+    // 1-based, as the tabs count.
+    int slot = 0;
+    // As received: GB2312 bytes.
+    std::vector<std::uint8_t> name;
+    // 4, 6 or 12; 0 while the board is not identified. Channels past it are not carried.
+    std::uint8_t channelCount = 0;
+    std::array<std::int32_t, kChannelCount> channelMillivolts{};
+    // Index i: input or relay i+1; 1 = active / on.
+    std::array<std::uint8_t, kChannelCount> inputs{};
+    std::array<std::uint8_t, kChannelCount> relays{};
+    std::int16_t temperatureCentidegrees = 0;
+    std::int16_t referenceMillivolts = 0;
+    std::int16_t supplyCentivolts = 0;
+    std::int16_t signalValue = 0;
+};
+
+enum class EventKind : std::uint8_t {
+    // A connection was accepted.
+    Connected,
+    // A terminal registered and was bound to the slot.
+    Registered,
+    // A registration was answered with status 0 or 2 (value).
+    Refused,
+    // The board was identified with value channels: the page shows "已连接".
+    Identified,
+    // The terminal left the page: it shows "已断开".
+    Detached,
+    // The board confirmed relay value (1..12) switched on or off.
+    RelayEcho,
+    // The console closed a connection for reason.
+    ClosedByConsole,
+    // A listener had to drop value readings; written by that listener itself.
+    ReadingsDropped,
+};
+
+enum class CloseReason : std::uint8_t {
+    // A newer connection registered under the same name.
+    TakenOver,
+    // The peer stopped reading and too much waited to be sent to it.
+    WriteBacklog,
+    // The connection did not register in time.
+    RegistrationTimeout,
+    // Its address is not among the allowed ones.
+    NotAllowed,
+    // Too many connections were waiting to register; this was the oldest.
+    UnregisteredLimit,
+};
+
+struct AcquisitionEvent {
+    LocalDateTime time;
+    EventKind kind = EventKind::Connected;
+    // 1-based; 0 when the connection is bound to no slot.
+    int slot = 0;
+    // The slot's name as received; empty when there is no slot.
+    std::vector<std::uint8_t> name;
+    // "address:port" of the connection concerned, where there is one.
+    std::string peer;
+    // Channels, relay number, refusal status or dropped readings, by kind.
+    std::int64_t value = 0;
+    // RelayEcho: the relay is now on.
+    bool on = false;
+    CloseReason reason = CloseReason::TakenOver;
+};
+
+// Where pages and the connection server hand their readings and events, on the UI thread.
+// Implementations return at once: whatever takes time happens elsewhere.
+class AcquisitionSink {
+  public:
+    virtual ~AcquisitionSink() = default;
+    virtual void OnReading(const Reading& reading) = 0;
+    virtual void OnEvent(const AcquisitionEvent& event) = 0;
+};
+
+// What happened, in English, without time, slot or name: "identified with 12 channels".
+std::string DescribeEvent(const AcquisitionEvent& event);
+
+}  // namespace corvelle

@@ -6,7 +6,6 @@ namespace corvelle {
 
 CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::AboutBox>()) {
     ui_->setupUi(this);
-    connect(ui_->buttonOk, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 CAboutBox::~CAboutBox() = default;

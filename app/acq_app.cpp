@@ -6,6 +6,7 @@
 #include <QTcpServer>
 
 #include "app/main_dlg.h"
+#include "device/qt/device_name.h"
 #include "res/resources.h"
 
 namespace corvelle {
@@ -25,6 +26,8 @@ CAcqApp::CAcqApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationVersion(QStringLiteral(CORVELLE_VERSION));
     setWindowIcon(QIcon(QString::fromLatin1(res::kAppIcon)));
     setFont(res::DialogFont());
+    // Checked at start, so that a missing decoder is reported once, before any name arrives.
+    NameDecoderAvailable();
 }
 
 int CAcqApp::InitInstance() {

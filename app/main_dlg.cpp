@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 
 #include "app/about_box.h"
+#include "device/qt/device_name.h"
 #include "res/resources.h"
 #include "settings/ui/settings_dlg.h"
 #include "ui_main_102.h"

@@ -4,28 +4,14 @@
 #include <QFontMetrics>
 #include <QMessageBox>
 #include <QScopedValueRollback>
-#include <QStringDecoder>
 #include <QTabBar>
 #include <QTabWidget>
 
+#include "device/qt/device_name.h"
 #include "device/ui/device_page_dlg.h"
 #include "ui_tabhost_103.h"
 
 namespace corvelle {
-
-QString DeviceNameText(std::span<const std::uint8_t> name) {
-    // GB18030 is a superset of GB2312 that also decodes what a terminal may wrongly send;
-    // bytes it cannot decode show as replacement characters.
-    QStringDecoder decoder("GB18030");
-    QString text = decoder(QByteArrayView(name.data(), static_cast<qsizetype>(name.size())));
-    // Control characters would break the layout of tabs and tree items.
-    for (QChar& c : text) {
-        if (c.category() == QChar::Other_Control) {
-            c = QChar::ReplacementCharacter;
-        }
-    }
-    return text;
-}
 
 QString ElidedName(const QString& name, const QFont& font, int width) {
     return QFontMetrics(font).elidedText(name, Qt::ElideRight, width);

@@ -29,8 +29,6 @@ class TabHostListener {
     virtual void OnPageRenamed(int slot, std::span<const std::uint8_t> name) = 0;
 };
 
-// Device names arrive as GB2312 bytes; shown decoded, as plain text.
-QString DeviceNameText(std::span<const std::uint8_t> name);
 // A name cut to fit width pixels of font, for tabs and tree items (the full name goes into
 // their tool tips).
 QString ElidedName(const QString& name, const QFont& font, int width);

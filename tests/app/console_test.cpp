@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -192,7 +193,9 @@ TEST_F(ConsoleTest, AboutBoxOpensWithoutBlocking) {
     EXPECT_TRUE(about->findChild<QLabel*>(QStringLiteral("labelVersion"))
                     ->text()
                     .contains(QStringLiteral("1.0.0.1")));
+    const QSignalSpy accepted(about, &QDialog::accepted);
     QTest::mouseClick(about->findChild<QPushButton*>(QStringLiteral("buttonOk")), Qt::LeftButton);
+    EXPECT_EQ(accepted.count(), 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.findChild<CAboutBox*>() == nullptr; }));
 }
 

@@ -68,9 +68,18 @@ void CMainDlg::BuildTree() {
 }
 
 bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ui_->ctl1000->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    if (watched != ui_->ctl1000->viewport()) {
+        return QDialog::eventFilter(watched, event);
+    }
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+        type == QEvent::MouseButtonDblClick) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton) {
+        // Only left clicks choose a page; other buttons must not move the highlight either.
+        if (mouse->button() != Qt::LeftButton) {
+            return true;
+        }
+        if (type == QEvent::MouseButtonRelease) {
             OnTreeClick(mouse->position().toPoint());
         }
     }

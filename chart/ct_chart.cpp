@@ -58,6 +58,13 @@ CTChart::CTChart(QWidget* parent) : QCustomPlot(parent), ticker_(new TimeTicker)
     SetUpArrowButtons();
     connect(this, &QCustomPlot::beforeReplot, this, &CTChart::PrepareReplot);
     connect(this, &QCustomPlot::afterLayout, this, &CTChart::PlaceArrowButtons);
+    descriptionHold_.setSingleShot(true);
+    descriptionHold_.setInterval(kDescriptionPeriodMs);
+    connect(&descriptionHold_, &QTimer::timeout, this, [this] {
+        if (descriptionStale_ && isVisible()) {
+            RefreshDescription();
+        }
+    });
 }
 
 CTChart::~CTChart() = default;
@@ -147,6 +154,7 @@ void CTChart::SetUpArrowButtons() {
         button->setObjectName(QString::fromLatin1(kArrowNames.at(i)));
         button->setArrowType(arrows.at(i));
         button->setToolTip(tips.at(i));
+        button->setAccessibleName(tips.at(i));
         button->setAutoRaise(true);
         button->setAutoRepeat(true);
         button->setFocusPolicy(Qt::NoFocus);
@@ -203,6 +211,44 @@ void CTChart::PrepareReplot() {
         xAxis->setRange(TimeExtent());
     }
     UpdateReadout();
+    // Replots run only while the chart is shown, so a hidden page's description rests.
+    if (descriptionHold_.isActive()) {
+        descriptionStale_ = true;
+    } else {
+        RefreshDescription();
+    }
+}
+
+void CTChart::RefreshDescription() {
+    descriptionStale_ = false;
+    descriptionHold_.start();
+    const QString text = LatestPointText();
+    if (accessibleDescription() != text) {
+        setAccessibleDescription(text);
+    }
+}
+
+QString CTChart::LatestPointText() const {
+    double last = -std::numeric_limits<double>::infinity();
+    for (const Line& line : lines_) {
+        const QCPGraphDataContainer& data = *line.Graph().data();
+        if (line.Graph().visible() && !data.isEmpty()) {
+            last = std::max(last, (data.constEnd() - 1)->key);
+        }
+    }
+    const TimeTicker::Point* point = ticker_->Nearest(last);
+    if (point == nullptr || point->x != last) {
+        return {};
+    }
+    QStringList text{point->label};
+    for (const Line& line : lines_) {
+        const QCPGraphDataContainer& data = *line.Graph().data();
+        if (line.Graph().visible() && !data.isEmpty() && (data.constEnd() - 1)->key == last) {
+            text << QStringLiteral("%1 %2V").arg(
+                line.Graph().name(), QString::number((data.constEnd() - 1)->value, 'f', 3));
+        }
+    }
+    return text.join(QLatin1Char(' '));
 }
 
 void CTChart::PlaceArrowButtons() {
@@ -333,6 +379,10 @@ void CTChart::processRectZoom(QRect rect, QMouseEvent* event) {
     valueHeld_ = valueHeld_ || yAxis->range() != value;
 }
 
+void CTChart::contextMenuEvent(QContextMenuEvent* event) {
+    event->accept();
+}
+
 void CTChart::ShowReadoutAt(std::optional<QPoint> pos) {
     hoverPos_ = pos.has_value() && axisRect()->rect().contains(*pos) ? pos : std::nullopt;
     const bool wasShown = readout_->visible();
@@ -352,6 +402,9 @@ void CTChart::UpdateReadout() {
     }
     QStringList text{point->label};
     for (const Line& line : lines_) {
+        if (!line.Graph().visible()) {
+            continue;
+        }
         const QCPGraphDataContainer& data = *line.Graph().data();
         const auto it = data.findBegin(point->x, false);
         const bool found = it != data.constEnd() && it->key == point->x;

@@ -10,6 +10,7 @@
 #include <QPoint>
 #include <QSharedPointer>
 #include <QString>
+#include <QTimer>
 
 #include "chart/chart_interface.h"
 
@@ -50,9 +51,15 @@ class CTChart : public QCustomPlot, public TrendChart {
     // value axis shows the range last set through SetValueAxisRange.
     void ShowFullView();
 
-    // The hover read-out: time and six values of the point nearest the mouse; empty while the
-    // mouse is not over the plot.
+    // The hover read-out: time and the values of the shown lines at the point nearest the
+    // mouse; empty while the mouse is not over the plot.
     QString ReadoutText() const;
+
+    // The latest point of the shown lines, "HH:MM:SS AD1 0.771V AD2 ...": what the chart's
+    // accessible description carries, refreshed at most once a second while it is shown.
+    QString LatestPointText() const;
+
+    static constexpr int kDescriptionPeriodMs = 1000;
 
     QSize sizeHint() const override;
 
@@ -65,6 +72,8 @@ class CTChart : public QCustomPlot, public TrendChart {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void processRectZoom(QRect rect, QMouseEvent* event) override;
+    // The right button returns to the full view, so the chart keeps the context menu.
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     class Line final : public ChartSeries {
@@ -93,6 +102,7 @@ class CTChart : public QCustomPlot, public TrendChart {
     QCPPlottableLegendItem* LegendItemAt(QPoint pos) const;
     void ShowReadoutAt(std::optional<QPoint> pos);
     void UpdateReadout();
+    void RefreshDescription();
 
     QSharedPointer<TimeTicker> ticker_;
     std::vector<Line> lines_;
@@ -105,6 +115,10 @@ class CTChart : public QCustomPlot, public TrendChart {
     bool valueHeld_ = false;  // the operator zoomed or scrolled the value axis
     bool replotPending_ = true;
     bool pressConsumed_ = false;
+    // Holds back description updates to one a second; a change inside that second is
+    // picked up when it ends.
+    QTimer descriptionHold_;
+    bool descriptionStale_ = false;
 };
 
 }  // namespace corvelle

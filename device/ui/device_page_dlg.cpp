@@ -21,9 +21,6 @@ constexpr std::array<int, kRelayCount> kRelayLampIds = {1019, 1020, 1021, 1026, 
 constexpr std::array<int, kRelayCount> kRelayButtonIds = {1011, 1012, 1013, 1014, 1015, 1016,
                                                           1017, 1018, 1036, 1037, 1038, 1039};
 
-const QString kLitDescription = QStringLiteral("点亮");
-const QString kUnlitDescription = QStringLiteral("熄灭");
-
 template <typename Widget>
 Widget* Control(QWidget& page, const char* prefix, int id) {
     auto* widget = page.findChild<Widget*>(QString::fromLatin1(prefix) + QString::number(id));
@@ -106,7 +103,10 @@ void CDevicePageDlg::PrepareValueList() {
 }
 
 void CDevicePageDlg::SetStatusText(std::string_view text) {
-    ui_->ctl1027->setText(Text(text));
+    const QString status = Text(text);
+    ui_->ctl1027->setText(status);
+    // The accessible name says what the label is; the description carries what it says.
+    ui_->ctl1027->setAccessibleDescription(status);
 }
 
 void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
@@ -130,7 +130,7 @@ void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
 }
 
 void CDevicePageDlg::ShowLamp(QLabel& lamp, bool lit) {
-    const QString& description = lit ? kLitDescription : kUnlitDescription;
+    const QString description = res::LampDescription(lit);
     if (lamp.accessibleDescription() == description && !lamp.pixmap().isNull()) {
         return;
     }

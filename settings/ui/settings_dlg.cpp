@@ -106,6 +106,7 @@ void CSettingsDlg::SetListenButtonText(std::string_view text) {
 void CSettingsDlg::SetLampLit(bool lit) {
     const QIcon icon(QString::fromLatin1(lit ? res::kLampOnIcon : res::kLampOffIcon));
     ui_->lamp1008->setPixmap(icon.pixmap(ui_->lamp1008->size(), devicePixelRatio()));
+    ui_->lamp1008->setAccessibleDescription(res::LampDescription(lit));
 }
 
 QLineEdit* CSettingsDlg::Edit(SettingsField field) const {

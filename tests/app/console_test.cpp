@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -116,6 +117,25 @@ TEST_F(ConsoleTest, TreeClicksChoosePagesAndKeysDoNot) {
     ClickTreeAt(QPoint(3, window.Tree().visualItemRect(&window.Root()).center().y()));
     EXPECT_EQ(Tabs().currentIndex(), 0);
     EXPECT_FALSE(window.Root().isExpanded());
+}
+
+// Only left clicks act on the tree: other buttons move neither the highlight nor the page.
+TEST_F(ConsoleTest, OtherButtonsOnTreeItemsChangeNothing) {
+    for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+        const QPoint item = window.Tree().visualItemRect(TreeItem(4)).center();
+        QTest::mousePress(window.Tree().viewport(), button, {}, item);
+        QTest::mouseRelease(window.Tree().viewport(), button, {}, item);
+        EXPECT_EQ(window.Tree().currentItem(), &window.Root());
+        EXPECT_EQ(Tabs().currentIndex(), 0);
+    }
+}
+
+TEST_F(ConsoleTest, StatusTextCanBeReadByScreenReaders) {
+    QAccessibleInterface* status = QAccessible::queryAccessibleInterface(&PageDlg(0).StatusLabel());
+    EXPECT_EQ(status->text(QAccessible::Name), QStringLiteral("连接状态"));
+    EXPECT_EQ(status->text(QAccessible::Description), QStringLiteral("          未连接         "));
+    PageDlg(0).Page().OnDeviceLink(0, nullptr);
+    EXPECT_TRUE(status->text(QAccessible::Description).endsWith(QStringLiteral(" 已断开")));
 }
 
 TEST_F(ConsoleTest, TabsAndTreeFollowEachOther) {

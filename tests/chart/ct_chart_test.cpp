@@ -5,7 +5,9 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <QAccessible>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QSignalSpy>
 #include <QTime>
@@ -220,9 +222,60 @@ TEST_F(ChartTest, HoverReadoutShowsTimeAndValuesOfTheNearestPoint) {
     Send(QEvent::MouseMove, PixelOf(4.6, 2), Qt::NoButton, Qt::NoButton);
     EXPECT_TRUE(chart_.ReadoutText().startsWith("10:00:05\nAD1  0.500 V\nAD2  1.500 V\nAD3  -\n"));
 
+    // Lines hidden from the legend are left out.
+    chart_.graph(1)->setVisible(false);
+    Send(QEvent::MouseMove, PixelOf(4.6, 2), Qt::NoButton, Qt::NoButton);
+    EXPECT_TRUE(chart_.ReadoutText().startsWith("10:00:05\nAD1  0.500 V\nAD3  -\n"));
+
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(&chart_, &leave);
     EXPECT_EQ(chart_.ReadoutText(), "");
+}
+
+// Screen readers and automation read the latest point of the shown lines and the arrows' names.
+TEST_F(ChartTest, AccessibleDescriptionCarriesTheLatestShownPoint) {
+    const auto description = [this] {
+        return QAccessible::queryAccessibleInterface(&chart_)->text(QAccessible::Description);
+    };
+    AppendReplies(0, 3);
+    EXPECT_EQ(description(), "");  // hidden: nothing is refreshed
+    ShowAndDraw();
+    EXPECT_EQ(description(),
+              "10:00:02 AD1 0.200V AD2 1.200V AD3 2.200V AD4 3.200V AD5 4.200V AD6 5.200V");
+
+    // Within the second nothing changes; the change shows once it has passed.
+    chart_.graph(4)->setVisible(false);
+    AppendReply(3, 0.5);
+    QApplication::processEvents();
+    EXPECT_TRUE(description().startsWith("10:00:02 "));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return description().startsWith("10:00:03 "); }, 3000));
+    EXPECT_EQ(description(), "10:00:03 AD1 0.500V AD2 1.500V AD3 2.500V AD4 3.500V AD6 5.500V");
+
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(Arrow(i))->text(QAccessible::Name),
+                  Arrow(i)->toolTip());
+    }
+}
+
+// A right click returns to the full view; it must not also open the window's context menu.
+TEST_F(ChartTest, KeepsTheContextMenuForItself) {
+    QWidget window;
+    chart_.setParent(&window);
+    int windowMenus = 0;
+    struct Counter : QObject {
+        int& count;
+        explicit Counter(int& c) : count(c) {}
+        bool eventFilter(QObject*, QEvent* event) override {
+            count += event->type() == QEvent::ContextMenu ? 1 : 0;
+            return false;
+        }
+    } counter(windowMenus);
+    window.installEventFilter(&counter);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(10, 10),
+                           chart_.mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(&chart_, &menu);
+    EXPECT_EQ(windowMenus, 0);
+    chart_.setParent(nullptr);
 }
 
 // Three minutes of readings at 200 ms, saved for a person to look at.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
@@ -119,13 +120,19 @@ TEST_F(SettingsDlgTest, SetAppliesAtLeast200ms) {
 }
 
 TEST_F(SettingsDlgTest, ListenStateSwitchesButtonAndLamp) {
+    const auto lampState = [this] {
+        return QAccessible::queryAccessibleInterface(lamp)->text(QAccessible::Description);
+    };
+    EXPECT_EQ(lampState(), "熄灭");
     listen->click();
     EXPECT_EQ(listen->text(), "停止监听");
     EXPECT_GT(LampCentre().red(), 200);
     EXPECT_LT(LampCentre().green(), 140);
+    EXPECT_EQ(lampState(), "点亮");
     listen->click();
     EXPECT_EQ(listen->text(), "开始监听");
     EXPECT_LT(LampCentre().lightness(), 60);
+    EXPECT_EQ(lampState(), "熄灭");
     EXPECT_EQ(toggler.ports, (std::vector<std::int32_t>{20000, 20000}));
 }
 

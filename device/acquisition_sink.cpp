@@ -1,5 +1,7 @@
 #include "device/acquisition_sink.h"
 
+#include <algorithm>
+
 namespace corvelle {
 namespace {
 
@@ -20,6 +22,28 @@ std::string CloseReasonText(CloseReason reason) {
 }
 
 }  // namespace
+
+void SinkFanout::Add(AcquisitionSink* sink) {
+    if (std::find(sinks_.begin(), sinks_.end(), sink) == sinks_.end()) {
+        sinks_.push_back(sink);
+    }
+}
+
+void SinkFanout::Remove(AcquisitionSink* sink) {
+    sinks_.erase(std::remove(sinks_.begin(), sinks_.end(), sink), sinks_.end());
+}
+
+void SinkFanout::OnReading(const Reading& reading) {
+    for (AcquisitionSink* sink : sinks_) {
+        sink->OnReading(reading);
+    }
+}
+
+void SinkFanout::OnEvent(const AcquisitionEvent& event) {
+    for (AcquisitionSink* sink : sinks_) {
+        sink->OnEvent(event);
+    }
+}
 
 std::string DescribeEvent(const AcquisitionEvent& event) {
     const std::string value = std::to_string(event.value);

@@ -86,6 +86,19 @@ class AcquisitionSink {
     virtual void OnEvent(const AcquisitionEvent& event) = 0;
 };
 
+// Hands every reading and event to several sinks in the order they were added.
+class SinkFanout final : public AcquisitionSink {
+  public:
+    void Add(AcquisitionSink* sink);
+    void Remove(AcquisitionSink* sink);
+    bool Empty() const { return sinks_.empty(); }
+    void OnReading(const Reading& reading) override;
+    void OnEvent(const AcquisitionEvent& event) override;
+
+  private:
+    std::vector<AcquisitionSink*> sinks_;
+};
+
 // What happened, in English, without time, slot or name: "identified with 12 channels".
 std::string DescribeEvent(const AcquisitionEvent& event);
 

@@ -36,6 +36,8 @@ struct ClientRecord {
     std::vector<std::uint8_t> pendingName;
     // What the page sent during the attach gap, after its module query: it follows the reply.
     std::vector<std::uint8_t> heldBytes;
+    // When the connection was accepted, on a monotonic millisecond clock.
+    std::uint64_t acceptedAtMs = 0;
 };
 
 }  // namespace corvelle

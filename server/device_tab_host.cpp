@@ -102,11 +102,49 @@ void DeviceTabHost::ToggleListening(int port) {
     listening_ = 0;
 }
 
-void DeviceTabHost::AcceptClient(std::unique_ptr<Connection> connection) {
+void DeviceTabHost::AcceptClient(std::unique_ptr<Connection> connection, std::uint64_t nowMs) {
     auto record = std::make_unique<ClientRecord>();
     record->socket = std::move(connection);
+    record->acceptedAtMs = nowMs;
     clients_.push_back(std::move(record));
     Emit(EventKind::Connected, clients_.back().get());
+    if (!limits_.maxUnregistered) {
+        return;
+    }
+    const auto unregistered = [](const auto& listed) { return listed->registered == 0; };
+    auto waiting =
+        static_cast<std::size_t>(std::count_if(clients_.begin(), clients_.end(), unregistered));
+    while (waiting > *limits_.maxUnregistered) {
+        const auto oldest = std::find_if(clients_.begin(), clients_.end(), unregistered);
+        CloseByConsole(oldest->get()->socket.get(), CloseReason::UnregisteredLimit);
+        --waiting;
+    }
+}
+
+void DeviceTabHost::ReportRefusedConnection(std::string_view peer, CloseReason reason) {
+    if (sink_ == nullptr) {
+        return;
+    }
+    AcquisitionEvent event;
+    event.time = clock_.Now();
+    event.kind = EventKind::ClosedByConsole;
+    event.reason = reason;
+    event.peer = peer;
+    sink_->OnEvent(event);
+}
+
+void DeviceTabHost::ExpireUnregistered(std::uint64_t nowMs) {
+    if (!limits_.registrationTimeoutMs) {
+        return;
+    }
+    for (auto it = clients_.begin(); it != clients_.end();) {
+        ClientRecord& record = **it;
+        ++it;
+        if (record.registered == 0 &&
+            nowMs - record.acceptedAtMs >= *limits_.registrationTimeoutMs) {
+            CloseByConsole(record.socket.get(), CloseReason::RegistrationTimeout);
+        }
+    }
 }
 
 DeviceTabHost::ClientList::iterator DeviceTabHost::FindClient(const Connection* connection) {
@@ -158,6 +196,9 @@ void DeviceTabHost::ReceiveFromClient(const Connection* connection,
     }
     ClientRecord* record = it->get();
     chunk = chunk.first(std::min(chunk.size(), kMaxChunk));
+    if (tap_ != nullptr) {
+        tap_->OnFrame(*record, true, chunk);
+    }
     if (record->registered != 0) {
         record->pageWindow->OnDeviceData(chunk);
         return;
@@ -296,10 +337,17 @@ void DeviceTabHost::SendToClient(std::span<const std::uint8_t> bytes, const Clie
                 const auto kept = bytes.first(std::min(bytes.size(), room));
                 record->heldBytes.insert(record->heldBytes.end(), kept.begin(), kept.end());
             } else {
-                record->socket->Write(bytes);
+                Write(*record, bytes);
             }
         }
     }
+}
+
+void DeviceTabHost::Write(ClientRecord& record, std::span<const std::uint8_t> bytes) {
+    if (tap_ != nullptr) {
+        tap_->OnFrame(record, false, bytes);
+    }
+    record.socket->Write(bytes);
 }
 
 void DeviceTabHost::OnTabSelected(int index) {

@@ -41,13 +41,21 @@ class DeviceTabHost final : public DeviceSender {
 
     // Where the host and every page hand their readings and events; nullptr: nowhere.
     void SetSink(AcquisitionSink* sink);
+    void SetLimits(const ConnectionLimits& limits) { limits_ = limits; }
+    // nullptr: no trace.
+    void SetFrameTap(FrameTap* tap) { tap_ = tap; }
 
     // The listen button: start or stop by the own state.
     void ToggleListening(int port);
     bool IsListening() const { return listening_ != 0; }
 
-    // A connection was accepted; it stays anonymous until it registers.
-    void AcceptClient(std::unique_ptr<Connection> connection);
+    // A connection was accepted at nowMs (monotonic); it stays anonymous until it registers.
+    // Beyond the limit of unregistered connections, the oldest of them is closed.
+    void AcceptClient(std::unique_ptr<Connection> connection, std::uint64_t nowMs = 0);
+    // A connection from peer was closed at once, before anything was read.
+    void ReportRefusedConnection(std::string_view peer, CloseReason reason);
+    // Closes the unregistered connections whose registration time has run out by nowMs.
+    void ExpireUnregistered(std::uint64_t nowMs);
     // The peer closed the connection or it failed.
     void CloseClient(const Connection* connection);
     // One chunk (at most kMaxChunk bytes) read from a connection.
@@ -88,6 +96,7 @@ class DeviceTabHost final : public DeviceSender {
     void ApplyDroppedName(ClientRecord& record);
     void Emit(EventKind kind, const ClientRecord* record, std::int64_t value = 0,
               CloseReason reason = CloseReason::TakenOver);
+    void Write(ClientRecord& record, std::span<const std::uint8_t> bytes);
 
     SlotTables& tables_;
     TabHostView& view_;
@@ -95,6 +104,8 @@ class DeviceTabHost final : public DeviceSender {
     RegistrationTimer& registrationTimer_;
     const Clock& clock_;
     AcquisitionSink* sink_ = nullptr;
+    FrameTap* tap_ = nullptr;
+    ConnectionLimits limits_;
     std::vector<DevicePage*> pages_;
     ClientList clients_;
     int pageCounter_ = 0;

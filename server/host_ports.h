@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -45,6 +47,22 @@ class RegistrationTimer {
     virtual ~RegistrationTimer() = default;
     virtual void Schedule(ClientRecord* record, std::uint32_t milliseconds) = 0;
     virtual void Cancel(ClientRecord* record) = 0;
+};
+
+// Limits for a server exposed to a network; each is off while unset.
+struct ConnectionLimits {
+    // A connection that has not registered this long after it was accepted is closed.
+    std::optional<std::uint32_t> registrationTimeoutMs;
+    // At most this many connections wait to register; a newer one closes the oldest.
+    std::optional<std::size_t> maxUnregistered;
+};
+
+// Sees every chunk read from a connection and every write to it, for a frame trace.
+class FrameTap {
+  public:
+    virtual ~FrameTap() = default;
+    virtual void OnFrame(const ClientRecord& record, bool received,
+                         std::span<const std::uint8_t> bytes) = 0;
 };
 
 }  // namespace corvelle

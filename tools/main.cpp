@@ -1,14 +1,14 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QString>
-#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <variant>
 
+#include "protocol/frame_text.h"
 #include "protocol/module_frames.h"
-#include "quit_signals.h"
+#include "service/signals/quit_signals.h"
 #include "sim_options.h"
 #include "tools/terminal/terminal.h"
 
@@ -16,10 +16,6 @@ namespace {
 
 using corvelle::sim::ConsoleItemKind;
 using corvelle::sim::Terminal;
-
-// Binary frames longer than this are shown by their head and tail: the module reply alone
-// would fill a screen.
-constexpr qsizetype kFullHexLimit = 48;
 
 void PrintLine(std::FILE* stream, const QString& line) {
     std::fputs(line.toUtf8().append('\n').constData(), stream);
@@ -32,32 +28,11 @@ void Report(const Terminal& terminal, const QString& message) {
                                terminal.config().name, message));
 }
 
-QString Hex(const QByteArray& bytes) {
-    if (bytes.size() <= kFullHexLimit) {
-        return QString::fromLatin1(bytes.toHex(' ').toUpper());
-    }
-    return QStringLiteral("%1 ... %2 (%3 bytes)")
-        .arg(QString::fromLatin1(bytes.left(24).toHex(' ').toUpper()),
-             QString::fromLatin1(bytes.right(4).toHex(' ').toUpper()))
-        .arg(bytes.size());
-}
-
-// ASCII frames as text with CR LF spelled out, any line noise before the colon in hex.
+// A received or sent frame as the trace shows it.
 QString Describe(const QByteArray& bytes) {
-    const qsizetype colon = bytes.indexOf(':');
-    const qsizetype textStart = colon >= 0 ? colon : 0;
-    const QByteArray text = bytes.mid(textStart);
-    const bool printable = !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= 0x20 && c < 0x7F) || c == '\r' || c == '\n';
-    });
-    if (!printable) {
-        return Hex(bytes);
-    }
-    QString shown = QString::fromLatin1(text);
-    shown.replace(QLatin1String("\r"), QLatin1String("\\r"))
-        .replace(QLatin1String("\n"), QLatin1String("\\n"));
-    return textStart > 0 ? QStringLiteral("[noise %1] %2").arg(Hex(bytes.left(textStart)), shown)
-                         : shown;
+    return QString::fromStdString(
+        corvelle::DescribeFrame({reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                 static_cast<std::size_t>(bytes.size())}));
 }
 
 QString StatusText(int status, int retryMs) {
@@ -154,7 +129,7 @@ int Run(int argc, char* argv[]) {
         PrintLine(stderr, QStringLiteral("corvelle-sim: %1").arg(error));
         return 2;
     }
-    if (!corvelle::sim::QuitOnSignals()) {
+    if (!corvelle::QuitOnSignals([] { QCoreApplication::quit(); })) {
         PrintLine(stderr,
                   QStringLiteral("corvelle-sim: cannot install the SIGINT/SIGTERM handlers"));
         return 1;

@@ -1,5 +1,7 @@
 #include "server/net/acq_socket.h"
 
+#include <QDeadlineTimer>
+#include <algorithm>
 #include <array>
 
 namespace corvelle {
@@ -104,7 +106,7 @@ AcqListenSocket::AcqListenSocket() {
 }
 
 bool AcqListenSocket::Listen(std::uint16_t port) {
-    if (!server_.listen(QHostAddress::Any, port)) {
+    if (!server_.listen(address_, port)) {
         return false;
     }
     server_.pauseAccepting();
@@ -143,8 +145,31 @@ void AcqListenSocket::OnAccept() {
             return;
         }
         ++accepted_;
-        owner_->AcceptClient(std::make_unique<CAcqSocket>(socket, *owner_));
+        if (!Admits(socket->peerAddress())) {
+            const std::string peer = PeerText(socket->peerAddress(), socket->peerPort());
+            socket->abort();
+            socket->deleteLater();
+            owner_->ReportRefusedConnection(peer, CloseReason::NotAllowed);
+            continue;
+        }
+        owner_->AcceptClient(std::make_unique<CAcqSocket>(socket, *owner_), MonotonicMs());
     }
+}
+
+bool AcqListenSocket::Admits(const QHostAddress& peer) const {
+    if (allowed_.isEmpty()) {
+        return true;
+    }
+    // A dual-stack socket reports IPv4 peers as IPv4-mapped IPv6 addresses.
+    bool isV4 = false;
+    const quint32 v4 = peer.toIPv4Address(&isV4);
+    const QHostAddress plain = isV4 ? QHostAddress(v4) : peer;
+    return std::any_of(allowed_.begin(), allowed_.end(),
+                       [&](const auto& subnet) { return plain.isInSubnet(subnet); });
+}
+
+std::uint64_t MonotonicMs() {
+    return static_cast<std::uint64_t>(QDeadlineTimer::current().deadline());
 }
 
 void QtRegistrationTimer::Schedule(ClientRecord* record, std::uint32_t milliseconds) {
@@ -179,6 +204,22 @@ NetworkTabHost::NetworkTabHost(SlotTables& tables, TabHostView& view)
     : host_(tables, view, listener_, timer_, clock_) {
     listener_.SetOwner(host_);
     timer_.SetOwner(host_);
+    QObject::connect(&expirySweep_, &QTimer::timeout, &expirySweep_,
+                     [this] { host_.ExpireUnregistered(MonotonicMs()); });
+}
+
+void NetworkTabHost::Apply(const LimitOptions& options) {
+    listener_.SetAllowed(options.allowed);
+    SetLimits(options.limits);
+}
+
+void NetworkTabHost::SetLimits(const ConnectionLimits& limits) {
+    host_.SetLimits(limits);
+    if (limits.registrationTimeoutMs) {
+        expirySweep_.start(kExpirySweepMs);
+    } else {
+        expirySweep_.stop();
+    }
 }
 
 }  // namespace corvelle

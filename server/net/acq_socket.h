@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QHostAddress>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -12,6 +15,7 @@
 #include "server/client_record.h"
 #include "server/device_tab_host.h"
 #include "server/host_ports.h"
+#include "server/net/limit_options.h"
 
 namespace corvelle {
 
@@ -65,15 +69,24 @@ class AcqListenSocket final : public Listener {
 
     AcqListenSocket();
     void SetOwner(DeviceTabHost& owner) { owner_ = &owner; }
+    // Where the next Listen binds; all interfaces, IPv4 and IPv6, unless set.
+    void SetAddress(const QHostAddress& address) { address_ = address; }
+    // Connections from other addresses are closed at once; an empty list admits all.
+    void SetAllowed(QList<QPair<QHostAddress, int>> subnets) { allowed_ = std::move(subnets); }
     bool Listen(std::uint16_t port) override;
     void Close() override;
     quint16 Port() const { return server_.serverPort(); }
+    // Why the last Listen failed.
+    QString ErrorString() const { return server_.errorString(); }
 
   private:
     void OnReadable();
     void OnAccept();
+    bool Admits(const QHostAddress& peer) const;
 
     QTcpServer server_;
+    QHostAddress address_{QHostAddress::Any};
+    QList<QPair<QHostAddress, int>> allowed_;
     // Accepting is driven from here, not by the server's own notifier: a connection the
     // server fails to accept keeps the socket readable, and that notifier would wake the
     // loop again at once, for as long as the failure lasts.
@@ -96,19 +109,30 @@ class QtRegistrationTimer final : public RegistrationTimer {
     std::map<ClientRecord*, std::unique_ptr<QTimer>> timers_;
 };
 
+// Milliseconds on a monotonic clock, for connection ages.
+std::uint64_t MonotonicMs();
+
 // The connection server on real sockets: the behaviour plus its Qt listener and timers.
 class NetworkTabHost {
   public:
+    // How often connections that wait to register are checked against their time limit.
+    static constexpr int kExpirySweepMs = 250;
+
     NetworkTabHost(SlotTables& tables, TabHostView& view);
     DeviceTabHost& Host() { return host_; }
+    AcqListenSocket& ListenSocket() { return listener_; }
     const AcqListenSocket& ListenSocket() const { return listener_; }
     const QtRegistrationTimer& RegistrationTimers() const { return timer_; }
+    void SetLimits(const ConnectionLimits& limits);
+    // The limits and allowed addresses, as the command line gave them.
+    void Apply(const LimitOptions& options);
 
   private:
     // Declared before the host, which closes them when it is destroyed.
     AcqListenSocket listener_;
     QtRegistrationTimer timer_;
     LocalClock clock_;
+    QTimer expirySweep_;
     DeviceTabHost host_;
 };
 

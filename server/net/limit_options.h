@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QHostAddress>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <variant>
+
+#include "server/host_ports.h"
+
+namespace corvelle {
+
+// The limits a server exposed to a network takes from its command line.
+struct LimitOptions {
+    // Connections from other addresses are closed at once; empty: all addresses.
+    QList<QPair<QHostAddress, int>> allowed;
+    ConnectionLimits limits;
+};
+
+// The service limits connections by default; the console only when asked to.
+enum class LimitDefaults { Off, Service };
+
+inline constexpr int kServiceRegistrationTimeoutS = 60;
+inline constexpr int kServiceMaxUnregistered = 256;
+
+// --allow CIDR (repeatable), --registration-timeout S, --max-unregistered N.
+void AddLimitOptions(QCommandLineParser& parser, LimitDefaults defaults);
+// The options as given, or what is wrong with one of them.
+std::variant<LimitOptions, QString> ReadLimitOptions(const QCommandLineParser& parser,
+                                                     LimitDefaults defaults);
+
+}  // namespace corvelle

@@ -1,0 +1,61 @@
+#include "service/service.h"
+
+#include <utility>
+
+namespace corvelle {
+
+Service::Service(ServiceOptions options)
+    : options_(std::move(options)),
+      tables_(options_.slotCount),
+      log_(stderr, options_.verbosity, tables_),
+      view_(tables_,
+            [this](std::string_view message) {
+                // Until listening starts, Start reports the problem itself.
+                if (started_) {
+                    log_.Error(
+                        QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())));
+                }
+            }),
+      server_(tables_, view_) {
+    tables_.acquisitionIntervalMs = options_.intervalMs;
+}
+
+Service::~Service() = default;
+
+std::optional<QString> Service::Start() {
+    DeviceTabHost& host = server_.Host();
+    view_.SetSender(host);
+    host.Initialise();
+    sinks_.Add(&log_);
+    host.SetSink(&sinks_);
+    if (options_.verbosity == Verbosity::Verbose) {
+        host.SetFrameTap(&log_);
+    }
+    server_.Apply(options_.limits);
+    server_.ListenSocket().SetAddress(options_.listen);
+    host.ToggleListening(options_.port);
+    if (!host.IsListening()) {
+        return QStringLiteral("cannot listen on %1 port %2: %3")
+            .arg(options_.listen.toString())
+            .arg(options_.port)
+            .arg(server_.ListenSocket().ErrorString());
+    }
+    started_ = true;
+    log_.Info(QStringLiteral("listening on %1 port %2 with %3 slots, polling every %4 ms")
+                  .arg(options_.listen.toString())
+                  .arg(options_.port)
+                  .arg(options_.slotCount)
+                  .arg(options_.intervalMs));
+    return std::nullopt;
+}
+
+void Service::Stop(const std::function<void()>& done) {
+    DeviceTabHost& host = server_.Host();
+    if (host.IsListening()) {
+        host.ToggleListening(options_.port);
+        log_.Info(QStringLiteral("stopped listening; every connection closed"));
+    }
+    done();
+}
+
+}  // namespace corvelle

@@ -1,0 +1,69 @@
+#include "service/service_log.h"
+
+#include <QDateTime>
+
+#include "device/device_page.h"
+#include "device/qt/device_name.h"
+#include "protocol/frame_text.h"
+#include "server/client_record.h"
+
+namespace corvelle {
+
+QString QuotedName(std::span<const std::uint8_t> name) {
+    QString text = DeviceNameText(name);
+    text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+ServiceLog::ServiceLog(std::FILE* stream, Verbosity verbosity, const SlotTables& tables)
+    : stream_(stream), verbosity_(verbosity), tables_(tables) {}
+
+void ServiceLog::OnEvent(const AcquisitionEvent& event) {
+    if (verbosity_ == Verbosity::Quiet) {
+        return;
+    }
+    Line(event.slot, event.name, event.peer, QString::fromStdString(DescribeEvent(event)));
+}
+
+void ServiceLog::OnFrame(const ClientRecord& record, bool received,
+                         std::span<const std::uint8_t> bytes) {
+    if (verbosity_ != Verbosity::Verbose) {
+        return;
+    }
+    int slot = 0;
+    std::span<const std::uint8_t> name;
+    if (record.registered == 1) {
+        slot = record.pageWindow->Slot() + 1;
+        name = tables_.deviceNames[static_cast<std::size_t>(slot - 1)];
+    }
+    Line(slot, name, record.socket->PeerAddress(),
+         QLatin1String(received ? "rx " : "tx ") + QString::fromStdString(DescribeFrame(bytes)));
+}
+
+void ServiceLog::Info(const QString& message) {
+    if (verbosity_ != Verbosity::Quiet) {
+        Line(0, {}, {}, message);
+    }
+}
+
+void ServiceLog::Error(const QString& message) {
+    Line(0, {}, {}, QStringLiteral("error: ") + message);
+}
+
+void ServiceLog::Line(int slot, std::span<const std::uint8_t> name, std::string_view peer,
+                      const QString& what) {
+    QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    if (slot > 0) {
+        line += QStringLiteral(" slot %1 %2").arg(slot).arg(QuotedName(name));
+    }
+    if (!peer.empty()) {
+        line +=
+            QLatin1Char(' ') + QString::fromUtf8(peer.data(), static_cast<qsizetype>(peer.size()));
+    }
+    line += QLatin1Char(' ') + what + QLatin1Char('\n');
+    std::fputs(line.toUtf8().constData(), stream_);
+    std::fflush(stream_);
+}
+
+}  // namespace corvelle

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <variant>
+
+#include "server/net/limit_options.h"
+#include "service/service_log.h"
+
+namespace corvelle {
+
+struct ServiceOptions {
+    quint16 port = 20000;
+    // All interfaces, IPv4 and IPv6.
+    QHostAddress listen{QHostAddress::Any};
+    std::uint32_t intervalMs = 3000;
+    std::size_t slotCount = 8;
+    // Empty: nothing is recorded.
+    QString recordFolder;
+    LimitOptions limits;
+    Verbosity verbosity = Verbosity::Normal;
+};
+
+// What the command line asks for: options to run with, text to print and exit 0 with (help,
+// version), or the one problem to report before exiting with status 2.
+struct PrintAndExit {
+    QString text;
+};
+struct BadOptions {
+    QString problem;
+};
+std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
+    const QStringList& arguments);
+
+}  // namespace corvelle

@@ -61,6 +61,18 @@ class FakeRegistrationTimer : public RegistrationTimer {
     std::map<ClientRecord*, std::uint32_t> pending;
 };
 
+// Every event as "<slot> <description>", and the readings.
+class RecordingSink : public AcquisitionSink {
+  public:
+    void OnReading(const Reading& reading) override { readings.push_back(reading); }
+    void OnEvent(const AcquisitionEvent& event) override {
+        events.push_back(std::to_string(event.slot) + " " + DescribeEvent(event));
+    }
+
+    std::vector<Reading> readings;
+    std::vector<std::string> events;
+};
+
 // The tab host's widgets and neighbours as plain records; pages are FakePages whose sender
 // is the host under test.
 class FakeHostView : public TabHostView {

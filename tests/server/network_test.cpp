@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
-#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -11,67 +9,14 @@
 #include "server/net/acq_socket.h"
 #include "tests/server/host_fakes.h"
 #include "tests/support/free_port.h"
+#include "tests/support/test_terminal.h"
 
 namespace corvelle {
 namespace {
 
 using test::Bytes;
+using test::TestTerminal;
 using test::ToBytes;
-
-Bytes Reply(RegistrationStatus status) {
-    const auto reply = RegistrationReply(status);
-    return {reply.begin(), reply.end()};
-}
-
-// A scripted terminal on a real socket; remembers when each byte arrived.
-class TestTerminal {
-  public:
-    explicit TestTerminal(quint16 port) {
-        QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
-            const QByteArray data = socket.readAll();
-            const qint64 now = clock.elapsed();
-            for (const char c : data) {
-                received.push_back(static_cast<std::uint8_t>(c));
-                arrivalMs.push_back(now);
-            }
-        });
-        clock.start();
-        socket.connectToHost(QHostAddress::LocalHost, port);
-    }
-
-    bool Connected() {
-        return QTest::qWaitFor(
-            [this] { return socket.state() == QAbstractSocket::ConnectedState; });
-    }
-    void Send(const Bytes& bytes) {
-        socket.write(reinterpret_cast<const char*>(bytes.data()),
-                     static_cast<qint64>(bytes.size()));
-        socket.flush();
-    }
-    bool WaitForBytes(std::size_t count, int timeoutMs = 5000) {
-        return QTest::qWaitFor([&] { return received.size() >= count; }, timeoutMs);
-    }
-    bool WaitForClose() {
-        return QTest::qWaitFor(
-            [this] { return socket.state() == QAbstractSocket::UnconnectedState; });
-    }
-    Bytes Slice(std::size_t from, std::size_t count) const {
-        return {received.begin() + static_cast<std::ptrdiff_t>(from),
-                received.begin() + static_cast<std::ptrdiff_t>(from + count)};
-    }
-    // Ends the connection with a reset instead of an orderly close.
-    void Reset() {
-        const linger hard{1, 0};
-        setsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
-                   sizeof hard);
-        socket.abort();
-    }
-
-    QTcpSocket socket;
-    QElapsedTimer clock;
-    Bytes received;
-    std::vector<qint64> arrivalMs;
-};
 
 class NetworkTest : public ::testing::Test {
   protected:
@@ -118,21 +63,6 @@ TEST_F(NetworkTest, StoppedServerRefusesConnections) {
         [&] { return terminal.socket.error() == QAbstractSocket::ConnectionRefusedError; }));
 }
 
-TEST_F(NetworkTest, RegistrationWireOrder) {
-    TestTerminal terminal(port);
-    ASSERT_TRUE(terminal.Connected());
-    const Bytes packet = BuildRegistrationPacket(ToBytes("PUMP"));
-    const qint64 sentAt = terminal.clock.elapsed();
-    terminal.Send(packet);
-    ASSERT_TRUE(terminal.WaitForBytes(18 + 9));
-    EXPECT_EQ(terminal.Slice(0, 18), Bytes(ModuleQuery.begin(), ModuleQuery.end()));
-    EXPECT_EQ(terminal.Slice(18, 9), Reply(RegistrationStatus::Accepted));
-    const qint64 gap = terminal.arrivalMs[18] - terminal.arrivalMs[17];
-    EXPECT_GE(gap, 298) << "reply " << terminal.arrivalMs[18] - sentAt << " ms after the packet";
-    EXPECT_TRUE(QTest::qWaitFor([&] { return view.renamed.size() == 1; }));
-    EXPECT_EQ(view.tabs[0], ToBytes("PUMP"));
-}
-
 TEST_F(NetworkTest, BytesSentDuringTheGapAreHandledAfterTheReply) {
     TestTerminal terminal(port);
     ASSERT_TRUE(terminal.Connected());
@@ -145,32 +75,6 @@ TEST_F(NetworkTest, BytesSentDuringTheGapAreHandledAfterTheReply) {
     EXPECT_EQ(view.Page(0).page.ChannelCount(), 0);
     ASSERT_TRUE(terminal.WaitForBytes(18 + 9));
     EXPECT_TRUE(QTest::qWaitFor([&] { return view.Page(0).page.ChannelCount() == 12; }));
-}
-
-TEST_F(NetworkTest, EightSimultaneousRegistrationsShareOneGap) {
-    std::vector<std::unique_ptr<TestTerminal>> terminals;
-    terminals.reserve(8);
-    for (int i = 0; i < 8; ++i) {
-        terminals.push_back(std::make_unique<TestTerminal>(port));
-    }
-    for (auto& terminal : terminals) {
-        ASSERT_TRUE(terminal->Connected());
-    }
-    QElapsedTimer clock;
-    clock.start();
-    for (int i = 0; i < 8; ++i) {
-        terminals[static_cast<std::size_t>(i)]->Send(
-            BuildRegistrationPacket(ToBytes("T" + std::to_string(i))));
-    }
-    for (auto& terminal : terminals) {
-        ASSERT_TRUE(terminal->WaitForBytes(27));
-        EXPECT_EQ(terminal->Slice(18, 9), Reply(RegistrationStatus::Accepted));
-    }
-    // Serial pauses would need 2.4 s; one shared gap is far below that.
-    EXPECT_LT(clock.elapsed(), 1500);
-    for (std::size_t slot = 0; slot < kSlotCount; ++slot) {
-        EXPECT_EQ(tables.linkFlags[slot], 1);
-    }
 }
 
 TEST_F(NetworkTest, StopClosesAllAndDetachesTheRegisteredPage) {
@@ -225,18 +129,6 @@ TEST_F(NetworkTest, ClosedTerminalsPageReachesNoOtherTerminal) {
     ASSERT_TRUE(second->WaitForBytes(before + 17));
     QTest::qWait(50);
     EXPECT_EQ(second->received.size(), before + 17);
-}
-
-TEST_F(NetworkTest, LargeWritesArriveInChunksOfAtMost8192Bytes) {
-    auto terminal = Registered("PUMP");
-    const std::size_t before = terminal->received.size();
-    // Every chunk above 1036 bytes makes the page ask for identification once.
-    constexpr std::size_t kChunks = 3;
-    const Bytes flood(kChunks * DeviceTabHost::kMaxChunk, 'x');
-    terminal->Send(flood);
-    ASSERT_TRUE(terminal->WaitForBytes(before + kChunks * ModuleQuery.size()));
-    QTest::qWait(50);
-    EXPECT_GE((terminal->received.size() - before) / ModuleQuery.size(), kChunks);
 }
 
 }  // namespace

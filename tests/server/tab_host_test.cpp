@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "protocol/modbus_ascii.h"
 #include "protocol/module_frames.h"
 #include "protocol/registration.h"
@@ -379,6 +381,72 @@ TEST_F(TabHostTest, SelectionRules) {
     EXPECT_EQ(view.tabs[0], ToBytes("PUMP"));
     EXPECT_EQ(view.selectedTab, 2);
     EXPECT_EQ(view.shownPage, 2);
+}
+
+TEST_F(TabHostTest, EventsAndReadingsReachTheSink) {
+    test::RecordingSink sink;
+    host.SetSink(&sink);
+    FakeConnection* older = Register("PUMP");
+    Send(Accept(), {0x55});
+    const auto module = BuildModuleReply("BX4B");
+    Send(older, Bytes(module.begin(), module.end()));
+    test::FakePage& page = view.Page(0);
+    page.timer.Fire(page.page);
+    Send(older, ToBytes(EncodeAsciiFrame(std::vector<std::uint8_t>(
+                    {0x0A, 0x04, 20,   0,    7,    0x05, 0, 0,    0,    0x09, 0xC4, 0xFD,
+                     0xF3, 0x04, 0xB5, 0xFB, 0x2E, 0,    5, 0x7F, 0xFF, 0x80, 0x00}))));
+    Send(older, ToBytes(EncodeAsciiFrame(std::vector<std::uint8_t>({0x0A, 0x05, 0, 2, 0, 0}))));
+    Register("PUMP");
+    host.ToggleListening(0);
+    EXPECT_EQ(sink.events,
+              (std::vector<std::string>{
+                  "0 connected", "1 registered into slot 1", "0 connected",
+                  "0 registration refused with status 0", "1 identified with 4 channels",
+                  "1 relay 3 off", "0 connected", "1 registered into slot 1",
+                  "1 closed by the console: taken over by a newer connection of the same name",
+                  "1 detached"}));
+    ASSERT_EQ(sink.readings.size(), 1U);
+    const Reading& reading = sink.readings[0];
+    EXPECT_EQ(reading.slot, 1);
+    EXPECT_EQ(reading.name, ToBytes("PUMP"));
+    EXPECT_EQ(reading.channelCount, 4);
+    EXPECT_EQ(reading.channelMillivolts[0], -1234);
+    EXPECT_EQ(reading.channelMillivolts[3], -32768);
+    EXPECT_EQ(reading.relays[0], 1);
+    EXPECT_EQ(reading.relays[2], 1);
+    EXPECT_EQ(reading.temperatureCentidegrees, -525);
+    EXPECT_EQ(reading.signalValue, 7);
+}
+
+// The limits of a server exposed to a network never touch registered terminals.
+TEST_F(TabHostTest, LimitsCloseOnlyConnectionsThatWaitToRegister) {
+    test::RecordingSink sink;
+    host.SetSink(&sink);
+    host.SetLimits({.registrationTimeoutMs = 1000, .maxUnregistered = 2});
+    FakeConnection* terminal = Accept();
+    Send(terminal, BuildRegistrationPacket(ToBytes("PUMP")));
+    auto accept = [&](std::uint64_t atMs) {
+        auto connection = std::make_unique<FakeConnection>();
+        FakeConnection* raw = connection.get();
+        host.AcceptClient(std::move(connection), atMs);
+        return raw;
+    };
+    accept(100);
+    FakeConnection* second = accept(200);
+    accept(300);  // the first idle one goes
+    EXPECT_EQ(host.ClientCount(), 3U);
+    EXPECT_EQ(RecordOf(second)->acceptedAtMs, 200U);
+    host.ExpireUnregistered(1250);
+    EXPECT_EQ(host.ClientCount(), 2U);
+    host.ExpireUnregistered(100000);
+    EXPECT_EQ(host.ClientCount(), 1U);
+    EXPECT_EQ(SlotOf(terminal), 0);
+    EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(),
+                         "0 closed by the console: registration timeout"),
+              2);
+    EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(),
+                         "0 closed by the console: too many unregistered connections"),
+              1);
 }
 
 TEST_F(TabHostTest, ShutdownClosesWithoutDetaching) {

@@ -1,0 +1,269 @@
+// What a terminal sees on the wire, checked against the console (its main window, in this
+// process) and against corvelled (a separate process): the two must not be told apart.
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTest>
+#include <memory>
+
+#include "app/main_dlg.h"
+#include "protocol/modbus_ascii.h"
+#include "protocol/module_frames.h"
+#include "protocol/registration.h"
+#include "server/device_tab_host.h"
+#include "tests/support/free_port.h"
+#include "tests/support/test_terminal.h"
+
+namespace corvelle {
+namespace {
+
+using test::TestTerminal;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ToBytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+Bytes Reply(RegistrationStatus status) {
+    const auto reply = RegistrationReply(status);
+    return {reply.begin(), reply.end()};
+}
+
+const Bytes kQuery(ModuleQuery.begin(), ModuleQuery.end());
+constexpr int kIntervalMs = 200;
+
+// A console or a service listening on a free port, polling every kIntervalMs.
+class Server {
+  public:
+    virtual ~Server() = default;
+    virtual quint16 Port() const = 0;
+};
+
+class ConsoleServer final : public Server {
+  public:
+    ConsoleServer() : port_(test::FreePort()) {
+        window_.Tables().acquisitionIntervalMs = kIntervalMs;
+        window_.TabHost().ToggleListening(port_);
+    }
+    quint16 Port() const override { return port_; }
+
+  private:
+    CMainDlg window_;
+    quint16 port_;
+};
+
+class ServiceServer final : public Server {
+  public:
+    explicit ServiceServer(const QStringList& extra = {}) : port_(test::FreePort()) {
+        process_.start(QStringLiteral(CORVELLED_PATH),
+                       QStringList{QStringLiteral("--port"), QString::number(port_),
+                                   QStringLiteral("--interval"), QString::number(kIntervalMs)} +
+                           extra);
+        EXPECT_TRUE(QTest::qWaitFor([this] {
+            log_ += process_.readAllStandardError();
+            return log_.contains("listening on");
+        }));
+    }
+    ~ServiceServer() override {
+        process_.terminate();
+        process_.waitForFinished(3000);
+    }
+    quint16 Port() const override { return port_; }
+    QProcess& Process() { return process_; }
+    // Everything logged so far.
+    QByteArray Log() {
+        log_ += process_.readAllStandardError();
+        return log_;
+    }
+
+  private:
+    QProcess process_;
+    quint16 port_;
+    QByteArray log_;
+};
+
+class TerminalSide : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override {
+        if (GetParam()) {
+            server_ = std::make_unique<ServiceServer>();
+        } else {
+            server_ = std::make_unique<ConsoleServer>();
+        }
+    }
+
+    std::unique_ptr<TestTerminal> Connect() {
+        auto terminal = std::make_unique<TestTerminal>(server_->Port());
+        EXPECT_TRUE(terminal->Connected());
+        return terminal;
+    }
+    std::unique_ptr<TestTerminal> Registered(std::string_view name) {
+        auto terminal = Connect();
+        terminal->Send(BuildRegistrationPacket(ToBytes(name)));
+        EXPECT_TRUE(terminal->WaitForBytes(kQuery.size() + kRegistrationReplySize));
+        return terminal;
+    }
+
+    std::unique_ptr<Server> server_;
+};
+
+TEST_P(TerminalSide, RegistrationWireOrder) {
+    auto terminal = Connect();
+    terminal->Send(BuildRegistrationPacket(ToBytes("PUMP")));
+    ASSERT_TRUE(terminal->WaitForBytes(18 + 9));
+    EXPECT_EQ(terminal->Slice(0, 18), kQuery);
+    EXPECT_EQ(terminal->Slice(18, 9), Reply(RegistrationStatus::Accepted));
+    EXPECT_GE(terminal->arrivalMs[18] - terminal->arrivalMs[17], 298);
+
+    // Invalid packets are answered with status 0 and may be retried.
+    auto other = Connect();
+    other->Send(ToBytes("\x55\xAA garbage"));
+    ASSERT_TRUE(other->WaitForBytes(9));
+    EXPECT_EQ(other->Slice(0, 9), Reply(RegistrationStatus::Rejected));
+}
+
+TEST_P(TerminalSide, IdentificationThenPollsAtTheInterval) {
+    auto terminal = Registered("PUMP");
+    const auto module = BuildModuleReply("BX4B");
+    terminal->Send(Bytes(module.begin(), module.end()));
+    const std::string request = ":0A040000000AE8\r\n";
+    ASSERT_TRUE(terminal->WaitForBytes(27 + request.size()));
+    EXPECT_EQ(terminal->Slice(27, request.size()), ToBytes(request));
+
+    const Bytes registers = {0x0A, 0x04, 20,   0, 1, 0, 0, 0, 0, 0x09, 0xC4, 0,
+                             0,    0x04, 0xB5, 0, 0, 0, 0, 0, 0, 0,    0};
+    const Bytes reply = ToBytes(EncodeAsciiFrame(registers));
+    QElapsedTimer sinceReply;
+    sinceReply.start();
+    terminal->Send(reply);
+    ASSERT_TRUE(terminal->WaitForBytes(27 + 2 * request.size()));
+    EXPECT_GE(sinceReply.elapsed(), kIntervalMs - 5);
+    EXPECT_EQ(terminal->Slice(27 + request.size(), request.size()), ToBytes(request));
+}
+
+TEST_P(TerminalSide, EightSimultaneousRegistrationsShareOneGapAndANinthFindsNoSlot) {
+    std::vector<std::unique_ptr<TestTerminal>> terminals;
+    for (int i = 0; i < 8; ++i) {
+        terminals.push_back(Connect());
+    }
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 8; ++i) {
+        terminals[static_cast<std::size_t>(i)]->Send(
+            BuildRegistrationPacket(ToBytes("T" + std::to_string(i))));
+    }
+    for (auto& terminal : terminals) {
+        ASSERT_TRUE(terminal->WaitForBytes(27));
+        EXPECT_EQ(terminal->Slice(18, 9), Reply(RegistrationStatus::Accepted));
+    }
+    // Serial pauses would need 2.4 s; one shared gap is far below that.
+    EXPECT_LT(clock.elapsed(), 1500);
+
+    auto late = Connect();
+    late->Send(BuildRegistrationPacket(ToBytes("LATE")));
+    ASSERT_TRUE(late->WaitForBytes(9));
+    EXPECT_EQ(late->Slice(0, 9), Reply(RegistrationStatus::NoFreeSlot));
+}
+
+// A terminal reconnecting under its name takes its slot over; the older connection is closed.
+TEST_P(TerminalSide, ANewerConnectionOfTheSameNameTakesOver) {
+    auto older = Registered("TWIN");
+    auto newer = Registered("TWIN");
+    EXPECT_TRUE(older->WaitForClose());
+    const auto module = BuildModuleReply("BX6C");
+    newer->Send(Bytes(module.begin(), module.end()));
+    const std::string request = ":0A0400000012E0\r\n";
+    ASSERT_TRUE(newer->WaitForBytes(27 + request.size()));
+    EXPECT_EQ(newer->Slice(27, request.size()), ToBytes(request));
+}
+
+TEST_P(TerminalSide, LargeWritesArriveInChunksOfAtMost8192Bytes) {
+    auto terminal = Registered("PUMP");
+    const std::size_t before = terminal->received.size();
+    // Every chunk above 1036 bytes makes the page ask for identification once.
+    constexpr std::size_t kChunks = 3;
+    terminal->Send(Bytes(kChunks * DeviceTabHost::kMaxChunk, 'x'));
+    ASSERT_TRUE(terminal->WaitForBytes(before + kChunks * kQuery.size()));
+    QTest::qWait(50);
+    EXPECT_GE((terminal->received.size() - before) / kQuery.size(), kChunks);
+}
+
+INSTANTIATE_TEST_SUITE_P(ConsoleAndService, TerminalSide, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Service" : "Console"; });
+
+// The limits of a server exposed to a network, on by default in the service.
+TEST(ServiceLimits, IdleAndForeignConnectionsAreClosedRegisteredTerminalsStay) {
+    ServiceServer service({QStringLiteral("--registration-timeout"), QStringLiteral("1"),
+                           QStringLiteral("--max-unregistered"), QStringLiteral("2")});
+    TestTerminal registered(service.Port());
+    ASSERT_TRUE(registered.Connected());
+    registered.Send(BuildRegistrationPacket(ToBytes("PUMP")));
+    ASSERT_TRUE(registered.WaitForBytes(27));
+
+    TestTerminal oldest(service.Port());
+    TestTerminal second(service.Port());
+    TestTerminal third(service.Port());
+    EXPECT_TRUE(oldest.WaitForClose());
+    EXPECT_EQ(second.socket.state(), QAbstractSocket::ConnectedState);
+    // The timeout closes the rest within a second and a sweep.
+    EXPECT_TRUE(second.WaitForClose());
+    EXPECT_TRUE(third.WaitForClose());
+    EXPECT_EQ(registered.socket.state(), QAbstractSocket::ConnectedState);
+    const QByteArray log = service.Log();
+    EXPECT_TRUE(log.contains("closed by the console: too many unregistered connections"));
+    EXPECT_TRUE(log.contains("closed by the console: registration timeout"));
+}
+
+TEST(ServiceLimits, OnlyAllowedAddressesAreServed) {
+    ServiceServer service({QStringLiteral("--allow"), QStringLiteral("10.0.0.0/8")});
+    TestTerminal foreign(service.Port());
+    foreign.Send(BuildRegistrationPacket(ToBytes("PUMP")));
+    EXPECT_TRUE(foreign.WaitForClose());
+    EXPECT_TRUE(foreign.received.empty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return service.Log().contains("127.0.0.1:"); }));
+    EXPECT_TRUE(service.Log().contains("closed by the console: address not allowed"));
+}
+
+TEST(ServiceProcess, StopsInOrderOnSigtermAndRefusesBadOptions) {
+    ServiceServer service({QStringLiteral("--slots"), QStringLiteral("20")});
+    std::vector<std::unique_ptr<TestTerminal>> terminals;
+    for (int i = 0; i < 20; ++i) {
+        terminals.push_back(std::make_unique<TestTerminal>(service.Port()));
+        ASSERT_TRUE(terminals.back()->Connected());
+        terminals.back()->Send(BuildRegistrationPacket(ToBytes("T" + std::to_string(i))));
+    }
+    for (auto& terminal : terminals) {
+        ASSERT_TRUE(terminal->WaitForBytes(27));
+        EXPECT_EQ(terminal->Slice(18, 9), Reply(RegistrationStatus::Accepted));
+    }
+    QElapsedTimer clock;
+    clock.start();
+    service.Process().terminate();
+    ASSERT_TRUE(service.Process().waitForFinished(3000));
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(service.Process().exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(service.Process().exitCode(), 0);
+    for (auto& terminal : terminals) {
+        EXPECT_TRUE(terminal->WaitForClose());
+    }
+
+    // One line naming the problem, status 2: a bad value, a port that is taken, a bad address.
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("--slots"), QStringLiteral("0")},
+          QStringList{QStringLiteral("--port"), QString::number(holder.serverPort())},
+          QStringList{QStringLiteral("--listen"), QStringLiteral("10.1")}}) {
+        QProcess bad;
+        bad.start(QStringLiteral(CORVELLED_PATH), arguments);
+        ASSERT_TRUE(bad.waitForFinished(5000));
+        EXPECT_EQ(bad.exitCode(), 2) << arguments.join(' ').toStdString();
+        EXPECT_EQ(bad.readAllStandardError().count('\n'), 1);
+    }
+}
+
+}  // namespace
+}  // namespace corvelle

@@ -1,0 +1,107 @@
+#include "record/csv_rows.h"
+
+#include <algorithm>
+
+#include "device/time_text.h"
+#include "device/value_list.h"
+
+namespace corvelle {
+namespace {
+
+std::string Flags(const std::array<std::uint8_t, kChannelCount>& flags) {
+    std::string text(kChannelCount, '0');
+    for (std::size_t i = 0; i < kChannelCount; ++i) {
+        if (flags[i] != 0) {
+            text[i] = '1';
+        }
+    }
+    return text;
+}
+
+std::string CloseReasonText(CloseReason reason) {
+    switch (reason) {
+        case CloseReason::TakenOver:
+            return "被同名的新连接取代";
+        case CloseReason::WriteBacklog:
+            return "发送积压";
+        case CloseReason::RegistrationTimeout:
+            return "注册超时";
+        case CloseReason::NotAllowed:
+            return "地址不允许";
+        case CloseReason::UnregisteredLimit:
+            return "未注册连接过多";
+    }
+    return "?";
+}
+
+}  // namespace
+
+std::string CsvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string field = "\"";
+    for (const char c : text) {
+        field += c;
+        if (c == '"') {
+            field += '"';
+        }
+    }
+    field += '"';
+    return field;
+}
+
+std::string ReadingRow(const Reading& reading) {
+    std::string row = FormatDateTimeMs(reading.time);
+    const std::size_t channels = std::min<std::size_t>(reading.channelCount, kChannelCount);
+    for (std::size_t i = 0; i < kChannelCount; ++i) {
+        row += ',';
+        if (i < channels) {
+            row += FixedPointText(reading.channelMillivolts[i], 1000, 3);
+        }
+    }
+    row += ',' + FixedPointText(reading.temperatureCentidegrees, 100, 2);
+    row += ',' + FixedPointText(reading.referenceMillivolts, 1000, 3);
+    row += ',' + FixedPointText(reading.supplyCentivolts, 100, 2);
+    row += ',' + std::to_string(reading.signalValue);
+    row += ',' + Flags(reading.inputs);
+    row += ',' + Flags(reading.relays);
+    return row;
+}
+
+bool IsRecorded(EventKind kind) {
+    return kind != EventKind::Connected && kind != EventKind::Refused;
+}
+
+std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_view name) {
+    const std::string value = std::to_string(event.value);
+    std::string what;
+    std::string detail;
+    switch (event.kind) {
+        case EventKind::Connected:
+        case EventKind::Refused:
+            return std::nullopt;
+        case EventKind::Registered:
+            what = "注册", detail = event.peer;
+            break;
+        case EventKind::Identified:
+            what = "已连接", detail = value + "通道";
+            break;
+        case EventKind::Detached:
+            what = "已断开";
+            break;
+        case EventKind::RelayEcho:
+            what = "继电器", detail = "继电器" + value + (event.on ? " 开" : " 关");
+            break;
+        case EventKind::ClosedByConsole:
+            what = "关闭连接", detail = CloseReasonText(event.reason) + " " + event.peer;
+            break;
+        case EventKind::ReadingsDropped:
+            what = "数据丢弃", detail = value + "行";
+            break;
+    }
+    return FormatDateTimeMs(event.time) + ',' + (event.slot > 0 ? std::to_string(event.slot) : "") +
+           ',' + CsvField(name) + ',' + what + ',' + CsvField(detail);
+}
+
+}  // namespace corvelle

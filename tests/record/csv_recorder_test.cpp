@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "record/csv_recorder.h"
+#include "record/csv_rows.h"
+
+namespace corvelle {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kBom = "\xEF\xBB\xBF";
+const std::string kReadingTop = kBom + std::string(kReadingHeader) + "\r\n";
+const std::string kEventTop = kBom + std::string(kEventHeader) + "\r\n";
+
+std::string Ascii(std::span<const std::uint8_t> raw) {
+    return {raw.begin(), raw.end()};
+}
+
+std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+Reading At(LocalDateTime time, std::string_view name = "p1") {
+    Reading reading;
+    reading.time = time;
+    reading.slot = 1;
+    reading.name.assign(name.begin(), name.end());
+    reading.channelCount = 4;
+    return reading;
+}
+
+LocalDateTime Dec(int day, int hour, int minute, int second, int ms = 0) {
+    return {2026, 12, day, hour, minute, second, ms, 28800};
+}
+
+std::string Row(LocalDateTime time) {
+    return ReadingRow(At(time)) + "\r\n";
+}
+
+class CsvRecorderTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    // Records the readings in one run from Start to the writer's end.
+    void Record(const std::vector<Reading>& readings) {
+        CsvRecorder recorder(Folder(), Ascii);
+        ASSERT_EQ(recorder.Start(), std::nullopt);
+        for (const Reading& reading : readings) {
+            recorder.OnReading(reading);
+        }
+    }
+
+    std::string Folder() const { return dir_.string(); }
+
+    const fs::path dir_ =
+        fs::temp_directory_path() /
+        ("record-test-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+};
+
+TEST_F(CsvRecorderTest, StartsNewAndEmptyFilesAppendsToOthersAndEndsACutRow) {
+    const fs::path file = dir_ / "p1" / "2026-12-08.csv";
+    const std::string row = Row(Dec(8, 10, 0, 1));
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {std::nullopt, kReadingTop + row},
+        {"", kReadingTop + row},
+        {kReadingTop + "old\r\n", kReadingTop + "old\r\n" + row},
+        {kReadingTop + "old\r\n2026-12-08 10:0", kReadingTop + "old\r\n2026-12-08 10:0\r\n" + row},
+    };
+    for (const auto& [existing, expected] : cases) {
+        fs::remove_all(dir_);
+        if (existing) {
+            fs::create_directories(file.parent_path());
+            std::ofstream(file, std::ios::binary) << *existing;
+        }
+        Record({At(Dec(8, 10, 0, 1))});
+        EXPECT_EQ(Read(file), expected);
+    }
+}
+
+TEST_F(CsvRecorderTest, EachDayGetsItsOwnFileAndARestartAddsNoSecondHeader) {
+    Record({At(Dec(8, 23, 59, 59, 900)), At(Dec(9, 0, 0, 0, 100))});
+    Record({At(Dec(9, 0, 0, 1))});
+    EXPECT_EQ(Read(dir_ / "p1" / "2026-12-08.csv"), kReadingTop + Row(Dec(8, 23, 59, 59, 900)));
+    EXPECT_EQ(Read(dir_ / "p1" / "2026-12-09.csv"),
+              kReadingTop + Row(Dec(9, 0, 0, 0, 100)) + Row(Dec(9, 0, 0, 1)));
+}
+
+TEST_F(CsvRecorderTest, EventsFileHoldsRecordedKindsUntilStop) {
+    CsvRecorder recorder(Folder(), Ascii);
+    ASSERT_EQ(recorder.Start(), std::nullopt);
+    const auto event = [](int second, EventKind kind) {
+        return AcquisitionEvent{
+            Dec(8, 9, 0, second), kind, 2, {'a', ',', 'b'}, "h:1", 6, false, {}};
+    };
+    recorder.OnEvent(event(0, EventKind::Connected));
+    recorder.OnEvent(event(1, EventKind::Registered));
+    recorder.OnEvent(event(2, EventKind::Identified));
+    recorder.Stop();
+    recorder.OnEvent(event(3, EventKind::Detached));
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Finished(); }));
+    EXPECT_EQ(Read(dir_ / "events-2026-12-08.csv"),
+              kEventTop + "2026-12-08 09:00:01.000,2,\"a,b\",注册,h:1\r\n" +
+                  "2026-12-08 09:00:02.000,2,\"a,b\",已连接,6通道\r\n");
+}
+
+TEST_F(CsvRecorderTest, FolderThatCannotBeMadeIsRefusedAtStart) {
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / "file") << "x";
+    CsvRecorder recorder((dir_ / "file" / "rec").string(), Ascii);
+    const auto error = recorder.Start();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_NE(error->find("file"), std::string::npos) << *error;
+    recorder.OnReading(At(Dec(8, 10, 0, 0)));
+    EXPECT_FALSE(recorder.Finished());
+    EXPECT_FALSE(fs::exists(dir_ / "file" / "rec"));
+}
+
+TEST_F(CsvRecorderTest, FolderOrFileRemovedWhileRecordingStopsItOnceWithoutRecreatingIt) {
+    const fs::path file = dir_ / "p1" / "2026-12-08.csv";
+    for (const fs::path& removed : {dir_, file}) {
+        SCOPED_TRACE(removed);
+        CsvRecorder recorder(Folder(), Ascii, {.flushPeriod = std::chrono::milliseconds(5)});
+        std::atomic<int> failures = 0;
+        std::string reason;
+        recorder.SetFailureCallback([&](const std::string& text) {
+            reason = text;
+            ++failures;
+        });
+        ASSERT_EQ(recorder.Start(), std::nullopt);
+        recorder.OnReading(At(Dec(8, 10, 0, 0)));
+        ASSERT_TRUE(WaitUntil([&] { return Read(file).ends_with(Row(Dec(8, 10, 0, 0))); }));
+        fs::remove_all(removed);
+        ASSERT_TRUE(WaitUntil([&] { return recorder.Finished(); }));
+        EXPECT_EQ(failures, 1);
+        EXPECT_NE(reason.find(removed.string()), std::string::npos) << reason;
+        recorder.OnReading(At(Dec(8, 10, 0, 1)));
+        recorder.Stop();
+        EXPECT_FALSE(fs::exists(removed));
+        EXPECT_EQ(failures, 1);
+    }
+}
+
+// Holds the writer inside the name decoder until opened.
+class Gate {
+  public:
+    std::string Decode(std::span<const std::uint8_t> raw) {
+        std::unique_lock lock(mutex_);
+        entered_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+        return Ascii(raw);
+    }
+    void WaitEntered() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return entered_; });
+    }
+    void Open() {
+        const std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false;
+    bool open_ = false;
+};
+
+TEST_F(CsvRecorderTest, OverflowIsCountedAndRecordedOnceWritingCatchesUp) {
+    Gate gate;
+    {
+        CsvRecorder recorder(Folder(),
+                             [&](std::span<const std::uint8_t> raw) { return gate.Decode(raw); },
+                             {.queueCapacity = 4});
+        ASSERT_EQ(recorder.Start(), std::nullopt);
+        recorder.OnReading(At(Dec(8, 10, 0, 0)));
+        gate.WaitEntered();
+        for (int second = 1; second <= 10; ++second) {
+            recorder.OnReading(At(Dec(8, 10, 0, second)));
+        }
+        EXPECT_EQ(recorder.Queued(), 4U);
+        EXPECT_EQ(recorder.Dropped(), 6U);
+        gate.Open();
+        recorder.Stop();
+        ASSERT_TRUE(WaitUntil([&] { return recorder.Finished(); }));
+        EXPECT_EQ(recorder.ReadingRowsWritten(), 5U);
+        EXPECT_EQ(recorder.EventRowsWritten(), 1U);
+    }
+    EXPECT_EQ(Read(dir_ / "events-2026-12-08.csv"),
+              kEventTop + "2026-12-08 10:00:10.000,,,数据丢弃,6行\r\n");
+    std::string rows = kReadingTop;
+    for (int second = 0; second <= 4; ++second) {
+        rows += Row(Dec(8, 10, 0, second));
+    }
+    EXPECT_EQ(Read(dir_ / "p1" / "2026-12-08.csv"), rows);
+}
+
+}  // namespace
+}  // namespace corvelle

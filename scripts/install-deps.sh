@@ -11,6 +11,7 @@ packages=(
   libqcustomplot-dev
   fonts-wqy-microhei fonts-arphic-uming
   xvfb xauth xdotool x11-utils x11-apps netpbm
+  dpkg-dev lintian g++-mingw-w64-x86-64-posix
 )
 
 missing=()

@@ -4,10 +4,14 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QTcpServer>
+#include <cstdio>
+#include <variant>
 
+#include "app/console_options.h"
 #include "app/main_dlg.h"
 #include "device/qt/device_name.h"
 #include "res/resources.h"
+#include "settings/ui/settings_dlg.h"
 
 namespace corvelle {
 namespace {
@@ -16,6 +20,11 @@ bool NetworkingAvailable() {
     QTcpServer probe;
     return probe.listen(QHostAddress::LocalHost, 0) ||
            probe.serverError() != QAbstractSocket::UnsupportedSocketOperationError;
+}
+
+void Print(std::FILE* stream, const QString& text) {
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fflush(stream);
 }
 
 }  // namespace
@@ -31,6 +40,17 @@ CAcqApp::CAcqApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 int CAcqApp::InitInstance() {
+    auto parsed = ParseConsoleOptions(arguments());
+    if (const auto* print = std::get_if<PrintAndExit>(&parsed)) {
+        Print(stdout, print->text);
+        return 0;
+    }
+    if (const auto* bad = std::get_if<BadOptions>(&parsed)) {
+        Print(stderr, QStringLiteral("%1: %2\n").arg(applicationName(), bad->problem));
+        return 2;
+    }
+    const auto& options = std::get<ConsoleOptions>(parsed);
+
     if (!NetworkingAvailable()) {
         QMessageBox box(QMessageBox::NoIcon, applicationName(),
                         QStringLiteral("Windows 通信端口初始化失败。"), QMessageBox::Ok);
@@ -38,7 +58,17 @@ int CAcqApp::InitInstance() {
         return 1;
     }
     CMainDlg mainWindow;
+    mainWindow.TabHost().Server().Apply(options.limits);
     mainWindow.show();
+    if (!options.recordFolder.isEmpty()) {
+        if (const auto problem = mainWindow.Recorder().Start(options.recordFolder)) {
+            // The console runs on without recording.
+            Print(
+                stderr,
+                QStringLiteral("%1: recording not started: %2\n").arg(applicationName(), *problem));
+            mainWindow.Settings().OnRecordingFailed(*problem);
+        }
+    }
     return exec();
 }
 

@@ -41,12 +41,36 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
     tabHost_->Connect(this, settings_);
     settings_->SetListenToggler(tabHost_);
     tabHost_->Initialise();
+
+    sinks_ = std::make_unique<HostSinks>(tabHost_->Host());
+    recording_ = std::make_unique<Recording>(*sinks_);
+    connect(recording_.get(), &Recording::stateChanged, settings_, &CSettingsDlg::OnRecordingState);
+    connect(recording_.get(), &Recording::failed, settings_, &CSettingsDlg::OnRecordingFailed);
+    settings_->SetRecordingControl(this);
 }
 
 CMainDlg::~CMainDlg() {
-    // The panels use the shared tables, which go with this object's members.
+    // Recording listens to the tab host; the panels use the shared tables, which go with this
+    // object's members.
+    recording_.reset();
+    sinks_.reset();
     delete tabHost_;
     delete settings_;
+}
+
+std::optional<std::string> CMainDlg::StartRecording(const std::string& folder) {
+    if (const auto problem = recording_->Start(QString::fromStdString(folder))) {
+        return problem->toStdString();
+    }
+    return std::nullopt;
+}
+
+void CMainDlg::StopRecording() {
+    recording_->Stop();
+}
+
+bool CMainDlg::IsRecording() const {
+    return recording_->IsRecording();
 }
 
 QTreeWidget& CMainDlg::Tree() const {

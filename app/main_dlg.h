@@ -4,7 +4,9 @@
 #include <memory>
 
 #include "device/slot_tables.h"
+#include "record/qt/recording.h"
 #include "server/ui/device_tab_dlg.h"
+#include "settings/settings_panel.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -19,7 +21,7 @@ class CSettingsDlg;
 
 // The console's main window (template 102): the device tree, the settings panel below it and
 // the tab host on the right. It owns the values the panels and pages share.
-class CMainDlg final : public QDialog, private TabHostListener {
+class CMainDlg final : public QDialog, private TabHostListener, private RecordingControl {
     Q_OBJECT
 
   public:
@@ -33,6 +35,8 @@ class CMainDlg final : public QDialog, private TabHostListener {
     CSettingsDlg& Settings() const { return *settings_; }
     QTreeWidget& Tree() const;
     QTreeWidgetItem& Root() const { return *root_; }
+    HostSinks& Sinks() { return *sinks_; }
+    Recording& Recorder() { return *recording_; }
 
     // Opens the About box without waiting for it.
     void ShowAbout();
@@ -45,6 +49,9 @@ class CMainDlg final : public QDialog, private TabHostListener {
   private:
     void OnPageSelected(int index) override;
     void OnPageRenamed(int slot, std::span<const std::uint8_t> name) override;
+    std::optional<std::string> StartRecording(const std::string& folder) override;
+    void StopRecording() override;
+    bool IsRecording() const override;
 
     void BuildTree();
     void OnTreeClick(QPoint pos);
@@ -55,6 +62,8 @@ class CMainDlg final : public QDialog, private TabHostListener {
     QTreeWidgetItem* root_ = nullptr;
     CSettingsDlg* settings_ = nullptr;
     CDeviceTabDlg* tabHost_ = nullptr;
+    std::unique_ptr<HostSinks> sinks_;
+    std::unique_ptr<Recording> recording_;
 };
 
 }  // namespace corvelle

@@ -100,8 +100,13 @@ std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_v
             what = "数据丢弃", detail = value + "行";
             break;
     }
+    // A spreadsheet would run a name such as "=cmd|..." as a formula; the apostrophe keeps it
+    // text, as spreadsheets themselves mark typed text.
+    const bool formulaLike =
+        !name.empty() && std::string_view("=+-@\t\r").find(name[0]) != std::string_view::npos;
+    const std::string shownName = formulaLike ? "'" + std::string(name) : std::string(name);
     return FormatDateTimeMs(event.time) + ',' + (event.slot > 0 ? std::to_string(event.slot) : "") +
-           ',' + CsvField(name) + ',' + what + ',' + CsvField(detail);
+           ',' + CsvField(shownName) + ',' + what + ',' + CsvField(detail);
 }
 
 }  // namespace corvelle

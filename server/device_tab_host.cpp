@@ -64,6 +64,7 @@ void DeviceTabHost::AddDevicePage() {
     const auto name = DefaultSlotName(slot);
     tables_.deviceNames[static_cast<std::size_t>(slot)] = name;
     pages_.push_back(&view_.AddPage(slot, name));
+    pages_.back()->SetSink(sink_);
     view_.SelectTab(slot);
     view_.ShowOnlyPage(0);
     view_.SelectTab(0);

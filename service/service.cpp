@@ -16,8 +16,23 @@ Service::Service(ServiceOptions options)
                         QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())));
                 }
             }),
-      server_(tables_, view_) {
+      server_(tables_, view_),
+      sinks_(server_.Host()),
+      recording_(sinks_) {
     tables_.acquisitionIntervalMs = options_.intervalMs;
+    QObject::connect(&recording_, &Recording::failed, &recording_, [this](const QString& reason) {
+        log_.Error(QStringLiteral("recording stopped: %1").arg(reason));
+    });
+    stopWait_.setInterval(20);
+    QObject::connect(&stopWait_, &QTimer::timeout, &stopWait_, [this] {
+        if (recording_.AllWritten() || stopClock_.elapsed() >= kStopWaitMs) {
+            stopWait_.stop();
+            if (!recording_.AllWritten()) {
+                log_.Error(QStringLiteral("recording not completely written"));
+            }
+            done_();
+        }
+    });
 }
 
 Service::~Service() = default;
@@ -27,7 +42,11 @@ std::optional<QString> Service::Start() {
     view_.SetSender(host);
     host.Initialise();
     sinks_.Add(&log_);
-    host.SetSink(&sinks_);
+    if (!options_.recordFolder.isEmpty()) {
+        if (const auto problem = recording_.Start(options_.recordFolder)) {
+            return QStringLiteral("cannot record into %1: %2").arg(options_.recordFolder, *problem);
+        }
+    }
     if (options_.verbosity == Verbosity::Verbose) {
         host.SetFrameTap(&log_);
     }
@@ -49,13 +68,16 @@ std::optional<QString> Service::Start() {
     return std::nullopt;
 }
 
-void Service::Stop(const std::function<void()>& done) {
+void Service::Stop(std::function<void()> done) {
     DeviceTabHost& host = server_.Host();
     if (host.IsListening()) {
         host.ToggleListening(options_.port);
         log_.Info(QStringLiteral("stopped listening; every connection closed"));
     }
-    done();
+    recording_.Stop();
+    done_ = std::move(done);
+    stopClock_.start();
+    stopWait_.start();
 }
 
 }  // namespace corvelle

@@ -4,7 +4,11 @@
 #include <functional>
 #include <optional>
 
-#include "device/acquisition_sink.h"
+#include <QElapsedTimer>
+#include <QTimer>
+#include <memory>
+
+#include "record/qt/recording.h"
 #include "server/net/acq_socket.h"
 #include "service/headless_view.h"
 #include "service/service_log.h"
@@ -23,8 +27,12 @@ class Service {
 
     // Creates the slots and starts listening; the problem when it cannot listen.
     std::optional<QString> Start();
-    // Stops listening and closes every connection; done runs once everything is written.
-    void Stop(const std::function<void()>& done);
+    // How long Stop waits for the recording to be written before it gives up.
+    static constexpr int kStopWaitMs = 1500;
+
+    // Stops listening, closes every connection and ends the recording; done runs once
+    // everything is written, or after kStopWaitMs at the latest.
+    void Stop(std::function<void()> done);
 
     DeviceTabHost& Host() { return server_.Host(); }
     const SlotTables& Tables() const { return tables_; }
@@ -35,8 +43,12 @@ class Service {
     ServiceLog log_;
     bool started_ = false;
     HeadlessTabHostView view_;
-    SinkFanout sinks_;
     NetworkTabHost server_;
+    HostSinks sinks_;
+    Recording recording_;
+    QTimer stopWait_;
+    QElapsedTimer stopClock_;
+    std::function<void()> done_;
 };
 
 }  // namespace corvelle

@@ -25,12 +25,6 @@ struct ServiceOptions {
 
 // What the command line asks for: options to run with, text to print and exit 0 with (help,
 // version), or the one problem to report before exiting with status 2.
-struct PrintAndExit {
-    QString text;
-};
-struct BadOptions {
-    QString problem;
-};
 std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
     const QStringList& arguments);
 

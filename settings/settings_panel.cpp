@@ -86,6 +86,37 @@ void SettingsPanel::OnListenState(int state) {
     view_.SetLampLit(listening);
 }
 
+void SettingsPanel::OnRecordClicked() {
+    if (recording_ == nullptr) {
+        return;
+    }
+    if (recording_->IsRecording()) {
+        recording_->StopRecording();
+    } else {
+        view_.ChooseFolder(lastFolder_);
+    }
+}
+
+void SettingsPanel::OnFolderChosen(const std::string& folder) {
+    if (recording_ == nullptr) {
+        return;
+    }
+    lastFolder_ = folder;
+    if (const auto problem = recording_->StartRecording(folder)) {
+        OnRecordingFailed(*problem);
+    }
+}
+
+void SettingsPanel::OnRecordingState(bool recording, std::string_view folder) {
+    view_.SetRecordButtonText(recording ? "停止记录" : "开始记录");
+    view_.SetRecordLampLit(recording);
+    view_.SetRecordFolder(recording ? folder : std::string_view());
+}
+
+void SettingsPanel::OnRecordingFailed(std::string_view reason) {
+    view_.ShowRecordingFailure("数据记录失败：" + std::string(reason));
+}
+
 void SettingsPanel::ReadingPass() {
     const PassScope scope(inPass_);
     const auto port = ParseSignedField(view_.FieldText(SettingsField::Port));

@@ -21,6 +21,25 @@ class SettingsView {
     virtual void PromptInvalidInteger(SettingsField field) = 0;
     virtual void SetListenButtonText(std::string_view text) = 0;
     virtual void SetLampLit(bool lit) = 0;
+
+    // Opens a folder chooser at startFolder (empty: the home folder) without waiting for it;
+    // a choice comes back through SettingsPanel::OnFolderChosen, a cancel not at all.
+    virtual void ChooseFolder(std::string_view startFolder) = 0;
+    virtual void SetRecordButtonText(std::string_view text) = 0;
+    virtual void SetRecordLampLit(bool lit) = 0;
+    virtual void SetRecordFolder(std::string_view folder) = 0;
+    // A message that must not wait for the operator.
+    virtual void ShowRecordingFailure(std::string_view text) = 0;
+};
+
+// Where the panel starts and stops recording.
+class RecordingControl {
+  public:
+    virtual ~RecordingControl() = default;
+    // The reason when recording cannot start.
+    virtual std::optional<std::string> StartRecording(const std::string& folder) = 0;
+    virtual void StopRecording() = 0;
+    virtual bool IsRecording() const = 0;
 };
 
 // Field grammar: optional blanks and tabs, a decimal number (the signed form may start with
@@ -43,6 +62,8 @@ class SettingsPanel {
 
     // Until a toggler is set, the listen button does nothing.
     void SetListenToggler(ListenToggler* toggler) { toggler_ = toggler; }
+    // Until it is set, the record button does nothing.
+    void SetRecordingControl(RecordingControl* control) { recording_ = control; }
 
     // Shows the stored values in the edits.
     void Initialise();
@@ -54,6 +75,14 @@ class SettingsPanel {
     void OnListenClicked();
     void OnSetClicked();
     void OnListenState(int state);
+
+    // "开始记录" asks for a folder, "停止记录" stops.
+    void OnRecordClicked();
+    void OnFolderChosen(const std::string& folder);
+    // Recording started or stopped, whoever caused it.
+    void OnRecordingState(bool recording, std::string_view folder);
+    // Writing failed and recording stopped.
+    void OnRecordingFailed(std::string_view reason);
 
     std::int32_t Port() const { return port_; }
     std::uint32_t Interval() const { return interval_; }
@@ -67,6 +96,9 @@ class SettingsPanel {
     SettingsView& view_;
     std::uint32_t& acquisitionIntervalMs_;
     ListenToggler* toggler_ = nullptr;
+    RecordingControl* recording_ = nullptr;
+    // Where the folder chooser opens: the folder last chosen in this run.
+    std::string lastFolder_;
     std::int32_t port_ = kInitialPort;
     std::uint32_t interval_ = kInitialInterval;
     // Set while a pass runs, so that the edits' change notifications it causes are ignored.

@@ -11,6 +11,15 @@
 
 namespace corvelle {
 
+// Outcomes of a command line besides running: text to print before exiting with status 0 (help,
+// version), or the one problem to report before exiting with status 2.
+struct PrintAndExit {
+    QString text;
+};
+struct BadOptions {
+    QString problem;
+};
+
 // The limits a server exposed to a network takes from its command line.
 struct LimitOptions {
     // Connections from other addresses are closed at once; empty: all addresses.

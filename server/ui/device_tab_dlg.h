@@ -57,6 +57,7 @@ class CDeviceTabDlg final : public QWidget, public ListenToggler, private TabHos
     void SelectPage(std::intptr_t slot);
 
     DeviceTabHost& Host() { return server_.Host(); }
+    NetworkTabHost& Server() { return server_; }
     const AcqListenSocket& ListenSocket() const { return server_.ListenSocket(); }
     CDevicePageDlg& PageDlg(int slot) const { return *pages_.at(static_cast<std::size_t>(slot)); }
     QTabWidget& Tabs() const;

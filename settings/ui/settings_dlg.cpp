@@ -1,6 +1,9 @@
 #include "settings/ui/settings_dlg.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -42,6 +45,8 @@ CSettingsDlg::CSettingsDlg(std::uint32_t& acquisitionIntervalMs, QWidget* parent
     connect(ui_->ctl1007, &QLineEdit::textChanged, this, [this] { panel_.OnIntervalChanged(); });
     connect(ui_->button1006, &QPushButton::clicked, this, [this] { panel_.OnListenClicked(); });
     connect(ui_->button1009, &QPushButton::clicked, this, [this] { panel_.OnSetClicked(); });
+    connect(ui_->buttonRecord, &QPushButton::clicked, this, [this] { panel_.OnRecordClicked(); });
+    SetRecordLampLit(false);
     panel_.Initialise();
 }
 
@@ -53,6 +58,18 @@ void CSettingsDlg::SetListenToggler(ListenToggler* toggler) {
 
 void CSettingsDlg::OnListenState(int state) {
     panel_.OnListenState(state);
+}
+
+void CSettingsDlg::SetRecordingControl(RecordingControl* control) {
+    panel_.SetRecordingControl(control);
+}
+
+void CSettingsDlg::OnRecordingState(bool recording, const QString& folder) {
+    panel_.OnRecordingState(recording, folder.toStdString());
+}
+
+void CSettingsDlg::OnRecordingFailed(const QString& reason) {
+    panel_.OnRecordingFailed(reason.toStdString());
 }
 
 bool CSettingsDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -104,9 +121,59 @@ void CSettingsDlg::SetListenButtonText(std::string_view text) {
 }
 
 void CSettingsDlg::SetLampLit(bool lit) {
+    ShowLamp(*ui_->lamp1008, lit);
+}
+
+void CSettingsDlg::ShowLamp(QLabel& lamp, bool lit) {
     const QIcon icon(QString::fromLatin1(lit ? res::kLampOnIcon : res::kLampOffIcon));
-    ui_->lamp1008->setPixmap(icon.pixmap(ui_->lamp1008->size(), devicePixelRatio()));
-    ui_->lamp1008->setAccessibleDescription(res::LampDescription(lit));
+    lamp.setPixmap(icon.pixmap(lamp.size(), devicePixelRatio()));
+    lamp.setAccessibleDescription(res::LampDescription(lit));
+}
+
+void CSettingsDlg::ChooseFolder(std::string_view startFolder) {
+    if (chooser_ != nullptr) {
+        chooser_->raise();
+        return;
+    }
+    const QString start = startFolder.empty() ? QDir::homePath() : FromUtf8(startFolder);
+    chooser_ = new QFileDialog(this, QStringLiteral("选择记录文件夹"), start);
+    chooser_->setFileMode(QFileDialog::Directory);
+    chooser_->setOption(QFileDialog::ShowDirsOnly);
+    chooser_->setWindowModality(Qt::WindowModal);
+    chooser_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(chooser_, &QFileDialog::fileSelected, this,
+            [this](const QString& folder) { panel_.OnFolderChosen(folder.toStdString()); });
+    chooser_->open();
+}
+
+void CSettingsDlg::SetRecordButtonText(std::string_view text) {
+    ui_->buttonRecord->setText(FromUtf8(text));
+}
+
+void CSettingsDlg::SetRecordLampLit(bool lit) {
+    ShowLamp(*ui_->lampRecord, lit);
+}
+
+void CSettingsDlg::SetRecordFolder(std::string_view folder) {
+    QLabel& label = *ui_->labelRecordFolder;
+    const QString path = QDir::toNativeSeparators(FromUtf8(folder));
+    label.setText(QFontMetrics(label.font()).elidedText(path, Qt::ElideMiddle, label.width()));
+    label.setToolTip(path);
+    label.setAccessibleDescription(path);
+}
+
+void CSettingsDlg::ShowRecordingFailure(std::string_view text) {
+    // A second failure while the first is still shown only replaces its text.
+    if (recordingFailure_ == nullptr) {
+        recordingFailure_ =
+            new QMessageBox(QMessageBox::Warning, QCoreApplication::applicationName(), QString(),
+                            QMessageBox::Ok, this);
+        recordingFailure_->setTextFormat(Qt::PlainText);
+        recordingFailure_->setWindowModality(Qt::WindowModal);
+        recordingFailure_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    recordingFailure_->setText(FromUtf8(text));
+    recordingFailure_->open();
 }
 
 QLineEdit* CSettingsDlg::Edit(SettingsField field) const {

@@ -10,6 +10,8 @@
 #include "settings/listen_link.h"
 #include "settings/settings_panel.h"
 
+class QFileDialog;
+class QLabel;
 class QLineEdit;
 class QMessageBox;
 
@@ -33,6 +35,11 @@ class CSettingsDlg final : public QWidget, public ListenStateSink, private Setti
 
     // The tab host exists only after the panel; until it is set the listen button does nothing.
     void SetListenToggler(ListenToggler* toggler);
+    // Until it is set the record button does nothing.
+    void SetRecordingControl(RecordingControl* control);
+    // What recording reports, whoever started or stopped it.
+    void OnRecordingState(bool recording, const QString& folder);
+    void OnRecordingFailed(const QString& reason);
 
     void OnListenState(int state) override;
 
@@ -46,12 +53,20 @@ class CSettingsDlg final : public QWidget, public ListenStateSink, private Setti
     void PromptInvalidInteger(SettingsField field) override;
     void SetListenButtonText(std::string_view text) override;
     void SetLampLit(bool lit) override;
+    void ChooseFolder(std::string_view startFolder) override;
+    void SetRecordButtonText(std::string_view text) override;
+    void SetRecordLampLit(bool lit) override;
+    void SetRecordFolder(std::string_view folder) override;
+    void ShowRecordingFailure(std::string_view text) override;
+    void ShowLamp(QLabel& lamp, bool lit);
 
     QLineEdit* Edit(SettingsField field) const;
 
     std::unique_ptr<Ui::SettingsDlg> ui_;
     SettingsPanel panel_;
     QPointer<QMessageBox> prompt_;
+    QPointer<QMessageBox> recordingFailure_;
+    QPointer<QFileDialog> chooser_;
 };
 
 }  // namespace corvelle

@@ -1,14 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -298,6 +304,118 @@ TEST_F(ConsoleTest, SimulatedTerminalsEndToEnd) {
     EXPECT_EQ(Find<QPushButton>("button1006").text(), QStringLiteral("开始监听"));
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return PageDlg(1).StatusLabel().text().endsWith(QStringLiteral(" 已断开")); }));
+}
+
+// The operator starts recording from the panel; three boards later, every terminal's file ends
+// with exactly what its page showed last, and the events file tells the story.
+TEST_F(ConsoleTest, RecordsWhatTheScreenShows) {
+    QTemporaryDir folder;
+    QTest::mouseClick(&Find<QPushButton>("buttonRecord"), Qt::LeftButton);
+    auto* chooser = window.findChild<QFileDialog*>();
+    ASSERT_NE(chooser, nullptr);
+    EXPECT_EQ(chooser->windowModality(), Qt::WindowModal);
+    emit chooser->fileSelected(folder.path());
+    chooser->close();
+    EXPECT_EQ(Find<QPushButton>("buttonRecord").text(), QStringLiteral("停止记录"));
+    EXPECT_EQ(Find<QLabel>("lampRecord").accessibleDescription(), QStringLiteral("点亮"));
+    EXPECT_EQ(Find<QLabel>("labelRecordFolder").toolTip(), QDir::toNativeSeparators(folder.path()));
+
+    const quint16 port = test::FreePort();
+    window.Tables().acquisitionIntervalMs = 200;
+    window.TabHost().ToggleListening(port);
+    const std::array<std::pair<const char*, std::size_t>, 3> boards = {
+        {{"4B", 4}, {"6A", 6}, {"6C", 12}}};
+    std::vector<std::unique_ptr<sim::Terminal>> terminals;
+    for (const auto& [model, channels] : boards) {
+        sim::TerminalConfig config;
+        config.port = port;
+        config.name = QStringLiteral("记录%1").arg(QString::fromLatin1(model));
+        config.modelText = std::string("CV") + model + "-SIM";
+        config.board.channelCount = channels;
+        QString error;
+        auto created = sim::CreateTerminals(config, 1, error);
+        ASSERT_EQ(created.size(), 1U) << error.toStdString();
+        terminals.push_back(std::move(created.front()));
+        terminals.back()->start();
+    }
+    for (int slot = 0; slot < 3; ++slot) {
+        const int rows = static_cast<int>(boards.at(static_cast<std::size_t>(slot)).second) + 4;
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return PageDlg(slot).ValueList().rowCount() == rows; }, 5000));
+    }
+    QTest::qWait(500);
+    for (auto& terminal : terminals) {
+        terminal->stop();
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return PageDlg(2).StatusLabel().text().endsWith(QStringLiteral(" 已断开")); }));
+    QTest::mouseClick(&Find<QPushButton>("buttonRecord"), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Recorder().AllWritten(); }));
+    EXPECT_EQ(Find<QLabel>("lampRecord").accessibleDescription(), QStringLiteral("熄灭"));
+
+    const QString date = QDate::currentDate().toString(Qt::ISODate);
+    for (int slot = 0; slot < 3; ++slot) {
+        QFile file(folder.filePath(Tabs().tabText(slot) + QLatin1Char('/') + date + ".csv"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << file.fileName().toStdString();
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+        ASSERT_GE(lines.size(), 3);
+        const QStringList last = lines.at(lines.size() - 2).split(QLatin1Char(','));
+        // Channels as the list shows them, without the unit; empty past the board's count.
+        const QTableWidget& list = PageDlg(slot).ValueList();
+        const int channels = list.rowCount() - 4;
+        for (int k = 0; k < 12; ++k) {
+            EXPECT_EQ(last.at(1 + k),
+                      k < channels ? list.item(k, 2)->text().chopped(1) : QString());
+        }
+        EXPECT_EQ(last.at(13), list.item(channels, 2)->text().chopped(1));      // 温度
+        EXPECT_EQ(last.at(14), list.item(channels + 1, 2)->text().chopped(1));  // 基准
+        EXPECT_EQ(last.at(15), list.item(channels + 2, 2)->text().chopped(1));  // 电源
+        EXPECT_EQ(last.at(16), list.item(channels + 3, 2)->text());             // 信号
+        QString inputs;
+        for (std::size_t i = 0; i < 12; ++i) {
+            inputs += PageDlg(slot).InputLamp(i).accessibleDescription() == QStringLiteral("点亮")
+                          ? '1'
+                          : '0';
+        }
+        EXPECT_EQ(last.at(17), inputs);
+    }
+    QFile events(folder.filePath("events-" + date + ".csv"));
+    ASSERT_TRUE(events.open(QIODevice::ReadOnly));
+    const QString story = QString::fromUtf8(events.readAll());
+    EXPECT_EQ(story.count(QStringLiteral(",已连接,")), 3);
+    EXPECT_EQ(story.count(QStringLiteral(",已断开,")), 3);
+}
+
+// A folder removed underneath: one message, the lamp goes out, the pages go on.
+TEST_F(ConsoleTest, RecordingFailureIsReportedAndPollingGoesOn) {
+    auto folder = std::make_unique<QTemporaryDir>();
+    ASSERT_FALSE(window.Recorder().Start(folder->path()));
+    DevicePage& page = PageDlg(0).Page();
+    const auto reply = Frame({0x0A, 0x04, 12, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    page.OnDeviceData(reply);
+    folder.reset();
+    const auto failures = [&] {
+        QStringList texts;
+        for (const QMessageBox* box : window.findChildren<QMessageBox*>()) {
+            if (box->isVisible()) {
+                texts << box->text();
+            }
+        }
+        return texts;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            page.OnDeviceData(reply);
+            return !failures().isEmpty();
+        },
+        5000));
+    EXPECT_EQ(failures().size(), 1);
+    EXPECT_TRUE(failures().front().startsWith(QStringLiteral("数据记录失败：")));
+    EXPECT_EQ(Find<QLabel>("lampRecord").accessibleDescription(), QStringLiteral("熄灭"));
+    EXPECT_EQ(Find<QPushButton>("buttonRecord").text(), QStringLiteral("开始记录"));
+    EXPECT_FALSE(window.Recorder().IsRecording());
+    page.OnDeviceData(Frame({0x0A, 0x04, 12, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(PageDlg(0).ValueList().item(3, 2)->text(), QStringLiteral("9"));
 }
 
 }  // namespace

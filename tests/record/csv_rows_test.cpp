@@ -57,6 +57,9 @@ TEST(EventRow, KindsInChineseNamesQuotedWhenNeeded) {
         {EventKind::ClosedByConsole, false, CloseReason::UnregisteredLimit, 0, 0, "",
          ",,关闭连接,未注册连接过多 10.0.0.5:4001"},
         {EventKind::ReadingsDropped, false, {}, 0, 17, "", ",,数据丢弃,17行"},
+        // Spreadsheets must not take a name for a formula.
+        {EventKind::Detached, false, {}, 4, 0, "=1+2", "4,'=1+2,已断开,"},
+        {EventKind::Detached, false, {}, 4, 0, "@SUM(A1)", "4,'@SUM(A1),已断开,"},
     };
     for (const Case& c : cases) {
         AcquisitionEvent event;

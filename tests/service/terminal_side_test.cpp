@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QDate>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -228,7 +231,9 @@ TEST(ServiceLimits, OnlyAllowedAddressesAreServed) {
 }
 
 TEST(ServiceProcess, StopsInOrderOnSigtermAndRefusesBadOptions) {
-    ServiceServer service({QStringLiteral("--slots"), QStringLiteral("20")});
+    QTemporaryDir records;
+    ServiceServer service({QStringLiteral("--slots"), QStringLiteral("20"),
+                           QStringLiteral("--record"), records.path()});
     std::vector<std::unique_ptr<TestTerminal>> terminals;
     for (int i = 0; i < 20; ++i) {
         terminals.push_back(std::make_unique<TestTerminal>(service.Port()));
@@ -249,6 +254,13 @@ TEST(ServiceProcess, StopsInOrderOnSigtermAndRefusesBadOptions) {
     for (auto& terminal : terminals) {
         EXPECT_TRUE(terminal->WaitForClose());
     }
+    // The recording is complete once the process has ended.
+    QFile events(records.filePath(
+        QStringLiteral("events-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate))));
+    ASSERT_TRUE(events.open(QIODevice::ReadOnly));
+    const QString story = QString::fromUtf8(events.readAll());
+    EXPECT_EQ(story.count(QStringLiteral(",注册,")), 20);
+    EXPECT_EQ(story.count(QStringLiteral(",已断开,")), 20);
 
     // One line naming the problem, status 2: a bad value, a port that is taken, a bad address.
     QTcpServer holder;

@@ -49,6 +49,17 @@ class FakeView : public SettingsView {
     void PromptInvalidInteger(SettingsField field) override { prompts.push_back(field); }
     void SetListenButtonText(std::string_view text) override { buttonText = text; }
     void SetLampLit(bool lit) override { lampLit = lit; }
+    void ChooseFolder(std::string_view start) override { chooserStarts.emplace_back(start); }
+    void SetRecordButtonText(std::string_view text) override { recordText = text; }
+    void SetRecordLampLit(bool lit) override { recordLamp = lit; }
+    void SetRecordFolder(std::string_view folder) override { recordFolder = folder; }
+    void ShowRecordingFailure(std::string_view text) override { failures.emplace_back(text); }
+
+    std::vector<std::string> chooserStarts;
+    std::string recordText;
+    bool recordLamp = false;
+    std::string recordFolder;
+    std::vector<std::string> failures;
 
     void Type(SettingsField field, std::string text) {
         (field == SettingsField::Port ? port : interval) = std::move(text);
@@ -146,6 +157,53 @@ TEST_F(SettingsPanelTest, OnlyState1MeansListening) {
         EXPECT_EQ(view.buttonText, "开始监听") << state;
         EXPECT_FALSE(view.lampLit) << state;
     }
+}
+
+// The record button asks for a folder through a chooser that does not block, and stops a
+// running recording; the panel shows what recording reports, failures included.
+TEST(SettingsPanelRecording, ChooserStartStopAndFailure) {
+    struct Control : RecordingControl {
+        std::optional<std::string> StartRecording(const std::string& folder) override {
+            started.push_back(folder);
+            if (folder == "/full") {
+                return "disk full";
+            }
+            recording = true;
+            return std::nullopt;
+        }
+        void StopRecording() override { recording = false; }
+        bool IsRecording() const override { return recording; }
+        std::vector<std::string> started;
+        bool recording = false;
+    } control;
+    std::uint32_t interval = 3000;
+    FakeView view;
+    SettingsPanel panel(view, interval);
+    view.panel = &panel;
+    panel.OnRecordClicked();  // no control yet: nothing
+    panel.SetRecordingControl(&control);
+
+    panel.OnRecordClicked();
+    panel.OnFolderChosen("/full");
+    EXPECT_EQ(view.failures, std::vector<std::string>{"数据记录失败：disk full"});
+    panel.OnRecordClicked();
+    panel.OnFolderChosen("/data");
+    EXPECT_EQ(view.chooserStarts, (std::vector<std::string>{"", "/full"}));
+    EXPECT_TRUE(control.recording);
+    panel.OnRecordingState(true, "/data");
+    EXPECT_EQ(view.recordText, "停止记录");
+    EXPECT_TRUE(view.recordLamp);
+    EXPECT_EQ(view.recordFolder, "/data");
+
+    panel.OnRecordClicked();
+    EXPECT_FALSE(control.recording);
+    EXPECT_EQ(view.chooserStarts.size(), 2U);
+    panel.OnRecordingState(false, "/data");
+    EXPECT_EQ(view.recordText, "开始记录");
+    EXPECT_FALSE(view.recordLamp);
+    EXPECT_EQ(view.recordFolder, "");
+    panel.OnRecordClicked();
+    EXPECT_EQ(view.chooserStarts.back(), "/data");
 }
 
 }  // namespace

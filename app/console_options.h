@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <variant>
+
+#include "server/net/limit_options.h"
+
+namespace corvelle {
+
+// The console's command line. Every option is opt-in: without any, the console records,
+// publishes and limits nothing.
+struct ConsoleOptions {
+    // Empty: no recording at start.
+    QString recordFolder;
+    LimitOptions limits;
+};
+
+std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
+    const QStringList& arguments);
+
+// Whether the command line asks only for help or the version, which need no display.
+bool AsksForHelpOrVersion(int argc, char** argv);
+
+}  // namespace corvelle

@@ -1,7 +1,6 @@
 #include "app/console_options.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <cstring>
 
 namespace corvelle {
@@ -11,27 +10,18 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "The acquisition console: listens for remote terminals once \"开始监听\" is pressed."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption record(
         {QStringLiteral("record")},
         QStringLiteral("Record every reading and event to daily CSV files in DIR from the start."),
         QStringLiteral("DIR"));
     parser.addOption(record);
     AddLimitOptions(parser, LimitDefaults::Off);
-    if (!parser.parse(arguments)) {
-        return BadOptions{parser.errorText()};
-    }
-    if (parser.isSet(help)) {
-        return PrintAndExit{parser.helpText()};
-    }
-    if (parser.isSet(version)) {
-        return PrintAndExit{QCoreApplication::applicationName() + QLatin1Char(' ') +
-                            QCoreApplication::applicationVersion() + QLatin1Char('\n')};
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        return BadOptions{QStringLiteral("unexpected argument: %1")
-                              .arg(parser.positionalArguments().constFirst())};
+    if (auto outcome = ParseCommandLine(parser, arguments)) {
+        return std::visit(
+            [](auto&& done) -> std::variant<ConsoleOptions, PrintAndExit, BadOptions> {
+                return done;
+            },
+            std::move(*outcome));
     }
     auto limits = ReadLimitOptions(parser, LimitDefaults::Off);
     if (const auto* problem = std::get_if<QString>(&limits)) {

@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <variant>
 
-#include "server/net/limit_options.h"
+#include "server/net/command_line.h"
 
 namespace corvelle {
 

@@ -27,12 +27,7 @@ trap 'rm -rf "$tree"' EXIT
 dpkg-deb -x "$deb" "$tree"
 "$tree/usr/bin/corvelled" --version | grep -q "^corvelled " || { echo "no version"; exit 1; }
 
-port=""
-for _ in $(seq 50); do
-  candidate=$((20000 + RANDOM % 40000))
-  if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then port=$candidate; break; fi
-done
-[[ -n "$port" ]] || { echo "no free port"; exit 1; }
+port=$("$(dirname "$0")/../scripts/free-port.sh")
 "$tree/usr/bin/corvelled" --port "$port" 2>"$tree/log" &
 pid=$!
 for _ in $(seq 100); do grep -q "listening on" "$tree/log" && break; sleep 0.05; done

@@ -1,7 +1,6 @@
 #include "service/service_options.h"
 
 #include <QCommandLineParser>
-#include <QCoreApplication>
 #include <optional>
 
 namespace corvelle {
@@ -27,8 +26,6 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
     parser.setApplicationDescription(
         QStringLiteral("The acquisition console as a service without a screen: listens for "
                        "terminals at start, polls them and logs to standard error."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption port({QStringLiteral("port")},
                                   QStringLiteral("TCP port to listen on (default 20000)."),
                                   QStringLiteral("N"), QStringLiteral("20000"));
@@ -53,19 +50,12 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
     parser.addOptions({port, listen, interval, slotsOption, record, verbose, quiet});
     AddLimitOptions(parser, LimitDefaults::Service);
 
-    if (!parser.parse(arguments)) {
-        return BadOptions{parser.errorText()};
-    }
-    if (parser.isSet(help)) {
-        return PrintAndExit{parser.helpText()};
-    }
-    if (parser.isSet(version)) {
-        return PrintAndExit{QCoreApplication::applicationName() + QLatin1Char(' ') +
-                            QCoreApplication::applicationVersion() + QLatin1Char('\n')};
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        return BadOptions{QStringLiteral("unexpected argument: %1")
-                              .arg(parser.positionalArguments().constFirst())};
+    if (auto outcome = ParseCommandLine(parser, arguments)) {
+        return std::visit(
+            [](auto&& done) -> std::variant<ServiceOptions, PrintAndExit, BadOptions> {
+                return done;
+            },
+            std::move(*outcome));
     }
 
     ServiceOptions options;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <variant>
 
-#include "server/net/limit_options.h"
+#include "server/net/command_line.h"
 #include "service/service_log.h"
 
 namespace corvelle {

@@ -15,7 +15,7 @@
 #include "server/client_record.h"
 #include "server/device_tab_host.h"
 #include "server/host_ports.h"
-#include "server/net/limit_options.h"
+#include "server/net/command_line.h"
 
 namespace corvelle {
 

@@ -26,12 +26,7 @@ export DISPLAY="$display"
 for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 # A port nobody listens on.
-port=""
-for _ in $(seq 50); do
-  candidate=$((20000 + RANDOM % 40000))
-  if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then port=$candidate; break; fi
-done
-[[ -n "$port" ]] || { echo "no free port"; exit 1; }
+port=$("$(dirname "$0")/../../scripts/free-port.sh")
 
 QT_QPA_PLATFORM=xcb "$console" >"$artifacts/console-xvfb.log" 2>&1 &
 pids+=($!)

@@ -1,4 +1,6 @@
-#include "server/net/limit_options.h"
+#include "server/net/command_line.h"
+
+#include <QCoreApplication>
 
 namespace corvelle {
 namespace {
@@ -60,29 +62,58 @@ std::variant<LimitOptions, QString> ReadLimitOptions(const QCommandLineParser& p
         options.allowed.append(subnet);
     }
     const bool service = defaults == LimitDefaults::Service;
-    if (parser.isSet(kTimeout) || service) {
-        const auto seconds = parser.isSet(kTimeout)
-                                 ? Bounded(parser.value(kTimeout), 1, kLongestTimeoutS)
-                                 : std::optional(kServiceRegistrationTimeoutS);
-        if (!seconds) {
-            return QStringLiteral("--registration-timeout: expected seconds from 1 to %1, got %2")
-                .arg(kLongestTimeoutS)
-                .arg(parser.value(kTimeout));
+    // A limit as given, else the service's default; unset for the console when not given.
+    const auto limit = [&](const QString& name, int highest, int serviceDefault,
+                           const QString& what) -> std::variant<std::optional<int>, QString> {
+        if (!parser.isSet(name)) {
+            return service ? std::optional(serviceDefault) : std::nullopt;
         }
-        options.limits.registrationTimeoutMs = static_cast<std::uint32_t>(*seconds) * 1000U;
+        const auto value = Bounded(parser.value(name), 1, highest);
+        if (!value) {
+            return QStringLiteral("--%1: expected %2 from 1 to %3, got %4")
+                .arg(name, what)
+                .arg(highest)
+                .arg(parser.value(name));
+        }
+        return value;
+    };
+    const auto seconds =
+        limit(kTimeout, kLongestTimeoutS, kServiceRegistrationTimeoutS, QStringLiteral("seconds"));
+    const auto count = limit(kMaxUnregistered, kMostUnregistered, kServiceMaxUnregistered,
+                             QStringLiteral("a count"));
+    for (const auto* result : {&seconds, &count}) {
+        if (const auto* problem = std::get_if<QString>(result)) {
+            return *problem;
+        }
     }
-    if (parser.isSet(kMaxUnregistered) || service) {
-        const auto count = parser.isSet(kMaxUnregistered)
-                               ? Bounded(parser.value(kMaxUnregistered), 1, kMostUnregistered)
-                               : std::optional(kServiceMaxUnregistered);
-        if (!count) {
-            return QStringLiteral("--max-unregistered: expected a count from 1 to %1, got %2")
-                .arg(kMostUnregistered)
-                .arg(parser.value(kMaxUnregistered));
-        }
-        options.limits.maxUnregistered = static_cast<std::size_t>(*count);
+    if (const auto s = std::get<std::optional<int>>(seconds)) {
+        options.limits.registrationTimeoutMs = static_cast<std::uint32_t>(*s) * 1000U;
+    }
+    if (const auto n = std::get<std::optional<int>>(count)) {
+        options.limits.maxUnregistered = static_cast<std::size_t>(*n);
     }
     return options;
+}
+
+std::optional<std::variant<PrintAndExit, BadOptions>> ParseCommandLine(
+    QCommandLineParser& parser, const QStringList& arguments) {
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    if (!parser.parse(arguments)) {
+        return BadOptions{parser.errorText()};
+    }
+    if (parser.isSet(help)) {
+        return PrintAndExit{parser.helpText()};
+    }
+    if (parser.isSet(version)) {
+        return PrintAndExit{QCoreApplication::applicationName() + QLatin1Char(' ') +
+                            QCoreApplication::applicationVersion() + QLatin1Char('\n')};
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return BadOptions{QStringLiteral("unexpected argument: %1")
+                              .arg(parser.positionalArguments().constFirst())};
+    }
+    return std::nullopt;
 }
 
 }  // namespace corvelle

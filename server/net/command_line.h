@@ -5,6 +5,8 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
+#include <optional>
 #include <variant>
 
 #include "server/host_ports.h"
@@ -32,6 +34,11 @@ enum class LimitDefaults { Off, Service };
 
 inline constexpr int kServiceRegistrationTimeoutS = 60;
 inline constexpr int kServiceMaxUnregistered = 256;
+
+// Adds --help and --version to parser (whose own options are already added) and parses
+// arguments: what to print or the problem, or nothing when the program is to run.
+std::optional<std::variant<PrintAndExit, BadOptions>> ParseCommandLine(
+    QCommandLineParser& parser, const QStringList& arguments);
 
 // --allow CIDR (repeatable), --registration-timeout S, --max-unregistered N.
 void AddLimitOptions(QCommandLineParser& parser, LimitDefaults defaults);

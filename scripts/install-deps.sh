@@ -12,6 +12,7 @@ packages=(
   fonts-wqy-microhei fonts-arphic-uming
   xvfb xauth xdotool x11-utils x11-apps netpbm
   dpkg-dev lintian g++-mingw-w64-x86-64-posix
+  mosquitto libmosquitto-dev
 )
 
 missing=()

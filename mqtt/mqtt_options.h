@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QString>
+#include <cstddef>
+#include <variant>
+
+namespace corvelle {
+
+inline constexpr quint16 kMqttPort = 1883;
+inline constexpr quint16 kMqttTlsPort = 8883;
+
+// Where and how readings and events are published to an MQTT broker.
+struct MqttSettings {
+    // False without --mqtt: nothing is published.
+    bool enabled = false;
+    QString host;
+    quint16 port = kMqttPort;
+    bool tls = false;
+    // Empty: the system's trust store.
+    QString caFile;
+    QString clientId;
+    QString prefix = QStringLiteral("corvelle");
+    int qos = 1;
+    // Empty: no authentication.
+    QString user;
+    QString password;
+    bool relayCommands = false;
+    // Messages held while the broker cannot take them; past it the oldest are dropped.
+    std::size_t queueLimit = 10000;
+};
+
+// --mqtt URL, --mqtt-id, --mqtt-prefix, --mqtt-qos, --mqtt-user, --mqtt-password-file,
+// --mqtt-cafile, --mqtt-relay-commands. The password never comes from the command line: it is
+// read from the file or from CORVELLE_MQTT_PASSWORD.
+void AddMqttOptions(QCommandLineParser& parser);
+// The options as given, or what is wrong with one of them.
+std::variant<MqttSettings, QString> ReadMqttOptions(const QCommandLineParser& parser);
+
+}  // namespace corvelle

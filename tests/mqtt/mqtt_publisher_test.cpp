@@ -1,0 +1,362 @@
+#include <gtest/gtest.h>
+#include <mosquitto.h>
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atomic>
+#include <csignal>
+#include <mutex>
+
+#include "mqtt/mqtt_publisher.h"
+#include "tests/support/free_port.h"
+
+namespace corvelle {
+namespace {
+
+const QString kAnonymous = QStringLiteral("allow_anonymous true\n");
+const QByteArray kStatus = "corvelle/console/status";
+const QByteArray kConsoleEvent = "corvelle/console/event";
+// 一号泵站 in GB2312, as a terminal sends it.
+const std::vector<std::uint8_t> kPump{0xD2, 0xBB, 0xBA, 0xC5, 0xB1, 0xC3, 0xD5, 0xBE};
+const QByteArray kPumpTopic = "corvelle/console/一号泵站";
+
+// A mosquitto of the test's own on a free loopback port.
+class TestBroker {
+  public:
+    explicit TestBroker(const QString& access = kAnonymous) : port_(test::FreePort()) {
+        QFile config(dir_.filePath(QStringLiteral("mosquitto.conf")));
+        EXPECT_TRUE(config.open(QIODevice::WriteOnly));
+        // Root would have it switch to a user that cannot read the temporary folder.
+        config.write(
+            QStringLiteral("listener %1 127.0.0.1\nuser root\n%2").arg(port_).arg(access).toUtf8());
+        config.close();
+        Start();
+    }
+    ~TestBroker() { Stop(); }
+
+    quint16 Port() const { return port_; }
+    void Start() {
+        process_.start(QStringLiteral("/usr/sbin/mosquitto"),
+                       {QStringLiteral("-c"), dir_.filePath(QStringLiteral("mosquitto.conf"))});
+        EXPECT_TRUE(QTest::qWaitFor([this] {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port_);
+            return probe.waitForConnected(100);
+        }));
+    }
+    void Stop() {
+        process_.terminate();
+        process_.waitForFinished();
+    }
+    // Still accepts bytes into its socket buffers, but neither reads nor acknowledges them.
+    void Pause() { ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP); }
+    void Kill() {
+        process_.kill();
+        process_.waitForFinished();
+    }
+
+  private:
+    QTemporaryDir dir_;
+    quint16 port_;
+    QProcess process_;
+};
+
+// A subscriber to everything under corvelle/, subscribed once constructed.
+class Watcher {
+  public:
+    explicit Watcher(quint16 port, const char* id = "watcher")
+        : client_(mosquitto_new(id, true, this)) {
+        mosquitto_connect_callback_set(client_, [](mosquitto* client, void*, int) {
+            mosquitto_subscribe(client, nullptr, "corvelle/#", 1);
+        });
+        mosquitto_subscribe_callback_set(client_, [](mosquitto*, void* self, int, int, const int*) {
+            static_cast<Watcher*>(self)->subscribed_ = true;
+        });
+        mosquitto_message_callback_set(
+            client_, [](mosquitto*, void* self, const mosquitto_message* message) {
+                auto* watcher = static_cast<Watcher*>(self);
+                const std::lock_guard lock(watcher->mutex_);
+                watcher->messages_.push_back(
+                    {message->topic,
+                     QByteArray(static_cast<const char*>(message->payload), message->payloadlen),
+                     message->retain});
+            });
+        EXPECT_EQ(mosquitto_connect(client_, "127.0.0.1", port, 60), MOSQ_ERR_SUCCESS);
+        mosquitto_loop_start(client_);
+        EXPECT_TRUE(QTest::qWaitFor([this] { return subscribed_.load(); }));
+    }
+    ~Watcher() {
+        mosquitto_disconnect(client_);
+        mosquitto_loop_stop(client_, false);
+        mosquitto_destroy(client_);
+    }
+
+    QByteArrayList Payloads(const QByteArray& topic, bool retainedOnly = false) {
+        const std::lock_guard lock(mutex_);
+        QByteArrayList payloads;
+        for (const Message& message : messages_) {
+            if (message.topic == topic && (message.retained || !retainedOnly)) {
+                payloads.append(message.payload);
+            }
+        }
+        return payloads;
+    }
+    bool WaitFor(const QByteArray& topic, qsizetype count) {
+        return QTest::qWaitFor([&] { return Payloads(topic).size() >= count; }, 10000);
+    }
+    void Publish(const QByteArray& topic, const QByteArray& payload) {
+        mosquitto_publish(client_, nullptr, topic.constData(), static_cast<int>(payload.size()),
+                          payload.constData(), 1, false);
+    }
+
+  private:
+    struct Message {
+        QByteArray topic;
+        QByteArray payload;
+        bool retained;
+    };
+    mosquitto* client_;
+    std::atomic<bool> subscribed_ = false;
+    std::mutex mutex_;
+    std::vector<Message> messages_;
+};
+
+MqttSettings Settings(quint16 port) {
+    MqttSettings settings;
+    settings.enabled = true;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = port;
+    settings.clientId = QStringLiteral("console");
+    return settings;
+}
+
+Reading MakeReading(const std::vector<std::uint8_t>& name, std::uint8_t channels,
+                    std::int16_t signal) {
+    Reading reading;
+    reading.time = {2026, 12, 8, 10, 15, 30, 123, 8 * 3600};
+    reading.slot = 1;
+    reading.name = name;
+    reading.channelCount = channels;
+    reading.signalValue = signal;
+    return reading;
+}
+
+AcquisitionEvent MakeEvent(EventKind kind, int slot, const std::vector<std::uint8_t>& name,
+                           const std::string& peer = {}, std::int64_t value = 0) {
+    AcquisitionEvent event;
+    event.time = {2026, 12, 8, 10, 15, 30, 123, 8 * 3600};
+    event.kind = kind;
+    event.slot = slot;
+    event.name = name;
+    event.peer = peer;
+    event.value = value;
+    event.reason = CloseReason::RegistrationTimeout;
+    return event;
+}
+
+QJsonObject Json(const QByteArray& payload) {
+    return QJsonDocument::fromJson(payload).object();
+}
+
+QString Detail(const QByteArray& payload) {
+    return Json(payload)[QStringLiteral("detail")].toString();
+}
+
+TEST(MqttPublisher, PublishesReadingsEventsAndRetainedStatuses) {
+    TestBroker broker;
+    Watcher watcher(broker.Port());
+    auto publisher = std::make_unique<MqttPublisher>(Settings(broker.Port()));
+    publisher->Start();
+    ASSERT_TRUE(watcher.WaitFor(kStatus, 1));
+
+    Reading four = MakeReading(kPump, 4, 7);
+    four.channelMillivolts = {-1234, 5, 32767, -32768, 99};
+    four.inputs[1] = 1;
+    four.relays[0] = four.relays[2] = four.relays[11] = 1;
+    four.temperatureCentidegrees = -525;
+    four.referenceMillivolts = 2500;
+    four.supplyCentivolts = 1205;
+    const Reading twelve = MakeReading({'B', '2'}, 12, 3);
+    publisher->OnEvent(MakeEvent(EventKind::Connected, 0, {}, "127.0.0.1:4999"));
+    publisher->OnEvent(MakeEvent(EventKind::Identified, 1, kPump, {}, 4));
+    publisher->OnReading(four);
+    publisher->OnReading(twelve);
+    publisher->OnEvent(MakeEvent(EventKind::Detached, 2, {'B', '2'}, "127.0.0.1:5000"));
+    publisher->OnEvent(MakeEvent(EventKind::ClosedByConsole, 0, {}, "127.0.0.1:5001"));
+    // One connection keeps the order: the last one in means all are in.
+    ASSERT_TRUE(watcher.WaitFor(kConsoleEvent, 1));
+
+    EXPECT_EQ(Json(watcher.Payloads(kPumpTopic + "/reading").value(0)),
+              Json(R"({"time":"2026-12-08T10:15:30.123+08:00","slot":1,"name":"一号泵站",
+                       "channels_mv":[-1234,5,32767,-32768],"inputs":[0,1,0,0,0,0,0,0,0,0,0,0],
+                       "relays":[1,0,1,0,0,0,0,0,0,0,0,1],"temperature_c":-5.25,
+                       "reference_v":2.5,"supply_v":12.05,"signal":7})"));
+    EXPECT_EQ(
+        Json(
+            watcher.Payloads("corvelle/console/B2/reading").value(0))[QStringLiteral("channels_mv")]
+            .toArray()
+            .size(),
+        12);
+    EXPECT_EQ(Json(watcher.Payloads(kPumpTopic + "/event").value(0)),
+              Json(R"({"time":"2026-12-08T10:15:30.123+08:00","slot":1,"name":"一号泵站",
+                       "event":"identified","detail":"identified with 4 channels"})"));
+    EXPECT_EQ(Detail(watcher.Payloads("corvelle/console/B2/event").value(0)),
+              "detached (127.0.0.1:5000)");
+    EXPECT_EQ(watcher.Payloads(kConsoleEvent).size(), 1);
+    EXPECT_EQ(Detail(watcher.Payloads(kConsoleEvent).value(0)),
+              "closed by the console: registration timeout (127.0.0.1:5001)");
+
+    Watcher late(broker.Port(), "late");
+    ASSERT_TRUE(late.WaitFor("corvelle/console/B2/status", 1));
+    EXPECT_EQ(late.Payloads(kStatus, true), QByteArrayList{"online"});
+    EXPECT_EQ(late.Payloads(kPumpTopic + "/status", true), QByteArrayList{"online"});
+    EXPECT_EQ(late.Payloads("corvelle/console/B2/status", true), QByteArrayList{"offline"});
+
+    QElapsedTimer stopping;
+    stopping.start();
+    publisher.reset();
+    EXPECT_LT(stopping.elapsed(), 2000);
+    ASSERT_TRUE(late.WaitFor(kStatus, 2));
+    EXPECT_EQ(late.Payloads(kStatus).last(), "offline");
+}
+
+TEST(MqttPublisher, LastWillWhenTheConnectionDiesThenOnlineAgain) {
+    TestBroker broker;
+    Watcher watcher(broker.Port());
+    MqttPublisher publisher(Settings(broker.Port()));
+    publisher.Start();
+    ASSERT_TRUE(watcher.WaitFor(kStatus, 1));
+    // A client of the same id makes the broker drop the publisher's connection unannounced.
+    mosquitto* impostor = mosquitto_new("console", true, nullptr);
+    mosquitto_connect(impostor, "127.0.0.1", broker.Port(), 60);
+    ASSERT_TRUE(watcher.WaitFor(kStatus, 2));
+    mosquitto_destroy(impostor);
+    ASSERT_TRUE(watcher.WaitFor(kStatus, 3));
+    EXPECT_EQ(watcher.Payloads(kStatus), (QByteArrayList{"online", "offline", "online"}));
+}
+
+TEST(MqttPublisher, BrokerRestartLosesNothingQueuedButTheOldestPastTheBound) {
+    TestBroker broker;
+    MqttSettings settings = Settings(broker.Port());
+    settings.queueLimit = 5;
+    MqttPublisher publisher(settings);
+    QSignalSpy states(&publisher, &MqttPublisher::stateChanged);
+    QSignalSpy log(&publisher, &MqttPublisher::logLine);
+    publisher.Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.count() == 1; }));
+
+    // 1..3 go out to a broker that dies before acknowledging them; 4..8 wait while it is down.
+    broker.Pause();
+    for (std::int16_t signal = 1; signal <= 3; ++signal) {
+        publisher.OnReading(MakeReading(kPump, 4, signal));
+    }
+    QTest::qWait(200);
+    broker.Kill();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.count() == 2; }));
+    EXPECT_TRUE(states.at(1).at(1).toBool());
+    for (std::int16_t signal = 4; signal <= 8; ++signal) {
+        publisher.OnReading(MakeReading(kPump, 4, signal));
+    }
+    broker.Start();
+    // Subscribed well before the publisher's retry, 1 s after the loss.
+    Watcher watcher(broker.Port());
+    ASSERT_TRUE(watcher.WaitFor(kPumpTopic + "/reading", 5));
+
+    QList<int> signalValues;
+    for (const QByteArray& payload : watcher.Payloads(kPumpTopic + "/reading")) {
+        signalValues.append(Json(payload)[QStringLiteral("signal")].toInt());
+    }
+    EXPECT_EQ(signalValues, (QList<int>{4, 5, 6, 7, 8}));
+    ASSERT_EQ(watcher.Payloads(kConsoleEvent).size(), 1);
+    EXPECT_EQ(Json(watcher.Payloads(kConsoleEvent).value(0))[QStringLiteral("event")], "dropped");
+    EXPECT_EQ(Detail(watcher.Payloads(kConsoleEvent).value(0)), "3 readings dropped");
+    ASSERT_EQ(log.count(), 1);
+    EXPECT_TRUE(log.at(0).at(0).toString().contains(QStringLiteral("3 messages dropped")));
+}
+
+TEST(MqttPublisher, RelayCommandsOnlyWhenEnabledAndOnlyWellFormedOnes) {
+    TestBroker broker;
+    Watcher watcher(broker.Port());
+    MqttSettings commanded = Settings(broker.Port());
+    commanded.relayCommands = true;
+    MqttPublisher publisher(commanded);
+    MqttSettings deaf = Settings(broker.Port());
+    deaf.clientId = QStringLiteral("deaf");
+    MqttPublisher other(deaf);
+    QSignalSpy relays(&publisher, &MqttPublisher::relayCommand);
+    QSignalSpy log(&publisher, &MqttPublisher::logLine);
+    QSignalSpy otherRelays(&other, &MqttPublisher::relayCommand);
+    QSignalSpy otherLog(&other, &MqttPublisher::logLine);
+    publisher.Start();
+    other.Start();
+    publisher.OnReading(MakeReading(kPump, 4, 0));
+    other.OnReading(MakeReading(kPump, 4, 0));
+    ASSERT_TRUE(watcher.WaitFor(kPumpTopic + "/reading", 1));
+    ASSERT_TRUE(watcher.WaitFor("corvelle/deaf/一号泵站/reading", 1));
+
+    watcher.Publish("corvelle/deaf/一号泵站/relay/3/set", "on");
+    watcher.Publish(kPumpTopic + "/relay/3/set", "on");
+    watcher.Publish(kPumpTopic + "/relay/12/set", "off");
+    watcher.Publish(kPumpTopic + "/relay/13/set", "on");
+    watcher.Publish(kPumpTopic + "/relay/3/set", "toggle");
+    watcher.Publish("corvelle/console/unseen/relay/1/set", "on");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.count() == 3; }));
+
+    const QByteArray pump(reinterpret_cast<const char*>(kPump.data()), 8);
+    ASSERT_EQ(relays.count(), 2);
+    EXPECT_EQ(relays.at(0), (QVariantList{pump, 3, true}));
+    EXPECT_EQ(relays.at(1), (QVariantList{pump, 12, false}));
+    EXPECT_EQ(otherRelays.count() + otherLog.count(), 0);
+}
+
+TEST(MqttPublisher, WrongPasswordReportedOnceAndRetried) {
+    QTemporaryDir dir;
+    const QString passwords = dir.filePath(QStringLiteral("passwords"));
+    const auto setPassword = [&](const char* password) {
+        ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_passwd"),
+                                    {"-c", "-b", passwords, "console", password}),
+                  0);
+    };
+    setPassword("right");
+    TestBroker broker(QStringLiteral("allow_anonymous false\npassword_file %1\n").arg(passwords));
+    MqttSettings settings = Settings(broker.Port());
+    settings.user = QStringLiteral("console");
+    settings.password = QStringLiteral("wrong");
+    MqttPublisher publisher(settings);
+    QSignalSpy states(&publisher, &MqttPublisher::stateChanged);
+    publisher.Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.count() == 1; }));
+    EXPECT_TRUE(states.at(0).at(0).toString().contains(QStringLiteral("refused")));
+    EXPECT_TRUE(states.at(0).at(1).toBool());
+    // The second attempt, 1 s later, is refused too, and said no more.
+    QTest::qWait(1500);
+    EXPECT_EQ(states.count(), 1);
+
+    setPassword("wrong");
+    broker.Stop();
+    broker.Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.count() == 2; }, 5000));
+    EXPECT_FALSE(states.at(1).at(1).toBool());
+}
+
+TEST(MqttPublisher, StopIsBoundedWhenTheBrokerNeverAnswers) {
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    MqttPublisher publisher(Settings(silent.serverPort()));
+    publisher.Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return silent.hasPendingConnections(); }));
+    QElapsedTimer stopping;
+    stopping.start();
+    publisher.Stop();
+    EXPECT_LT(stopping.elapsed(), 2000);
+}
+
+}  // namespace
+}  // namespace corvelle

@@ -60,6 +60,9 @@ int CAcqApp::InitInstance() {
     CMainDlg mainWindow;
     mainWindow.TabHost().Server().Apply(options.limits);
     mainWindow.show();
+    if (options.mqtt.enabled) {
+        mainWindow.StartPublishing(options.mqtt);
+    }
     if (!options.recordFolder.isEmpty()) {
         if (const auto problem = mainWindow.Recorder().Start(options.recordFolder)) {
             // The console runs on without recording.

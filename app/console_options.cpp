@@ -16,6 +16,7 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
         QStringLiteral("DIR"));
     parser.addOption(record);
     AddLimitOptions(parser, LimitDefaults::Off);
+    AddMqttOptions(parser);
     if (auto outcome = ParseCommandLine(parser, arguments)) {
         return std::visit(
             [](auto&& done) -> std::variant<ConsoleOptions, PrintAndExit, BadOptions> {
@@ -27,7 +28,12 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
     if (const auto* problem = std::get_if<QString>(&limits)) {
         return BadOptions{*problem};
     }
-    return ConsoleOptions{parser.value(record), std::get<LimitOptions>(std::move(limits))};
+    auto mqtt = ReadMqttOptions(parser);
+    if (const auto* problem = std::get_if<QString>(&mqtt)) {
+        return BadOptions{*problem};
+    }
+    return ConsoleOptions{parser.value(record), std::get<LimitOptions>(std::move(limits)),
+                          std::get<MqttSettings>(std::move(mqtt))};
 }
 
 bool AsksForHelpOrVersion(int argc, char** argv) {

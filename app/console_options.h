@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <variant>
 
+#include "mqtt/mqtt_options.h"
 #include "server/net/command_line.h"
 
 namespace corvelle {
@@ -14,6 +15,7 @@ struct ConsoleOptions {
     // Empty: no recording at start.
     QString recordFolder;
     LimitOptions limits;
+    MqttSettings mqtt;
 };
 
 std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(

@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QShortcut>
 #include <QTreeWidget>
+#include <cstdio>
 
 #include "app/about_box.h"
 #include "device/qt/device_name.h"
@@ -50,12 +51,27 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
 }
 
 CMainDlg::~CMainDlg() {
-    // Recording listens to the tab host; the panels use the shared tables, which go with this
-    // object's members.
+    // Recording and publishing listen to the tab host; the panels use the shared tables, which
+    // go with this object's members.
+    publishing_.reset();
     recording_.reset();
     sinks_.reset();
     delete tabHost_;
     delete settings_;
+}
+
+void CMainDlg::StartPublishing(const MqttSettings& settings) {
+    publishing_ = std::make_unique<Publishing>(settings, *sinks_, tabHost_->Host());
+    connect(publishing_.get(), &Publishing::stateChanged, this,
+            [this](const QString& message, bool problem) {
+                if (problem) {
+                    tabHost_->ShowOperatorMessage(QStringLiteral("MQTT: %1").arg(message));
+                }
+            });
+    connect(publishing_.get(), &Publishing::logLine, this, [](const QString& line) {
+        std::fputs(QStringLiteral("MQTT: %1\n").arg(line).toUtf8().constData(), stderr);
+    });
+    publishing_->Start();
 }
 
 std::optional<std::string> CMainDlg::StartRecording(const std::string& folder) {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "device/slot_tables.h"
+#include "mqtt/publishing.h"
 #include "record/qt/recording.h"
 #include "server/ui/device_tab_dlg.h"
 #include "settings/settings_panel.h"
@@ -40,6 +41,8 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
 
     // Opens the About box without waiting for it.
     void ShowAbout();
+    // Publishes every reading and event from now on; problems come up as messages.
+    void StartPublishing(const MqttSettings& settings);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -64,6 +67,7 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     CDeviceTabDlg* tabHost_ = nullptr;
     std::unique_ptr<HostSinks> sinks_;
     std::unique_ptr<Recording> recording_;
+    std::unique_ptr<Publishing> publishing_;
 };
 
 }  // namespace corvelle

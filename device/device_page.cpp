@@ -98,6 +98,12 @@ void DevicePage::OnRelayButton(std::size_t relay) {
     SendFrame(WriteSingleCoilRequest(relay, relayStates_[relay - 1] == 0));
 }
 
+void DevicePage::RequestRelayState(std::size_t relay, bool on) {
+    if (relay >= 1 && relay <= kRelayCount && (relayStates_[relay - 1] == 1) != on) {
+        OnRelayButton(relay);
+    }
+}
+
 void DevicePage::SendPayload(std::span<const std::uint8_t> payload) {
     std::array<std::uint8_t, kEnvelopeHeaderSize + kMaxPayloadSize> envelope{};
     const std::size_t length = std::min(payload.size(), kMaxPayloadSize);

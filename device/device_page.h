@@ -51,6 +51,10 @@ class DevicePage {
     // known state. The known state changes only when the board confirms it.
     void OnRelayButton(std::size_t relay);
 
+    // Asks the board to put relay 1..12 into state on, with the frame its button would send
+    // for that; nothing when the known state already is on.
+    void RequestRelayState(std::size_t relay, bool on);
+
     // Where readings and link events go from now on; nullptr: nowhere, at no cost.
     void SetSink(AcquisitionSink* sink) { sink_ = sink; }
 

@@ -373,6 +373,19 @@ void DeviceTabHost::SetDeviceTabName(int slot, std::span<const std::uint8_t> nam
     view_.PageRenamed(slot, name);
 }
 
+bool DeviceTabHost::RequestRelay(std::span<const std::uint8_t> name, std::size_t relay, bool on) {
+    for (std::size_t i = 0; i < tables_.SlotCount(); ++i) {
+        if (std::ranges::equal(tables_.deviceNames[i], name)) {
+            if (tables_.linkFlags[i] != 1) {
+                return false;
+            }
+            pages_[i]->RequestRelayState(relay, on);
+            return true;
+        }
+    }
+    return false;
+}
+
 void DeviceTabHost::Shutdown() {
     for (auto& record : clients_) {
         registrationTimer_.Cancel(record.get());

@@ -78,6 +78,10 @@ class DeviceTabHost final : public DeviceSender {
     void OnSelectPage(std::intptr_t slot);
     void SetDeviceTabName(int slot, std::span<const std::uint8_t> name);
 
+    // Relay 1..12 of the terminal of that name to state on, as its page's button would switch
+    // it; false when no terminal of that name is attached.
+    bool RequestRelay(std::span<const std::uint8_t> name, std::size_t relay, bool on);
+
     // Closes every connection without telling the pages, then the listening socket.
     void Shutdown();
 

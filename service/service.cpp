@@ -60,6 +60,21 @@ std::optional<QString> Service::Start() {
             .arg(server_.ListenSocket().ErrorString());
     }
     started_ = true;
+    if (options_.mqtt.enabled) {
+        publishing_ = std::make_unique<Publishing>(options_.mqtt, sinks_, host);
+        QObject::connect(publishing_.get(), &Publishing::stateChanged, publishing_.get(),
+                         [this](const QString& message, bool problem) {
+                             if (problem) {
+                                 log_.Error(QStringLiteral("mqtt: %1").arg(message));
+                             } else {
+                                 log_.Info(QStringLiteral("mqtt: %1").arg(message));
+                             }
+                         });
+        QObject::connect(
+            publishing_.get(), &Publishing::logLine, publishing_.get(),
+            [this](const QString& line) { log_.Info(QStringLiteral("mqtt: %1").arg(line)); });
+        publishing_->Start();
+    }
     log_.Info(QStringLiteral("listening on %1 port %2 with %3 slots, polling every %4 ms")
                   .arg(options_.listen.toString())
                   .arg(options_.port)
@@ -75,6 +90,9 @@ void Service::Stop(std::function<void()> done) {
         log_.Info(QStringLiteral("stopped listening; every connection closed"));
     }
     recording_.Stop();
+    if (publishing_) {
+        publishing_->Stop();
+    }
     done_ = std::move(done);
     stopClock_.start();
     stopWait_.start();

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "mqtt/publishing.h"
 #include "record/qt/recording.h"
 #include "server/net/acq_socket.h"
 #include "service/headless_view.h"
@@ -46,6 +47,7 @@ class Service {
     NetworkTabHost server_;
     HostSinks sinks_;
     Recording recording_;
+    std::unique_ptr<Publishing> publishing_;
     QTimer stopWait_;
     QElapsedTimer stopClock_;
     std::function<void()> done_;

@@ -49,6 +49,7 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
     const QCommandLineOption quiet({QStringLiteral("quiet")}, QStringLiteral("Log errors only."));
     parser.addOptions({port, listen, interval, slotsOption, record, verbose, quiet});
     AddLimitOptions(parser, LimitDefaults::Service);
+    AddMqttOptions(parser);
 
     if (auto outcome = ParseCommandLine(parser, arguments)) {
         return std::visit(
@@ -102,6 +103,11 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
         return BadOptions{*problem};
     }
     options.limits = std::get<LimitOptions>(std::move(limits));
+    auto mqtt = ReadMqttOptions(parser);
+    if (const auto* problem = std::get_if<QString>(&mqtt)) {
+        return BadOptions{*problem};
+    }
+    options.mqtt = std::get<MqttSettings>(std::move(mqtt));
     return options;
 }
 

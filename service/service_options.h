@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <variant>
 
+#include "mqtt/mqtt_options.h"
 #include "server/net/command_line.h"
 #include "service/service_log.h"
 
@@ -20,6 +21,7 @@ struct ServiceOptions {
     // Empty: nothing is recorded.
     QString recordFolder;
     LimitOptions limits;
+    MqttSettings mqtt;
     Verbosity verbosity = Verbosity::Normal;
 };
 

@@ -105,7 +105,10 @@ void CDeviceTabDlg::ListenStateChanged(int state) {
 }
 
 void CDeviceTabDlg::ShowMessage(std::string_view text) {
-    const QString message = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    ShowOperatorMessage(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+void CDeviceTabDlg::ShowOperatorMessage(const QString& message) {
     if (const auto open = messages_.find(message); open != messages_.end() && open->second) {
         return;
     }

@@ -56,6 +56,9 @@ class CDeviceTabDlg final : public QWidget, public ListenToggler, private TabHos
     // A click in the device tree.
     void SelectPage(std::intptr_t slot);
 
+    // An operator message that does not wait for the operator; the same text is not stacked.
+    void ShowOperatorMessage(const QString& message);
+
     DeviceTabHost& Host() { return server_.Host(); }
     NetworkTabHost& Server() { return server_; }
     const AcqListenSocket& ListenSocket() const { return server_.ListenSocket(); }

@@ -16,117 +16,19 @@
 
 #include "mqtt/mqtt_publisher.h"
 #include "tests/support/free_port.h"
+#include "tests/support/test_broker.h"
 
 namespace corvelle {
 namespace {
 
-const QString kAnonymous = QStringLiteral("allow_anonymous true\n");
+using test::TestBroker;
+using test::Watcher;
+
 const QByteArray kStatus = "corvelle/console/status";
 const QByteArray kConsoleEvent = "corvelle/console/event";
 // 一号泵站 in GB2312, as a terminal sends it.
 const std::vector<std::uint8_t> kPump{0xD2, 0xBB, 0xBA, 0xC5, 0xB1, 0xC3, 0xD5, 0xBE};
 const QByteArray kPumpTopic = "corvelle/console/一号泵站";
-
-// A mosquitto of the test's own on a free loopback port.
-class TestBroker {
-  public:
-    explicit TestBroker(const QString& access = kAnonymous) : port_(test::FreePort()) {
-        QFile config(dir_.filePath(QStringLiteral("mosquitto.conf")));
-        EXPECT_TRUE(config.open(QIODevice::WriteOnly));
-        // Root would have it switch to a user that cannot read the temporary folder.
-        config.write(
-            QStringLiteral("listener %1 127.0.0.1\nuser root\n%2").arg(port_).arg(access).toUtf8());
-        config.close();
-        Start();
-    }
-    ~TestBroker() { Stop(); }
-
-    quint16 Port() const { return port_; }
-    void Start() {
-        process_.start(QStringLiteral("/usr/sbin/mosquitto"),
-                       {QStringLiteral("-c"), dir_.filePath(QStringLiteral("mosquitto.conf"))});
-        EXPECT_TRUE(QTest::qWaitFor([this] {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port_);
-            return probe.waitForConnected(100);
-        }));
-    }
-    void Stop() {
-        process_.terminate();
-        process_.waitForFinished();
-    }
-    // Still accepts bytes into its socket buffers, but neither reads nor acknowledges them.
-    void Pause() { ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP); }
-    void Kill() {
-        process_.kill();
-        process_.waitForFinished();
-    }
-
-  private:
-    QTemporaryDir dir_;
-    quint16 port_;
-    QProcess process_;
-};
-
-// A subscriber to everything under corvelle/, subscribed once constructed.
-class Watcher {
-  public:
-    explicit Watcher(quint16 port, const char* id = "watcher")
-        : client_(mosquitto_new(id, true, this)) {
-        mosquitto_connect_callback_set(client_, [](mosquitto* client, void*, int) {
-            mosquitto_subscribe(client, nullptr, "corvelle/#", 1);
-        });
-        mosquitto_subscribe_callback_set(client_, [](mosquitto*, void* self, int, int, const int*) {
-            static_cast<Watcher*>(self)->subscribed_ = true;
-        });
-        mosquitto_message_callback_set(
-            client_, [](mosquitto*, void* self, const mosquitto_message* message) {
-                auto* watcher = static_cast<Watcher*>(self);
-                const std::lock_guard lock(watcher->mutex_);
-                watcher->messages_.push_back(
-                    {message->topic,
-                     QByteArray(static_cast<const char*>(message->payload), message->payloadlen),
-                     message->retain});
-            });
-        EXPECT_EQ(mosquitto_connect(client_, "127.0.0.1", port, 60), MOSQ_ERR_SUCCESS);
-        mosquitto_loop_start(client_);
-        EXPECT_TRUE(QTest::qWaitFor([this] { return subscribed_.load(); }));
-    }
-    ~Watcher() {
-        mosquitto_disconnect(client_);
-        mosquitto_loop_stop(client_, false);
-        mosquitto_destroy(client_);
-    }
-
-    QByteArrayList Payloads(const QByteArray& topic, bool retainedOnly = false) {
-        const std::lock_guard lock(mutex_);
-        QByteArrayList payloads;
-        for (const Message& message : messages_) {
-            if (message.topic == topic && (message.retained || !retainedOnly)) {
-                payloads.append(message.payload);
-            }
-        }
-        return payloads;
-    }
-    bool WaitFor(const QByteArray& topic, qsizetype count) {
-        return QTest::qWaitFor([&] { return Payloads(topic).size() >= count; }, 10000);
-    }
-    void Publish(const QByteArray& topic, const QByteArray& payload) {
-        mosquitto_publish(client_, nullptr, topic.constData(), static_cast<int>(payload.size()),
-                          payload.constData(), 1, false);
-    }
-
-  private:
-    struct Message {
-        QByteArray topic;
-        QByteArray payload;
-        bool retained;
-    };
-    mosquitto* client_;
-    std::atomic<bool> subscribed_ = false;
-    std::mutex mutex_;
-    std::vector<Message> messages_;
-};
 
 MqttSettings Settings(quint16 port) {
     MqttSettings settings;

@@ -19,6 +19,11 @@ inline Bytes ToBytes(std::string_view text) {
 
 class FakeConnection : public Connection {
   public:
+    ~FakeConnection() override {
+        if (destroyed != nullptr) {
+            *destroyed = true;
+        }
+    }
     void Write(std::span<const std::uint8_t> bytes) override {
         writes.emplace_back(bytes.begin(), bytes.end());
     }
@@ -29,6 +34,8 @@ class FakeConnection : public Connection {
     std::vector<Bytes> writes;
     bool closed = false;
     bool readingPaused = false;
+    // Set when the server lets go of the connection.
+    bool* destroyed = nullptr;
 };
 
 class FakeListener : public Listener {

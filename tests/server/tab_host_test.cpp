@@ -200,9 +200,12 @@ TEST_F(TabHostTest, SlotChoice) {
 // closes the old one, so that the page never takes bytes from a connection it left.
 TEST_F(TabHostTest, ANewerConnectionOfTheSameNameTakesTheSlotOver) {
     FakeConnection* older = Register("TWIN");
+    bool olderGone = false;
+    older->destroyed = &olderGone;
     FakeConnection* newer = Register("TWIN");
     test::FakePage& page = view.Page(0);
-    EXPECT_TRUE(older->closed);
+    // Closed and let go; from here on the older pointer is only an identity.
+    EXPECT_TRUE(olderGone);
     EXPECT_EQ(RecordOf(older), nullptr);
     EXPECT_EQ(host.ClientCount(), 1U);
     EXPECT_EQ(page.page.CurrentRecord(), RecordOf(newer));

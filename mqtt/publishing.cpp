@@ -1,0 +1,45 @@
+#include "mqtt/publishing.h"
+
+#include "device/qt/device_name.h"
+
+namespace corvelle {
+
+Publishing::Publishing(const MqttSettings& settings, HostSinks& sinks, DeviceTabHost& host,
+                       QObject* parent)
+    : QObject(parent), sinks_(sinks), publisher_(settings) {
+    connect(&publisher_, &MqttPublisher::stateChanged, this, &Publishing::stateChanged);
+    connect(&publisher_, &MqttPublisher::logLine, this, &Publishing::logLine);
+    connect(&publisher_, &MqttPublisher::relayCommand, this,
+            [this, &host](const QByteArray& rawName, int relay, bool on) {
+                const std::span name(reinterpret_cast<const std::uint8_t*>(rawName.constData()),
+                                     static_cast<std::size_t>(rawName.size()));
+                if (!host.RequestRelay(name, static_cast<std::size_t>(relay), on)) {
+                    emit logLine(QStringLiteral("relay command for %1 ignored: not connected")
+                                     .arg(DeviceNameText(name)));
+                }
+            });
+}
+
+Publishing::~Publishing() {
+    Stop();
+}
+
+void Publishing::Start() {
+    if (started_) {
+        return;
+    }
+    started_ = true;
+    sinks_.Add(&publisher_);
+    publisher_.Start();
+}
+
+void Publishing::Stop() {
+    if (!started_) {
+        return;
+    }
+    started_ = false;
+    sinks_.Remove(&publisher_);
+    publisher_.Stop();
+}
+
+}  // namespace corvelle

@@ -65,11 +65,11 @@ void CMainDlg::StartPublishing(const MqttSettings& settings) {
     connect(publishing_.get(), &Publishing::stateChanged, this,
             [this](const QString& message, bool problem) {
                 if (problem) {
-                    tabHost_->ShowOperatorMessage(QStringLiteral("MQTT: %1").arg(message));
+                    tabHost_->ShowOperatorMessage(message);
                 }
             });
     connect(publishing_.get(), &Publishing::logLine, this, [](const QString& line) {
-        std::fputs(QStringLiteral("MQTT: %1\n").arg(line).toUtf8().constData(), stderr);
+        std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stderr);
     });
     publishing_->Start();
 }

@@ -24,7 +24,9 @@ constexpr auto kConnectTimeout = 10s;
 constexpr int kLoopMs = 50;
 // Messages handed to libmosquitto and not yet acknowledged; its own default window.
 constexpr std::size_t kInFlight = 20;
-// Stop waits this long for the broker to take "offline", then for the disconnect to go out.
+// Stop gives the queue this long to go out, waits this long for the broker to take "offline",
+// then for the disconnect to go out: together within the 2 s a stop may take.
+constexpr auto kDrainTimeout = 400ms;
 constexpr auto kOfflineTimeout = 1s;
 constexpr auto kDisconnectTimeout = 300ms;
 
@@ -178,6 +180,7 @@ bool MqttLink::Session() {
         }
     }
     if (connected_) {
+        Drain(client.get());
         SayOffline(client.get());
     }
     return connected_;
@@ -316,6 +319,20 @@ void MqttLink::OnMessage(const mosquitto_message& message) {
         news.log(QStringLiteral("MQTT: ignored command on %1: %2")
                      .arg(QString::fromUtf8(topic), std::get<QString>(parsed)));
     });
+}
+
+void MqttLink::Drain(mosquitto* client) {
+    const auto deadline = SteadyClock::now() + kDrainTimeout;
+    const auto pending = [this] {
+        const std::lock_guard lock(mutex_);
+        return !queue_.empty();
+    };
+    while (pending() && SteadyClock::now() < deadline) {
+        Pump(client);
+        if (mosquitto_loop(client, kLoopMs, 1) != MOSQ_ERR_SUCCESS) {
+            return;
+        }
+    }
 }
 
 void MqttLink::SayOffline(mosquitto* client) {

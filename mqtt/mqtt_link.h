@@ -56,6 +56,8 @@ class MqttLink {
     bool Session();
     int Configure(mosquitto* client);
     void Pump(mosquitto* client);
+    // On the way out: what is queued still goes, for a short while.
+    void Drain(mosquitto* client);
     void SayOffline(mosquitto* client);
     void OnConnect(mosquitto* client, int code);
     void OnPublish(int mid);

@@ -14,7 +14,7 @@ Publishing::Publishing(const MqttSettings& settings, HostSinks& sinks, DeviceTab
                 const std::span name(reinterpret_cast<const std::uint8_t*>(rawName.constData()),
                                      static_cast<std::size_t>(rawName.size()));
                 if (!host.RequestRelay(name, static_cast<std::size_t>(relay), on)) {
-                    emit logLine(QStringLiteral("relay command for %1 ignored: not connected")
+                    emit logLine(QStringLiteral("MQTT: relay command for %1 ignored: not connected")
                                      .arg(DeviceNameText(name)));
                 }
             });

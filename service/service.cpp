@@ -65,14 +65,13 @@ std::optional<QString> Service::Start() {
         QObject::connect(publishing_.get(), &Publishing::stateChanged, publishing_.get(),
                          [this](const QString& message, bool problem) {
                              if (problem) {
-                                 log_.Error(QStringLiteral("mqtt: %1").arg(message));
+                                 log_.Error(message);
                              } else {
-                                 log_.Info(QStringLiteral("mqtt: %1").arg(message));
+                                 log_.Info(message);
                              }
                          });
-        QObject::connect(
-            publishing_.get(), &Publishing::logLine, publishing_.get(),
-            [this](const QString& line) { log_.Info(QStringLiteral("mqtt: %1").arg(line)); });
+        QObject::connect(publishing_.get(), &Publishing::logLine, publishing_.get(),
+                         [this](const QString& line) { log_.Info(line); });
         publishing_->Start();
     }
     log_.Info(QStringLiteral("listening on %1 port %2 with %3 slots, polling every %4 ms")

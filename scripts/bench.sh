@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release preset and runs every benchmark: the codec, the trend chart, and the
-# console under load and faults, one scenario per process. Prints figures against their
-# targets; exits non-zero only when a scenario finds the console misbehaving. Figures mean
-# most on an otherwise quiet machine.
+# console and the service under load and faults, one scenario per process. Prints figures
+# against their targets; exits non-zero only when a scenario finds the console or the service
+# misbehaving. Figures mean most on an otherwise quiet machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,8 +14,12 @@ build/release/bench/bench_codec
 echo "==== bench_chart"
 build/release/bench/chart/bench_chart
 status=0
-for scenario in steady storm crowd churn charts hostile; do
+for scenario in steady storm crowd churn charts hostile record record-stall; do
   echo "==== bench_console ${scenario}"
   build/release/bench/console/bench_console "$scenario" || status=1
+done
+for scenario in steady large flood; do
+  echo "==== bench_service ${scenario}"
+  build/release/bench/service/bench_service "$scenario" || status=1
 done
 exit "$status"

@@ -6,6 +6,8 @@
 //   churn    eight terminals dropping and returning every 2 s
 //   charts   eight pages with full trend charts
 //   hostile  misbehaving peers and descriptor exhaustion beside four terminals
+//   record   eight terminals polled every 200 ms, without and with recording
+//   record-stall  recording while the writer cannot open its files (5 s, or --seconds)
 // --smoke shortens a scenario to a few seconds; the exit code reports correctness only.
 #include <QByteArray>
 #include <cstdio>
@@ -27,8 +29,10 @@ int main(int argc, char** argv) {
     corvelle::CAcqApp app(argc, argv);
 
     const std::map<std::string, std::function<int(const Options&)>> scenarios = {
-        {"steady", RunSteady}, {"storm", RunStorm},       {"crowd", RunCrowd},
-        {"churn", RunChurn},   {"charts", RunFullCharts}, {"hostile", RunHostile}};
+        {"steady", RunSteady},     {"storm", RunStorm},
+        {"crowd", RunCrowd},       {"churn", RunChurn},
+        {"charts", RunFullCharts}, {"hostile", RunHostile},
+        {"record", RunRecord},     {"record-stall", RunRecordStall}};
     Options options;
     std::string scenario;
     for (int i = 1; i < argc; ++i) {
@@ -46,7 +50,8 @@ int main(int argc, char** argv) {
     const auto found = scenarios.find(scenario);
     if (found == scenarios.end()) {
         std::fprintf(stderr,
-                     "usage: bench_console steady|storm|crowd|churn|charts|hostile [--smoke] "
+                     "usage: bench_console "
+                     "steady|storm|crowd|churn|charts|hostile|record|record-stall [--smoke] "
                      "[--seconds N] [--crowd N]\n");
         return 2;
     }

@@ -4,12 +4,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
@@ -18,13 +15,10 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
-#include <thread>
 #include <utility>
 
 #include "device/ui/device_page_dlg.h"
 #include "protocol/modbus_ascii.h"
-#include "protocol/module_frames.h"
-#include "protocol/registration.h"
 
 namespace corvelle::bench {
 namespace {
@@ -37,12 +31,6 @@ qint64 ThreadCpuNs() {
     rusage usage{};
     getrusage(RUSAGE_THREAD, &usage);
     return static_cast<qint64>((Seconds(usage.ru_utime) + Seconds(usage.ru_stime)) * 1e9);
-}
-
-quint16 FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 template <typename Widget>
@@ -97,13 +85,6 @@ int OpenDescriptors() {
     return static_cast<int>(std::distance(begin(entries), end(entries))) - 1;
 }
 
-void RaiseDescriptorLimit() {
-    rlimit limit{};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-}
-
 std::uint64_t SetDescriptorLimit(std::uint64_t soft) {
     rlimit limit{};
     getrlimit(RLIMIT_NOFILE, &limit);
@@ -111,32 +92,6 @@ std::uint64_t SetDescriptorLimit(std::uint64_t soft) {
     limit.rlim_cur = std::min<rlim_t>(soft, limit.rlim_max);
     setrlimit(RLIMIT_NOFILE, &limit);
     return previous;
-}
-
-bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
-    if (done()) {
-        return true;
-    }
-    QEventLoop loop;
-    QTimer check;
-    QElapsedTimer clock;
-    clock.start();
-    bool met = false;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        met = done();
-        if (met || clock.elapsed() >= timeoutMs) {
-            loop.quit();
-        }
-    });
-    check.start(2);
-    loop.exec();
-    return met;
-}
-
-void RunFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 StallMeter::StallMeter() {
@@ -165,124 +120,6 @@ void StallMeter::Start() {
 
 void StallMeter::Stop() {
     timer_.stop();
-}
-
-Children::~Children() {
-    StopAll();
-}
-
-QProcess& Children::StartSim(const QStringList& arguments) {
-    auto process = std::make_unique<QProcess>();
-    process->setStandardOutputFile(QProcess::nullDevice());
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process->start(SimPath(), arguments);
-    processes_.push_back(std::move(process));
-    return *processes_.back();
-}
-
-QProcess& Children::StartPeers(quint16 port) {
-    auto process = std::make_unique<QProcess>();
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process->start(QStringLiteral(CORVELLE_PEERS_PATH), {QString::number(port)});
-    process->waitForStarted();
-    processes_.push_back(std::move(process));
-    return *processes_.back();
-}
-
-void Children::StopAll() {
-    for (auto& process : processes_) {
-        process->terminate();
-    }
-    for (auto& process : processes_) {
-        if (!process->waitForFinished(3000)) {
-            process->kill();
-            process->waitForFinished(1000);
-        }
-    }
-    processes_.clear();
-}
-
-QString SimPath() {
-    return QStringLiteral(CORVELLE_SIM_PATH);
-}
-
-std::optional<QString> PeerCommand(QProcess& peers, const QString& command, int timeoutMs) {
-    peers.write(command.toUtf8() + '\n');
-    const QString word = command.section(QLatin1Char(' '), 0, 0);
-    std::optional<QString> answer;
-    RunUntil(
-        [&] {
-            while (peers.canReadLine()) {
-                const QString line = QString::fromUtf8(peers.readLine()).trimmed();
-                if (line.section(QLatin1Char(' '), 0, 0) == word) {
-                    answer = line;
-                    return true;
-                }
-            }
-            return peers.state() != QProcess::Running;
-        },
-        timeoutMs);
-    return answer;
-}
-
-double PeerField(const QString& line, const QString& key) {
-    for (const QString& token : line.split(QLatin1Char(' '))) {
-        if (token.startsWith(key + QLatin1Char('='))) {
-            return token.mid(key.size() + 1).toDouble();
-        }
-    }
-    return -1;
-}
-
-double MeasureReplyLatencyMs(int samples) {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    Children children;
-    children.StartSim({QStringLiteral("--port"), QString::number(server.serverPort()),
-                       QStringLiteral("--name"), QStringLiteral("CAL")});
-    if (!server.waitForNewConnection(10000)) {
-        return -1;
-    }
-    std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
-    QByteArray input;
-    const auto readUntil = [&](const std::function<bool()>& complete) {
-        while (!complete()) {
-            if (!socket->waitForReadyRead(5000)) {
-                return false;
-            }
-            input += socket->readAll();
-        }
-        return true;
-    };
-    const auto write = [&](std::span<const std::uint8_t> bytes) {
-        socket->write(reinterpret_cast<const char*>(bytes.data()),
-                      static_cast<qint64>(bytes.size()));
-        socket->waitForBytesWritten(1000);
-    };
-    if (!readUntil([&] { return input.size() >= 8; })) {
-        return -1;
-    }
-    write(ModuleQuery);
-    write(RegistrationReply(RegistrationStatus::Accepted));
-    input.clear();
-    if (!readUntil([&] { return input.size() >= static_cast<qsizetype>(kModuleReplySize); })) {
-        return -1;
-    }
-    const std::string_view request = ReadInputRegistersRequest(12);
-    std::vector<double> times;
-    for (int i = 0; i < samples; ++i) {
-        input.clear();
-        QElapsedTimer clock;
-        clock.start();
-        write({reinterpret_cast<const std::uint8_t*>(request.data()), request.size()});
-        if (!readUntil([&] { return input.contains('\n'); })) {
-            return -1;
-        }
-        times.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
 }
 
 std::vector<std::uint8_t> PollReplyFrame(int tick) {
@@ -429,46 +266,6 @@ double ReportPolls(Console& console, const PageWatch& watch, const PollWindow& w
                    Fixed(ideal, 1), Fixed(share, 1) + " %"});
     }
     return lowest;
-}
-
-Table::Table(const std::string& title, const std::vector<std::string>& headings) {
-    std::printf("\n%s\n", title.c_str());
-    for (std::size_t i = 0; i < headings.size(); ++i) {
-        widths_.push_back(std::max<std::size_t>(headings[i].size(), i == 0 ? 44 : 12));
-    }
-    Row(headings);
-    std::string rule;
-    for (const std::size_t width : widths_) {
-        rule += std::string(width, '-') + "  ";
-    }
-    std::printf("%s\n", rule.c_str());
-}
-
-void Table::Row(const std::vector<std::string>& cells) {
-    std::string line;
-    for (std::size_t i = 0; i < cells.size() && i < widths_.size(); ++i) {
-        std::string cell = cells[i];
-        cell.resize(std::max(cell.size(), widths_[i]), ' ');
-        line += cell + "  ";
-    }
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-}
-
-std::string Fixed(double value, int decimals) {
-    std::array<char, 32> text{};
-    std::snprintf(text.data(), text.size(), "%.*f", decimals, value);
-    return text.data();
-}
-
-std::string Verdict(bool met) {
-    return met ? "met" : "MISSED";
-}
-
-int Summary(const std::string& scenario, bool correct, const std::string& figures) {
-    std::printf("\n== %s: %s  %s\n", scenario.c_str(), correct ? "PASS" : "FAIL", figures.c_str());
-    std::fflush(stdout);
-    return correct ? 0 : 1;
 }
 
 FleetRun::FleetRun(int count, int intervalMs, int latencySamples)

@@ -7,31 +7,20 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <map>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/main_dlg.h"
+#include "bench/console/harness.h"
 #include "device/slot_tables.h"
 
 namespace corvelle::bench {
-
-// Command line shared by every scenario.
-struct Options {
-    bool smoke = false;
-    // Overrides of the scenario's own length and crowd size; 0 keeps the default.
-    int seconds = 0;
-    int crowd = 0;
-};
 
 // CPU time and memory of this process.
 struct ProcessSample {
@@ -45,14 +34,8 @@ double PeakRssMb();
 // Bytes the allocator has handed out and not got back.
 double HeapInUseMb();
 int OpenDescriptors();
-// Raises the soft descriptor limit to the hard one.
-void RaiseDescriptorLimit();
 // Sets the soft descriptor limit; returns the previous one.
 std::uint64_t SetDescriptorLimit(std::uint64_t soft);
-
-// Runs the event loop until done() holds or timeoutMs passes; checks every 2 ms.
-bool RunUntil(const std::function<bool()>& done, int timeoutMs);
-void RunFor(int ms);
 
 // How late a precise heartbeat fires: the longest time the event loop was busy elsewhere or
 // the process was not running. Its own wake-ups cost CPU time, so CPU is measured while it is
@@ -77,35 +60,6 @@ class StallMeter {
     qint64 maxLateNs_ = 0;
     qint64 busyAtMaxNs_ = 0;
 };
-
-// Child processes, ended together when the object goes.
-class Children {
-  public:
-    ~Children();
-    Children() = default;
-    Children(const Children&) = delete;
-    Children& operator=(const Children&) = delete;
-
-    // A simulated terminal process with output discarded.
-    QProcess& StartSim(const QStringList& arguments);
-    // The misbehaving-peer helper; it reads commands from its input, one per line.
-    QProcess& StartPeers(quint16 port);
-    void StopAll();
-
-  private:
-    std::vector<std::unique_ptr<QProcess>> processes_;
-};
-
-QString SimPath();
-
-// One line of the peer helper's answers, waited for by its first word.
-std::optional<QString> PeerCommand(QProcess& peers, const QString& command, int timeoutMs);
-// The value of "key=value" in a helper's answer, or -1.
-double PeerField(const QString& line, const QString& key);
-
-// The reply latency of a simulated terminal alone: a plain socket plays the console and times
-// poll requests. Median, in milliseconds.
-double MeasureReplyLatencyMs(int samples);
 
 // A 12-channel poll reply (function 04, 18 registers) with channels moving with tick.
 std::vector<std::uint8_t> PollReplyFrame(int tick);
@@ -183,21 +137,5 @@ PollWindow OpenPollWindow(const PageWatch& watch, double intervalMs, double late
 // percent (0 when a terminal has no slot).
 double ReportPolls(Console& console, const PageWatch& watch, const PollWindow& window, int count,
                    const std::string& what);
-
-// A plain text table, printed as it grows.
-class Table {
-  public:
-    Table(const std::string& title, const std::vector<std::string>& headings);
-    void Row(const std::vector<std::string>& cells);
-
-  private:
-    std::vector<std::size_t> widths_;
-};
-
-std::string Fixed(double value, int decimals);
-// "met" or "MISSED", for a figure against its target.
-std::string Verdict(bool met);
-// The last line of every scenario; returns the exit code (0 when correctness held).
-int Summary(const std::string& scenario, bool correct, const std::string& figures);
 
 }  // namespace corvelle::bench

@@ -12,6 +12,8 @@ int RunChurn(const Options& options);
 int RunCrowd(const Options& options);
 int RunHostile(const Options& options);
 int RunFullCharts(const Options& options);
+int RunRecord(const Options& options);
+int RunRecordStall(const Options& options);
 
 // Poll interval of every load scenario, the shortest the settings allow.
 inline constexpr int kIntervalMs = 200;

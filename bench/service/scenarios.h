@@ -1,0 +1,13 @@
+#pragma once
+
+#include "bench/service/service_rig.h"
+
+namespace corvelle::bench {
+
+// Each returns the process exit code: 0 when the service behaved correctly. Timing figures are
+// printed against their targets and never change the exit code.
+int RunSteady(const Options& options);
+int RunLarge(const Options& options);
+int RunFlood(const Options& options);
+
+}  // namespace corvelle::bench

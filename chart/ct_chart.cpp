@@ -113,7 +113,7 @@ void CTChart::SetUpLines() {
     lines_.reserve(kChartSeriesCount);
     for (int k = 0; k < kChartSeriesCount; ++k) {
         const QColor colour = QColor::fromRgb(kLineColours.at(static_cast<std::size_t>(k)));
-        QCPGraph* graph = addGraph();
+        auto* graph = new StampedLineGraph(xAxis, yAxis, stamps_);
         graph->setName(QStringLiteral("AD%1").arg(k + 1));
         graph->setPen(QPen(colour, kLineWidth));
         auto* item = new LegendCheckItem(legend, graph);
@@ -121,6 +121,7 @@ void CTChart::SetUpLines() {
         legend->addItem(item);
         lines_.emplace_back(*this, *graph);
     }
+    new StampedLinesFlush(this, stamps_);
 }
 
 void CTChart::SetUpReadout() {
@@ -310,6 +311,12 @@ void CTChart::showEvent(QShowEvent* event) {
     if (std::exchange(replotPending_, false)) {
         replot();
     }
+}
+
+void CTChart::hideEvent(QHideEvent* event) {
+    QCustomPlot::hideEvent(event);
+    // Only a shown chart draws, so its stamping image need not wait through a hidden page.
+    stamps_.Release();
 }
 
 void CTChart::resizeEvent(QResizeEvent* event) {

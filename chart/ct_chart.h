@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "chart/chart_interface.h"
+#include "chart/stamped_line_graph.h"
 
 class QToolButton;
 
@@ -65,6 +66,7 @@ class CTChart : public QCustomPlot, public TrendChart {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -105,6 +107,7 @@ class CTChart : public QCustomPlot, public TrendChart {
     void RefreshDescription();
 
     QSharedPointer<TimeTicker> ticker_;
+    LineStamps stamps_;
     std::vector<Line> lines_;
     std::array<QToolButton*, kArrowNames.size()> arrows_{};
     QCPItemText* readout_ = nullptr;

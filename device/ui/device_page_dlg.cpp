@@ -90,7 +90,7 @@ void CDevicePageDlg::PrepareValueList() {
     list.setShowGrid(true);
     list.setSelectionBehavior(QAbstractItemView::SelectRows);
     list.setSelectionMode(QAbstractItemView::SingleSelection);
-    // Every reply rebuilds the rows, so an edit could not last.
+    // Replies rewrite the cells whenever their values change, so an edit could not last.
     list.setEditTriggers(QAbstractItemView::NoEditTriggers);
     list.setColumnCount(3);
     list.setHorizontalHeaderLabels(
@@ -110,23 +110,31 @@ void CDevicePageDlg::SetStatusText(std::string_view text) {
 }
 
 void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
+    static constexpr std::array<std::string ValueRow::*, 3> kColumns = {
+        &ValueRow::number, &ValueRow::label, &ValueRow::value};
     QTableWidget& list = *ui_->ctl1002;
-    list.setUpdatesEnabled(false);
-    list.setRowCount(static_cast<int>(rows.size()));
+    if (list.rowCount() != static_cast<int>(rows.size())) {
+        list.setRowCount(static_cast<int>(rows.size()));
+    }
+    shownRows_.resize(rows.size());
+    // Only cells whose text changed are written, so a reply repaints just those cells.
     for (std::size_t r = 0; r < rows.size(); ++r) {
-        const std::array<const std::string*, 3> cells = {&rows[r].number, &rows[r].label,
-                                                         &rows[r].value};
         for (int c = 0; c < 3; ++c) {
+            const std::string& text = rows[r].*kColumns[static_cast<std::size_t>(c)];
+            std::string& shown = shownRows_[r].*kColumns[static_cast<std::size_t>(c)];
             QTableWidgetItem* item = list.item(static_cast<int>(r), c);
+            if (item != nullptr && shown == text) {
+                continue;
+            }
             if (item == nullptr) {
                 item = new QTableWidgetItem;
                 item->setTextAlignment(Qt::AlignCenter);
                 list.setItem(static_cast<int>(r), c, item);
             }
-            item->setText(Text(*cells[static_cast<std::size_t>(c)]));
+            item->setText(Text(text));
+            shown = text;
         }
     }
-    list.setUpdatesEnabled(true);
 }
 
 void CDevicePageDlg::ShowLamp(QLabel& lamp, bool lit) {

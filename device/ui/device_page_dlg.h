@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <vector>
 
 #include "device/device_page.h"
 #include "device/qt/qt_page_ports.h"
@@ -59,6 +60,7 @@ class CDevicePageDlg final : public QWidget, private PageView {
     std::array<QPushButton*, kRelayCount> relayButtons_{};
     QPixmap lampOn_;
     QPixmap lampOff_;
+    std::vector<ValueRow> shownRows_;  // what the value list shows
     QtOneShotTimer pollTimer_;
     LocalClock clock_;
     DevicePage page_;

@@ -5,10 +5,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QPushButton>
+#include <QRegion>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -197,6 +200,64 @@ TEST_F(ConsoleTest, RelayCaptionsAndLampsFollowRepliesAndEchoes) {
     page.OnDeviceData(Frame({0x0A, 0x05, 0x00, 0x01, 0xFF, 0x00}));
     EXPECT_EQ(PageDlg(0).RelayButton(1).text(), QStringLiteral("关闭"));
     EXPECT_EQ(PageDlg(0).RelayButton(1).accessibleName(), QString());
+}
+
+// Paint events per widget, and where the value list's cells were painted.
+class PaintLog : public QObject {
+  public:
+    int Count(const QObject* widget) const { return counts_.value(widget); }
+    QRegion listRegion;
+    const QObject* list = nullptr;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            ++counts_[watched];
+            if (watched == list) {
+                listRegion += static_cast<QPaintEvent*>(event)->region();
+            }
+        }
+        return false;
+    }
+
+  private:
+    QHash<const QObject*, int> counts_;
+};
+
+// A reply on the shown page paints the chart once; of the rest only the cells it changed.
+TEST_F(ConsoleTest, ReplyRepaintsOnlyWhatChanged) {
+    CDevicePageDlg& dlg = PageDlg(0);
+    const auto reply = [&](std::uint8_t signal) {
+        dlg.Page().OnDeviceData(Frame({0x0A, 0x04, 12, 0, signal, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    };
+    reply(1);
+    QTest::qWait(50);
+    PaintLog paints;
+    QTableWidget& list = dlg.ValueList();
+    paints.list = list.viewport();
+    list.viewport()->installEventFilter(&paints);
+    dlg.Chart().installEventFilter(&paints);
+    for (std::size_t i = 0; i < 12; ++i) {
+        dlg.InputLamp(i).installEventFilter(&paints);
+        dlg.RelayLamp(i).installEventFilter(&paints);
+    }
+
+    reply(2);  // only the signal row's value changes
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paints.Count(&dlg.Chart()) > 0; }));
+    QTest::qWait(50);
+    EXPECT_EQ(paints.Count(&dlg.Chart()), 1);
+    for (std::size_t i = 0; i < 12; ++i) {
+        EXPECT_EQ(paints.Count(&dlg.InputLamp(i)), 0);
+        EXPECT_EQ(paints.Count(&dlg.RelayLamp(i)), 0);
+    }
+    ASSERT_EQ(list.item(3, 2)->text(), QStringLiteral("2"));
+    for (int row = 0; row < list.rowCount(); ++row) {
+        for (int column = 0; column < 3; ++column) {
+            EXPECT_EQ(paints.listRegion.intersects(list.visualItemRect(list.item(row, column))),
+                      row == 3 && column == 2)
+                << row << "," << column;
+        }
+    }
 }
 
 TEST_F(ConsoleTest, EnterAndEscapeKeepTheWindowOpen) {

@@ -1,0 +1,172 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include <qcustomplot.h>
+#include <QImage>
+#include <QLine>
+#include <QPainter>
+#include <QPen>
+#include <QPointF>
+#include <QRect>
+#include <QVector>
+
+namespace corvelle {
+
+// Draws the trend lines' segments with the very pixels Qt's raster engine gives them, at a
+// fraction of the cost. QCustomPlot's fast polylines hand Qt one line per segment, and Qt works
+// out the covered pixels of each afresh, which was most of a replot at a few thousand points.
+// For a 2-pixel pen with square caps between whole pixel positions those pixels depend only on
+// the segment's extent, wherever it lies, as long as nothing clips it. That was found so with
+// Qt 6.4 for every extent within reach, drawn at positions across a 4096 x 4096 device,
+// binade edges included; some other widths differ by position through rounding, so they are
+// not stamped. The chart tests hold the stamped lines against QCustomPlot's own.
+//
+// Qt draws each extent once into a spare image, its covered pixels are kept as spans, and
+// later segments of that extent are stamped into a canvas the size of the plot. The graphs of
+// one plot share the canvas, later graphs over earlier ones as Qt would draw them, and it goes
+// onto the plot in one draw after the last of them (StampedLinesFlush).
+class LineStamps {
+  public:
+    // Takes the painter's pen and clip for the segments that follow. False when stamps would
+    // not match what the painter draws: antialiasing, a transform, opacity, another composition
+    // mode, a clip that is not one rectangle, a device larger than checked, or any pen but an
+    // opaque solid 2-pixel one with square caps.
+    bool Begin(const QPainter& painter);
+    // False when the segment is left to DrawDeclined: longer than the stamps reach, or too near
+    // the clip edge, where Qt cuts a segment before drawing it.
+    bool Stamp(const QLine& line) {
+        const int dx = line.dx();
+        const int dy = line.dy();
+        if (dx < -kReach || dx > kReach || dy < -kReach || dy > kReach) {
+            return false;
+        }
+        int index = shapeIndex_[IndexOf(dx, dy)];
+        if (index < 0) {
+            index = Rasterize(dx, dy);
+        }
+        const Shape& shape = shapes_[static_cast<std::size_t>(index)];
+        const int left = line.x1() + shape.left;
+        const int top = line.y1() + shape.top;
+        const int right = line.x1() + shape.right;
+        const int bottom = line.y1() + shape.bottom;
+        if (left < inner_.left() || right > inner_.right() || top < inner_.top() ||
+            bottom > inner_.bottom() || left > right) {
+            return false;
+        }
+        std::uint32_t* const start = pixels_ + line.y1() * stride_ + line.x1();
+        const Span* const spans = spans_.data() + shape.first;
+        for (std::size_t i = 0; i < shape.count; ++i) {
+            std::uint32_t* const pixel = start + spans[i].offset;
+            // A 2-pixel pen covers one to three pixels of a row.
+            switch (spans[i].length) {
+                case 3:
+                    pixel[2] = colour_;
+                    [[fallthrough]];
+                case 2:
+                    pixel[1] = colour_;
+                    [[fallthrough]];
+                case 1:
+                    pixel[0] = colour_;
+                    break;
+                default:
+                    std::fill_n(pixel, spans[i].length, colour_);
+            }
+        }
+        dirtyLeft_ = std::min(dirtyLeft_, left);
+        dirtyTop_ = std::min(dirtyTop_, top);
+        dirtyRight_ = std::max(dirtyRight_, right);
+        dirtyBottom_ = std::max(dirtyBottom_, bottom);
+        return true;
+    }
+    // Has Qt draw the segments Stamp declined into the canvas, with the pen and clip of Begin.
+    void DrawDeclined(const std::vector<QLineF>& segments);
+    // Draws the canvas onto the plot and clears it.
+    void Flush(QPainter& painter);
+    // Frees the images; they come back with the next line drawn.
+    void Release();
+    // How many extents Qt has drawn for the stamps so far.
+    std::size_t ShapeCount() const { return shapes_.size(); }
+
+  private:
+    struct Span {
+        int dy;
+        int x;
+        qsizetype offset;  // dy rows and x pixels on in the canvas
+        int length;
+    };
+    struct Shape {
+        std::size_t first;
+        std::size_t count;
+        // Covered pixels relative to the segment's start, inclusive; left > right when none.
+        int left;
+        int top;
+        int right;
+        int bottom;
+    };
+    static constexpr int kReach = 64;
+    static constexpr int kSide = 2 * kReach + 1;
+
+    static std::size_t IndexOf(int dx, int dy) {
+        return static_cast<std::size_t>(dx + kReach) * kSide +
+               static_cast<std::size_t>(dy + kReach);
+    }
+    // Has Qt draw the extent once and keeps its pixels; returns the new shape's index.
+    int Rasterize(int dx, int dy);
+    void ForgetDirty();
+
+    std::vector<Span> spans_;
+    std::vector<Shape> shapes_;
+    std::vector<int> shapeIndex_ = std::vector<int>(kSide * kSide, -1);  // by extent
+    QImage probe_;   // where Qt draws an extent the first time
+    QImage canvas_;  // the plot's size, transparent where nothing is stamped
+    QPen pen_;
+    QRect clip_;
+    QRect inner_;  // where a stamp must lie to be taken
+    // What was drawn into the canvas since the last flush, inclusive; left > right when none.
+    int dirtyLeft_ = std::numeric_limits<int>::max();
+    int dirtyTop_ = std::numeric_limits<int>::max();
+    int dirtyRight_ = -1;
+    int dirtyBottom_ = -1;
+    std::uint32_t* pixels_ = nullptr;
+    qsizetype stride_ = 0;  // in pixels
+    std::uint32_t colour_ = 0;
+};
+
+// A graph whose fast polyline is stamped: the same pixels QCustomPlot draws for it, drawn
+// through LineStamps where they can be, and by QCustomPlot everywhere else (exports, other
+// plotting hints and pens, fills, scatters, impulses, selections).
+class StampedLineGraph : public QCPGraph {
+  public:
+    // The stamps are shared by the graphs of one plot and must outlive their drawing.
+    StampedLineGraph(QCPAxis* keyAxis, QCPAxis* valueAxis, LineStamps& stamps);
+
+  protected:
+    void draw(QCPPainter* painter) override;
+    void drawLinePlot(QCPPainter* painter, const QVector<QPointF>& lines) const override;
+
+  private:
+    // Nothing but the line is drawn, so the line may wait in the canvas.
+    bool LineOnly() const;
+
+    LineStamps& stamps_;
+};
+
+// Puts the stamped lines of a plot onto it. It must follow the stamped graphs on their layer
+// with nothing drawn between, which holds when it is made after them on the same layer.
+class StampedLinesFlush final : public QCPLayerable {
+  public:
+    StampedLinesFlush(QCustomPlot* plot, LineStamps& stamps);
+
+  protected:
+    void applyDefaultAntialiasingHint(QCPPainter* painter) const override;
+    void draw(QCPPainter* painter) override;
+
+  private:
+    LineStamps& stamps_;
+};
+
+}  // namespace corvelle

@@ -1,0 +1,61 @@
+#include "chart/stamped_line_graph.h"
+
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include <gtest/gtest.h>
+#include <QImage>
+
+namespace corvelle {
+namespace {
+
+// Draws the lines of a plot like the trend chart's, with QCustomPlot's own graphs or stamped.
+QImage Render(bool stamped, LineStamps& stamps) {
+    QCustomPlot plot;
+    plot.resize(746, 303);
+    plot.setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
+    plot.setNotAntialiasedElements(QCP::aePlottables);
+    plot.xAxis->setRange(0, 3000);
+    plot.yAxis->setRange(-1, 7);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int k = 0; k < 6; ++k) {
+        QCPGraph* graph = stamped ? new StampedLineGraph(plot.xAxis, plot.yAxis, stamps)
+                                  : new QCPGraph(plot.xAxis, plot.yAxis);
+        graph->setPen(QPen(QColor::fromHsv(k * 60, 255, 200), 2));
+        // Dense waves, spikes far past the axes, a gap, long and steep segments.
+        const int points = k == 4 ? 12 : 3001;
+        for (int i = 0; i < points; ++i) {
+            const double x = i * 3000.0 / (points - 1);
+            double y = 3 + 2.5 * std::sin(2 * std::numbers::pi * x / (k == 5 ? 40 : 300) + k);
+            if (k == 2 && i % 97 == 0) {
+                y = i % 2 == 0 ? 50 : -40;
+            }
+            graph->addData(x, k == 3 && i > 1400 && i < 1500 ? nan : y);
+        }
+    }
+    if (stamped) {
+        new StampedLinesFlush(&plot, stamps);
+    }
+    plot.replot();
+    return plot.grab().toImage();
+}
+
+// The stamped lines are QCustomPlot's, pixel for pixel.
+TEST(StampedLineGraphTest, DrawsTheSamePixelsAsQCustomPlot) {
+    LineStamps stamps;
+    const QImage own = Render(false, stamps);
+    const QImage stamped = Render(true, stamps);
+    EXPECT_GT(stamps.ShapeCount(), 0U);
+    ASSERT_EQ(own.size(), stamped.size());
+    int differing = 0;
+    for (int y = 0; y < own.height(); ++y) {
+        for (int x = 0; x < own.width(); ++x) {
+            differing += own.pixel(x, y) != stamped.pixel(x, y) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(differing, 0);
+}
+
+}  // namespace
+}  // namespace corvelle

@@ -14,7 +14,7 @@ namespace {
 
 // Any host may register under any name; the bound keeps a flood of names from growing the
 // table without end. A name still in use is back with its next reading.
-constexpr std::size_t kMostNames = 1024;
+constexpr qsizetype kMostNames = 1024;
 
 const char* EventName(EventKind kind) {
     switch (kind) {
@@ -60,8 +60,10 @@ bool IsPublished(EventKind kind) {
 }
 
 const DeviceNames::Name& DeviceNames::Of(const std::vector<std::uint8_t>& raw) {
-    if (const auto found = byRaw_.find(raw); found != byRaw_.end()) {
-        return found->second;
+    const QByteArray key(reinterpret_cast<const char*>(raw.data()),
+                         static_cast<qsizetype>(raw.size()));
+    if (const auto found = byRaw_.constFind(key); found != byRaw_.constEnd()) {
+        return *found;
     }
     if (byRaw_.size() >= kMostNames) {
         byRaw_.clear();
@@ -71,9 +73,8 @@ const DeviceNames::Name& DeviceNames::Of(const std::vector<std::uint8_t>& raw) {
     name.text = DeviceNameText(raw);
     // "+" and "#" are wildcards in a subscription; "/" already goes as a path separator.
     name.level = QByteArray::fromStdString(SafeName(raw, name.text.toStdString(), "+#"));
-    rawByLevel_.insert(name.level, QByteArray(reinterpret_cast<const char*>(raw.data()),
-                                              static_cast<qsizetype>(raw.size())));
-    return byRaw_.emplace(raw, std::move(name)).first->second;
+    rawByLevel_.insert(name.level, key);
+    return *byRaw_.insert(key, std::move(name));
 }
 
 std::optional<QByteArray> DeviceNames::RawOf(const QByteArray& level) const {

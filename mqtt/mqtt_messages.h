@@ -4,7 +4,6 @@
 #include <QHash>
 #include <QString>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <variant>
 #include <vector>
@@ -54,7 +53,7 @@ class DeviceNames {
     std::optional<QByteArray> RawOf(const QByteArray& level) const;
 
   private:
-    std::map<std::vector<std::uint8_t>, Name> byRaw_;
+    QHash<QByteArray, Name> byRaw_;
     QHash<QByteArray, QByteArray> rawByLevel_;
 };
 

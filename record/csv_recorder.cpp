@@ -1,9 +1,11 @@
 #include "record/csv_recorder.h"
 
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <system_error>
 
 #include "device/time_text.h"
@@ -67,6 +69,27 @@ class RowWriter {
     std::map<std::string, Name, std::less<>> names_;
 };
 
+// Permissions alone do not tell: read-only media, quotas and ACLs also refuse files. The probe
+// gets a name of its own, so that no file of the folder is overwritten and no pipe left under
+// that name can block the start.
+bool CanWriteIn(const fs::path& root) {
+    std::random_device random;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, ".write-probe-%08x%08x", random(), random());
+        const fs::path probe = root / name;
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(probe, ec))) {
+            continue;
+        }
+        std::ofstream(probe, std::ios::binary) << '\n';
+        const bool written = fs::file_size(probe, ec) == 1 && !ec;
+        fs::remove(probe, ec);
+        return written && !ec;
+    }
+    return false;
+}
+
 }  // namespace
 
 CsvRecorder::CsvRecorder(std::string folder, NameDecoder decoder, CsvRecorderOptions options)
@@ -96,12 +119,7 @@ std::optional<std::string> CsvRecorder::Start() {
     if (!fs::is_directory(root, ec)) {
         return PathText(root) + ": not a folder";
     }
-    // Permissions alone do not tell: read-only media, quotas and ACLs also refuse files.
-    const fs::path probe = root / ".write-probe";
-    std::ofstream(probe, std::ios::binary) << '\n';
-    const bool writable = fs::file_size(probe, ec) == 1 && !ec;
-    fs::remove(probe, ec);
-    if (!writable || ec) {
+    if (!CanWriteIn(root)) {
         return PathText(root) + ": cannot write files here";
     }
     {

@@ -21,7 +21,8 @@ namespace corvelle {
 using NameDecoder = std::function<std::string(std::span<const std::uint8_t>)>;
 
 struct CsvRecorderOptions {
-    // About one minute of rows for eight terminals polled every 200 ms.
+    // About one minute of rows for eight terminals polled every 200 ms. The batch the writer
+    // has in hand can hold as many again, so memory stays within twice this.
     std::size_t queueCapacity = 2400;
     // The longest a written row waits in memory before it reaches its file.
     std::chrono::milliseconds flushPeriod{1000};

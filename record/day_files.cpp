@@ -10,9 +10,10 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kLineEnd = "\r\n";
-// Far below any descriptor limit, yet more than eight terminals and the events ever need in a
-// day; a stream of new names only makes the least recently used file close.
-constexpr std::size_t kMaxOpenFiles = 64;
+// Room for the service's 256 slots and the events, so that no row has to reopen its file, yet
+// with the connections well below the usual limit of 1024 descriptors; a stream of new names
+// only makes the least recently used file close.
+constexpr std::size_t kMaxOpenFiles = 320;
 
 std::string Failure(const fs::path& path, std::string_view what) {
     return PathText(path) + ": " + std::string(what);

@@ -75,7 +75,9 @@ std::optional<QString> Service::Start() {
         publishing_->Start();
     }
     log_.Info(QStringLiteral("listening on %1 port %2 with %3 slots, polling every %4 ms")
-                  .arg(options_.listen.toString())
+                  .arg(options_.listen == QHostAddress(QHostAddress::Any)
+                           ? QStringLiteral("all interfaces (IPv4 and IPv6)")
+                           : options_.listen.toString())
                   .arg(options_.port)
                   .arg(options_.slotCount)
                   .arg(options_.intervalMs));

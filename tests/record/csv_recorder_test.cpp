@@ -132,6 +132,18 @@ TEST_F(CsvRecorderTest, EventsFileHoldsRecordedKindsUntilStop) {
                   "2026-12-08 09:00:02.000,2,\"a,b\",已连接,6通道\r\n");
 }
 
+// The check that files can be written replaces no file already there.
+TEST_F(CsvRecorderTest, StartLeavesWhatIsInTheFolderAlone) {
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / ".write-probe") << "mine";
+    CsvRecorder recorder(Folder(), Ascii);
+    ASSERT_EQ(recorder.Start(), std::nullopt);
+    recorder.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Finished(); }));
+    EXPECT_EQ(Read(dir_ / ".write-probe"), "mine");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
 TEST_F(CsvRecorderTest, FolderThatCannotBeMadeIsRefusedAtStart) {
     fs::create_directories(dir_);
     std::ofstream(dir_ / "file") << "x";

@@ -5,6 +5,8 @@
 #include <utility>
 
 #include <QLinearGradient>
+#include <QPainter>
+#include <QPixmap>
 #include <QStringList>
 #include <QToolButton>
 
@@ -31,6 +33,41 @@ constexpr int kArrowInset = 2;
 constexpr int kPixelsPerTimeTick = 120;
 // The page template's chart area, 497 x 202 dialog units at 1.5 pixels per unit.
 constexpr QSize kPreferredSize{746, 303};
+
+// The chart's bottom paint buffer. It starts every replot as the background instead of
+// transparent, and goes onto the widget as a plain copy: each paint saves a full-size pass, the
+// background drawn under a buffer blended over it.
+class BackdropBuffer final : public QCPPaintBufferPixmap {
+  public:
+    BackdropBuffer(const QSize& size, double ratio, const QPixmap& backdrop)
+        : QCPPaintBufferPixmap(size, ratio), backdrop_(backdrop) {}
+
+    void clear(const QColor& colour) override {
+        opaque_ = backdrop_.size() == mBuffer.size();
+        if (!opaque_) {
+            QCPPaintBufferPixmap::clear(colour);
+            return;
+        }
+        QPainter painter(&mBuffer);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawPixmap(0, 0, backdrop_);
+    }
+
+    void draw(QCPPainter* painter) const override {
+        if (!opaque_) {
+            QCPPaintBufferPixmap::draw(painter);
+            return;
+        }
+        painter->save();
+        painter->setCompositionMode(QPainter::CompositionMode_Source);
+        QCPPaintBufferPixmap::draw(painter);
+        painter->restore();
+    }
+
+  private:
+    const QPixmap& backdrop_;
+    bool opaque_ = false;
+};
 
 }  // namespace
 
@@ -75,11 +112,8 @@ void CTChart::SetUpLook() {
     setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
     setNotAntialiasedElements(QCP::aePlottables);
 
-    QLinearGradient gradient(0.0, 0.0, 0.0, 1.0);
-    gradient.setCoordinateMode(QGradient::ObjectMode);
-    gradient.setColorAt(0.0, QColor(226, 234, 246));
-    gradient.setColorAt(1.0, Qt::white);
-    setBackground(QBrush(gradient));
+    // The background gradient lives in the bottom paint buffer (see UpdateBackground).
+    setBackground(QBrush(Qt::NoBrush));
 
     QFont titleFont = font();
     titleFont.setBold(true);
@@ -127,7 +161,9 @@ void CTChart::SetUpLines() {
 void CTChart::SetUpReadout() {
     cursor_ = new QCPItemStraightLine(this);
     readout_ = new QCPItemText(this);
-    // The overlay layer has its own buffer, so hovering redraws only the read-out.
+    // The overlay layer gets a buffer of its own only while the pointer is over the plot, so
+    // hovering redraws just the read-out while other replots fill and draw one buffer less.
+    layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
     cursor_->setLayer(QStringLiteral("overlay"));
     readout_->setLayer(QStringLiteral("overlay"));
     cursor_->setPen(QPen(Qt::darkGray, 1, Qt::DashLine));
@@ -207,7 +243,35 @@ void CTChart::RequestReplot() {
     replot(rpQueuedReplot);
 }
 
+void CTChart::UpdateBackground() {
+    // The gradient is drawn once per size; each replot then starts from a copy of it.
+    const double ratio = bufferDevicePixelRatio();
+    const QSize size = viewport().size();
+    const QSize pixels = (QSizeF(size) * ratio).toSize();
+    if (backdrop_.size() != pixels || backdrop_.devicePixelRatio() != ratio) {
+        QLinearGradient gradient(0.0, 0.0, 0.0, 1.0);
+        gradient.setCoordinateMode(QGradient::ObjectMode);
+        gradient.setColorAt(0.0, QColor(226, 234, 246));
+        gradient.setColorAt(1.0, Qt::white);
+        backdrop_ = QPixmap(pixels);
+        backdrop_.setDevicePixelRatio(ratio);
+        QPainter(&backdrop_).fillRect(QRect(QPoint(), size), gradient);
+    }
+    // Replots lay the layers into the buffers that are there, the first one at the bottom.
+    if (mPaintBuffers.isEmpty() ||
+        dynamic_cast<BackdropBuffer*>(mPaintBuffers.first().data()) == nullptr) {
+        auto buffer =
+            QSharedPointer<QCPAbstractPaintBuffer>(new BackdropBuffer(size, ratio, backdrop_));
+        if (mPaintBuffers.isEmpty()) {
+            mPaintBuffers.append(buffer);
+        } else {
+            mPaintBuffers.first() = buffer;
+        }
+    }
+}
+
 void CTChart::PrepareReplot() {
+    UpdateBackground();
     if (!timeHeld_) {
         xAxis->setRange(TimeExtent());
     }
@@ -394,8 +458,13 @@ void CTChart::ShowReadoutAt(std::optional<QPoint> pos) {
     hoverPos_ = pos.has_value() && axisRect()->rect().contains(*pos) ? pos : std::nullopt;
     const bool wasShown = readout_->visible();
     UpdateReadout();
-    if (wasShown || readout_->visible()) {
-        layer(QStringLiteral("overlay"))->replot();
+    QCPLayer* overlay = layer(QStringLiteral("overlay"));
+    const QCPLayer::LayerMode mode = hoverPos_ ? QCPLayer::lmBuffered : QCPLayer::lmLogical;
+    if (overlay->mode() != mode) {
+        overlay->setMode(mode);
+        replot(rpQueuedReplot);
+    } else if (wasShown || readout_->visible()) {
+        overlay->replot();
     }
 }
 

@@ -96,6 +96,7 @@ class CTChart : public QCustomPlot, public TrendChart {
     void SetUpReadout();
     void SetUpArrowButtons();
     void RequestReplot();
+    void UpdateBackground();
     void PrepareReplot();
     void PlaceArrowButtons();
     void ScrollAxis(QCPAxis* axis, double direction);
@@ -107,6 +108,7 @@ class CTChart : public QCustomPlot, public TrendChart {
     void RefreshDescription();
 
     QSharedPointer<TimeTicker> ticker_;
+    QPixmap backdrop_;  // the background, the size of the bottom paint buffer
     LineStamps stamps_;
     std::vector<Line> lines_;
     std::array<QToolButton*, kArrowNames.size()> arrows_{};

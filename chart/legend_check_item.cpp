@@ -44,9 +44,15 @@ void LegendCheckItem::draw(QCPPainter* painter) {
 
 QSize LegendCheckItem::minimumOuterSizeHint() const {
     const QSize icon = mParentLegend->iconSize();
-    const QSize text = QFontMetrics(getFont())
-                           .boundingRect(0, 0, 0, 0, Qt::TextDontClip, mPlottable->name())
-                           .size();
+    // Layouts ask several times per replot; measuring the text is most of the answer.
+    if (measuredFont_ != getFont() || measuredName_ != mPlottable->name()) {
+        measuredFont_ = getFont();
+        measuredName_ = mPlottable->name();
+        measuredText_ = QFontMetrics(measuredFont_)
+                            .boundingRect(0, 0, 0, 0, Qt::TextDontClip, measuredName_)
+                            .size();
+    }
+    const QSize text = measuredText_;
     const int width = icon.height() + kBoxToSampleGap + icon.width() +
                       mParentLegend->iconTextPadding() + text.width();
     const int height = std::max(icon.height(), text.height());

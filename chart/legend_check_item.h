@@ -13,6 +13,11 @@ class LegendCheckItem : public QCPPlottableLegendItem {
   protected:
     void draw(QCPPainter* painter) override;
     QSize minimumOuterSizeHint() const override;
+
+  private:
+    mutable QFont measuredFont_;
+    mutable QString measuredName_;
+    mutable QSize measuredText_;
 };
 
 }  // namespace corvelle

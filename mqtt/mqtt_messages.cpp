@@ -74,7 +74,7 @@ const DeviceNames::Name& DeviceNames::Of(const std::vector<std::uint8_t>& raw) {
     // "+" and "#" are wildcards in a subscription; "/" already goes as a path separator.
     name.level = QByteArray::fromStdString(SafeName(raw, name.text.toStdString(), "+#"));
     rawByLevel_.insert(name.level, key);
-    return *byRaw_.insert(key, std::move(name));
+    return *byRaw_.insert(key, name);
 }
 
 std::optional<QByteArray> DeviceNames::RawOf(const QByteArray& level) const {

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t channels = kCounts[data[0] % kCounts.size()];
     const auto result = corvelle::CheckModbusChunk({data + 1, size - 1}, channels);
     if (const auto* regs = std::get_if<corvelle::RegisterData>(&result)) {
-        if (regs->bytes.size() != 2U * (channels + 6U)) {
+        if (regs->bytes.size() != std::size_t{2} * (channels + 6U)) {
             std::abort();
         }
     }

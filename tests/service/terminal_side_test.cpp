@@ -149,6 +149,7 @@ TEST_P(TerminalSide, IdentificationThenPollsAtTheInterval) {
 
 TEST_P(TerminalSide, EightSimultaneousRegistrationsShareOneGapAndANinthFindsNoSlot) {
     std::vector<std::unique_ptr<TestTerminal>> terminals;
+    terminals.reserve(8);
     for (int i = 0; i < 8; ++i) {
         terminals.push_back(Connect());
     }

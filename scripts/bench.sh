@@ -14,11 +14,12 @@ build/release/bench/bench_codec
 echo "==== bench_chart"
 build/release/bench/chart/bench_chart
 status=0
-for scenario in steady storm crowd churn charts hostile record record-stall; do
+for scenario in steady storm crowd churn charts hostile record record-stall publish \
+    broker-outage; do
   echo "==== bench_console ${scenario}"
   build/release/bench/console/bench_console "$scenario" || status=1
 done
-for scenario in steady large flood; do
+for scenario in steady large flood scale-out; do
   echo "==== bench_service ${scenario}"
   build/release/bench/service/bench_service "$scenario" || status=1
 done

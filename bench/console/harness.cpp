@@ -76,9 +76,18 @@ QProcess& Children::StartSim(const QStringList& arguments) {
 }
 
 QProcess& Children::StartPeers(quint16 port) {
+    return StartHelper(QStringLiteral(CORVELLE_PEERS_PATH), {QString::number(port)});
+}
+
+QProcess& Children::StartSubscriber(quint16 port, const QString& clientId, const QString& filter) {
+    return StartHelper(QStringLiteral(CORVELLE_SUBSCRIBER_PATH),
+                       {QString::number(port), clientId, filter});
+}
+
+QProcess& Children::StartHelper(const QString& program, const QStringList& arguments) {
     auto process = std::make_unique<QProcess>();
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process->start(QStringLiteral(CORVELLE_PEERS_PATH), {QString::number(port)});
+    process->start(program, arguments);
     process->waitForStarted();
     processes_.push_back(std::move(process));
     return *processes_.back();

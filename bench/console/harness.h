@@ -44,9 +44,13 @@ class Children {
     QProcess& StartSim(const QStringList& arguments);
     // The misbehaving-peer helper; it reads commands from its input, one per line.
     QProcess& StartPeers(quint16 port);
+    // The MQTT subscriber helper, likewise driven by commands (see bench_subscriber).
+    QProcess& StartSubscriber(quint16 port, const QString& clientId, const QString& filter);
     void StopAll();
 
   private:
+    QProcess& StartHelper(const QString& program, const QStringList& arguments);
+
     std::vector<std::unique_ptr<QProcess>> processes_;
 };
 

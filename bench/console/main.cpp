@@ -8,6 +8,9 @@
 //   hostile  misbehaving peers and descriptor exhaustion beside four terminals
 //   record   eight terminals polled every 200 ms, without and with recording
 //   record-stall  recording while the writer cannot open its files (5 s, or --seconds)
+//   publish  eight terminals polled every 200 ms, without and with publishing to MQTT
+//   broker-outage  publishing while the broker is stopped for 60 s (or --seconds) and started
+//                  again
 // --smoke shortens a scenario to a few seconds; the exit code reports correctness only.
 #include <QByteArray>
 #include <cstdio>
@@ -32,7 +35,8 @@ int main(int argc, char** argv) {
         {"steady", RunSteady},     {"storm", RunStorm},
         {"crowd", RunCrowd},       {"churn", RunChurn},
         {"charts", RunFullCharts}, {"hostile", RunHostile},
-        {"record", RunRecord},     {"record-stall", RunRecordStall}};
+        {"record", RunRecord},     {"record-stall", RunRecordStall},
+        {"publish", RunPublish},   {"broker-outage", RunBrokerOutage}};
     Options options;
     std::string scenario;
     for (int i = 1; i < argc; ++i) {
@@ -51,8 +55,8 @@ int main(int argc, char** argv) {
     if (found == scenarios.end()) {
         std::fprintf(stderr,
                      "usage: bench_console "
-                     "steady|storm|crowd|churn|charts|hostile|record|record-stall [--smoke] "
-                     "[--seconds N] [--crowd N]\n");
+                     "steady|storm|crowd|churn|charts|hostile|record|record-stall|publish|"
+                     "broker-outage [--smoke] [--seconds N] [--crowd N]\n");
         return 2;
     }
     return found->second(options);

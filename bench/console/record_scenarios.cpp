@@ -28,23 +28,6 @@ constexpr int kFleet = 8;
 constexpr int kEdgeReplies = 1;
 constexpr std::uint64_t kFleetEdges = std::uint64_t{kFleet} * kEdgeReplies;
 
-struct WindowFigures {
-    double cpu = 0;
-    double stall = 0;
-    double stallBusy = 0;
-};
-
-// Stalls over the first half with the heartbeat running, CPU over the second without it.
-WindowFigures MeasureWindow(StallMeter& stall, int seconds) {
-    const int halfMs = seconds * 500;
-    stall.Start();
-    RunFor(halfMs);
-    stall.Stop();
-    const ProcessSample quiet = SampleProcess();
-    RunFor(halfMs);
-    return {CpuPercent(quiet, SampleProcess()), stall.MaxMs(), stall.BusyAtMaxMs()};
-}
-
 QString ChannelVolts(int k) {
     return QString::number(1.111 * k, 'f', 3);
 }
@@ -172,15 +155,7 @@ int RunRecord(const Options& options) {
                     std::to_string(seconds) + " s without and one with recording (stalls over " +
                     "the first half of each, CPU over the second)",
                 {"figure", "measured", "target", "verdict"});
-    table.Row({"console CPU, not recording (% of one core)", Fixed(plain.cpu, 2), "", ""});
-    table.Row({"console CPU, recording (% of one core)", Fixed(recorded.cpu, 2), "", ""});
-    table.Row(
-        {"added by recording (% of one core)", Fixed(added, 2), "<= 0.3", Verdict(added <= 0.3)});
-    table.Row({"largest stall without recording (ms)", Fixed(plain.stall, 2), "<= 50",
-               Verdict(plain.stall <= 50)});
-    table.Row({"largest stall with recording (ms)", Fixed(recorded.stall, 2), "<= 50",
-               Verdict(recorded.stall <= 50)});
-    table.Row({"  UI thread CPU time in that gap (ms)", Fixed(recorded.stallBusy, 2), "", ""});
+    ComparisonRows(table, "recording", plain, recorded, 0.3);
     table.Row(
         {"rows dropped on a full queue", std::to_string(dropped), "0", Verdict(dropped == 0)});
     table.Row({"every accepted reply in its terminal's file", complete ? "yes" : "NO", "yes",
@@ -216,13 +191,11 @@ int RunRecordStall(const Options& options) {
         return Summary("record-stall", false, "recording_started=no");
     }
     const CsvRecorder* recorder = recording.Recorder();
-    const PollWindow window = OpenPollWindow(run.watch, kIntervalMs, run.latency);
-    run.stall.Start();
-    RunFor(stallSeconds * 1000);
-    run.stall.Stop();
-    const double stall = run.stall.MaxMs();
-    const double stallBusy = run.stall.BusyAtMaxMs();
-    const double lowest = ReportPolls(run.console, run.watch, window, kFleet, "writer held up");
+    const WatchedWindow heldUp =
+        WatchWindow(run, kFleet, kIntervalMs, stallSeconds * 1000, "writer held up");
+    const double stall = heldUp.stall;
+    const double stallBusy = heldUp.stallBusy;
+    const double lowest = heldUp.lowestPolls;
     const std::size_t queuedAtRelease = recorder->Queued();
     const std::uint64_t rowsWhileHeld = recorder->ReadingRowsWritten();
 

@@ -122,6 +122,30 @@ void StallMeter::Stop() {
     timer_.stop();
 }
 
+WindowFigures MeasureWindow(StallMeter& stall, int seconds) {
+    const int halfMs = seconds * 500;
+    stall.Start();
+    RunFor(halfMs);
+    stall.Stop();
+    const ProcessSample quiet = SampleProcess();
+    RunFor(halfMs);
+    return {CpuPercent(quiet, SampleProcess()), stall.MaxMs(), stall.BusyAtMaxMs()};
+}
+
+void ComparisonRows(Table& table, const std::string& activity, const WindowFigures& without,
+                    const WindowFigures& with, double addedTarget) {
+    const double added = with.cpu - without.cpu;
+    table.Row({"console CPU, not " + activity + " (% of one core)", Fixed(without.cpu, 2), "", ""});
+    table.Row({"console CPU, " + activity + " (% of one core)", Fixed(with.cpu, 2), "", ""});
+    table.Row({"added by " + activity + " (% of one core)", Fixed(added, 2),
+               "<= " + Fixed(addedTarget, 1), Verdict(added <= addedTarget)});
+    table.Row({"largest stall without " + activity + " (ms)", Fixed(without.stall, 2), "<= 50",
+               Verdict(without.stall <= 50)});
+    table.Row({"largest stall with " + activity + " (ms)", Fixed(with.stall, 2), "<= 50",
+               Verdict(with.stall <= 50)});
+    table.Row({"  UI thread CPU time in that gap (ms)", Fixed(with.stallBusy, 2), "", ""});
+}
+
 std::vector<std::uint8_t> PollReplyFrame(int tick) {
     std::vector<std::uint8_t> bytes = {kSlaveAddress, kReadInputRegisters, 36};
     const auto put = [&](int value) {
@@ -273,5 +297,15 @@ FleetRun::FleetRun(int count, int intervalMs, int latencySamples)
       port(console.StartListening(intervalMs)),
       watch(console, FleetExpectations(count)),
       started(StartFleet(children, console, watch, port, count, {}, 20000)) {}
+
+WatchedWindow WatchWindow(FleetRun& run, int count, int intervalMs, int ms,
+                          const std::string& what) {
+    const PollWindow window = OpenPollWindow(run.watch, intervalMs, run.latency);
+    run.stall.Start();
+    RunFor(ms);
+    run.stall.Stop();
+    return {run.stall.MaxMs(), run.stall.BusyAtMaxMs(),
+            ReportPolls(run.console, run.watch, window, count, what)};
+}
 
 }  // namespace corvelle::bench

@@ -61,6 +61,19 @@ class StallMeter {
     qint64 busyAtMaxNs_ = 0;
 };
 
+// A window of the console's life: the largest stall over its first half with the heartbeat
+// running, CPU over the second without it.
+struct WindowFigures {
+    double cpu = 0;
+    double stall = 0;
+    double stallBusy = 0;
+};
+WindowFigures MeasureWindow(StallMeter& stall, int seconds);
+// The rows comparing a window without an activity ("recording") and one with it: CPU in each,
+// what the activity added against addedTarget (% of one core), and the largest stalls.
+void ComparisonRows(Table& table, const std::string& activity, const WindowFigures& without,
+                    const WindowFigures& with, double addedTarget);
+
 // A 12-channel poll reply (function 04, 18 registers) with channels moving with tick.
 std::vector<std::uint8_t> PollReplyFrame(int tick);
 
@@ -137,5 +150,15 @@ PollWindow OpenPollWindow(const PageWatch& watch, double intervalMs, double late
 // percent (0 when a terminal has no slot).
 double ReportPolls(Console& console, const PageWatch& watch, const PollWindow& window, int count,
                    const std::string& what);
+
+// A window of ms with the heartbeat running: the largest stall, and the lowest polls / ideal of
+// the fleet's count terminals, reported under what.
+struct WatchedWindow {
+    double stall = 0;
+    double stallBusy = 0;
+    double lowestPolls = 0;
+};
+WatchedWindow WatchWindow(FleetRun& run, int count, int intervalMs, int ms,
+                          const std::string& what);
 
 }  // namespace corvelle::bench

@@ -14,6 +14,8 @@ int RunHostile(const Options& options);
 int RunFullCharts(const Options& options);
 int RunRecord(const Options& options);
 int RunRecordStall(const Options& options);
+int RunPublish(const Options& options);
+int RunBrokerOutage(const Options& options);
 
 // Poll interval of every load scenario, the shortest the settings allow.
 inline constexpr int kIntervalMs = 200;

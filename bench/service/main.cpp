@@ -3,6 +3,8 @@
 //   steady  eight terminals polled every 200 ms
 //   large   256 terminals polled every 1000 ms
 //   flood   2000 connections that never register, beside eight terminals
+//   scale-out  ten services with 25 terminals each (or --crowd) polled every 1000 ms, all
+//              publishing to one MQTT broker
 // --smoke shortens a scenario to a few seconds; the exit code reports correctness only.
 #include <QCoreApplication>
 #include <cstdio>
@@ -20,7 +22,10 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
 
     const std::map<std::string, std::function<int(const Options&)>> scenarios = {
-        {"steady", RunSteady}, {"large", RunLarge}, {"flood", RunFlood}};
+        {"steady", RunSteady},
+        {"large", RunLarge},
+        {"flood", RunFlood},
+        {"scale-out", RunScaleOut}};
     Options options;
     std::string scenario;
     for (int i = 1; i < argc; ++i) {
@@ -38,7 +43,7 @@ int main(int argc, char** argv) {
     const auto found = scenarios.find(scenario);
     if (found == scenarios.end()) {
         std::fprintf(stderr,
-                     "usage: bench_service steady|large|flood [--smoke] [--seconds N] "
+                     "usage: bench_service steady|large|flood|scale-out [--smoke] [--seconds N] "
                      "[--crowd N]\n");
         return 2;
     }

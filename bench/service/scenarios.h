@@ -9,5 +9,6 @@ namespace corvelle::bench {
 int RunSteady(const Options& options);
 int RunLarge(const Options& options);
 int RunFlood(const Options& options);
+int RunScaleOut(const Options& options);
 
 }  // namespace corvelle::bench

@@ -119,6 +119,24 @@ QString TerminalVolts(int k) {
     return QString::number(0.1 * k, 'f', 3);
 }
 
+void StartTerminals(Children& children, quint16 port, int first, int count) {
+    for (int k = first; k < first + count; ++k) {
+        children.StartSim({QStringLiteral("--port"), QString::number(port),
+                           QStringLiteral("--name"), TerminalName(k), QStringLiteral("--wave"),
+                           QStringLiteral("all:const:%1").arg(100 * k),
+                           QStringLiteral("--retry-ms"), QStringLiteral("200")});
+    }
+}
+
+bool AllIdentified(const ServiceProcess& service, int first, int count) {
+    for (int k = first; k < first + count; ++k) {
+        if (!service.Identified().contains(TerminalName(k))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 ServiceRun::ServiceRun(int count, int intervalMs, const QStringList& options, int latencySamples)
     : count(count),
       intervalMs(intervalMs),
@@ -132,22 +150,8 @@ ServiceRun::ServiceRun(int count, int intervalMs, const QStringList& options, in
                     service.LogTail(10).toStdString().c_str());
         return;
     }
-    for (int k = 1; k <= count; ++k) {
-        children.StartSim({QStringLiteral("--port"), QString::number(service.Port()),
-                           QStringLiteral("--name"), TerminalName(k), QStringLiteral("--wave"),
-                           QStringLiteral("all:const:%1").arg(100 * k),
-                           QStringLiteral("--retry-ms"), QStringLiteral("200")});
-    }
-    started = RunUntil(
-        [this] {
-            for (int k = 1; k <= this->count; ++k) {
-                if (!service.Identified().contains(TerminalName(k))) {
-                    return false;
-                }
-            }
-            return true;
-        },
-        60000);
+    StartTerminals(children, service.Port(), 1, count);
+    started = RunUntil([this] { return AllIdentified(service, 1, this->count); }, 60000);
     if (!started) {
         std::printf("%zu of %d terminals identified within 60 s\n", service.Identified().size(),
                     count);
@@ -194,37 +198,42 @@ WindowResult CloseWindow(ServiceRun& run, const Window& window) {
 }
 
 double ReportPolls(const ServiceRun& run, const WindowResult& result) {
+    return ReportPolls("Polls per terminal", result.polls, result.seconds, result.ideal,
+                       run.intervalMs, run.latency);
+}
+
+double ReportPolls(const std::string& title, const std::vector<int>& polls, double seconds,
+                   double ideal, int intervalMs, double latency) {
     constexpr std::size_t kShown = 8;
-    std::vector<int> order(result.polls.size());
+    std::vector<int> order(polls.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return result.polls[static_cast<std::size_t>(a)] <
-               result.polls[static_cast<std::size_t>(b)];
+        return polls[static_cast<std::size_t>(a)] < polls[static_cast<std::size_t>(b)];
     });
     const bool all = order.size() <= 2 * kShown;
     if (all) {
         std::sort(order.begin(), order.end());
     }
-    Table table("Polls per terminal" + std::string(all ? "" : ", the lowest ") +
-                    (all ? "" : std::to_string(kShown)) + " (ideal = " + Fixed(result.seconds, 1) +
-                    " s / (" + std::to_string(run.intervalMs) + " ms + " + Fixed(run.latency, 2) +
+    Table table(title + std::string(all ? "" : ", the lowest ") +
+                    (all ? "" : std::to_string(kShown)) + " (ideal = " + Fixed(seconds, 1) +
+                    " s / (" + std::to_string(intervalMs) + " ms + " + Fixed(latency, 2) +
                     " ms reply latency))",
                 {"terminal", "polls", "ideal", "share"});
     for (std::size_t i = 0; i < order.size() && (all || i < kShown); ++i) {
-        const int polls = result.polls[static_cast<std::size_t>(order[i])];
-        table.Row({TerminalName(order[i] + 1).toStdString(), std::to_string(polls),
-                   Fixed(result.ideal, 1), Fixed(100.0 * polls / result.ideal, 1) + " %"});
+        const int count = polls[static_cast<std::size_t>(order[i])];
+        table.Row({TerminalName(order[i] + 1).toStdString(), std::to_string(count), Fixed(ideal, 1),
+                   Fixed(100.0 * count / ideal, 1) + " %"});
     }
     if (order.empty()) {
         return 0;
     }
     if (!all) {
-        const int median = result.polls[static_cast<std::size_t>(order[order.size() / 2])];
-        const int highest = result.polls[static_cast<std::size_t>(order.back())];
+        const int median = polls[static_cast<std::size_t>(order[order.size() / 2])];
+        const int highest = polls[static_cast<std::size_t>(order.back())];
         table.Row({"median / highest of " + std::to_string(order.size()),
                    std::to_string(median) + " / " + std::to_string(highest), "", ""});
     }
-    return 100.0 * result.polls[static_cast<std::size_t>(order.front())] / result.ideal;
+    return 100.0 * polls[static_cast<std::size_t>(order.front())] / ideal;
 }
 
 bool Behaved(const ServiceRun& run, const WindowResult& result) {

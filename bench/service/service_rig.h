@@ -62,6 +62,9 @@ class ServiceProcess {
 // process of its own, since a process's terminals all share its wave options.
 QString TerminalName(int k);
 QString TerminalVolts(int k);
+// Terminals first .. first + count - 1, each a process of its own, connecting to port.
+void StartTerminals(Children& children, quint16 port, int first, int count);
+bool AllIdentified(const ServiceProcess& service, int first, int count);
 
 // What every scenario starts with: a terminal's reply latency measured, the service recording
 // into a temporary folder, and count terminals started and identified.
@@ -103,6 +106,9 @@ WindowResult CloseWindow(ServiceRun& run, const Window& window);
 // Prints the polls per terminal (the lowest ones when there are many); returns the lowest share
 // of the ideal in percent.
 double ReportPolls(const ServiceRun& run, const WindowResult& result);
+// The same for any count of terminals, under its own title: polls[k - 1] is terminal k's.
+double ReportPolls(const std::string& title, const std::vector<int>& polls, double seconds,
+                   double ideal, int intervalMs, double latency);
 
 // Whether the service behaved: it identified every terminal, polled each, recorded no reading
 // in another terminal's file and stopped in order.

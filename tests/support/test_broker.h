@@ -3,62 +3,27 @@
 #include <mosquitto.h>
 
 #include <QByteArrayList>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
-#include <csignal>
 #include <mutex>
 #include <vector>
 
 #include "tests/support/free_port.h"
+#include "tests/support/mosquitto_broker.h"
 
 namespace corvelle::test {
 
 inline const QString kAnonymous = QStringLiteral("allow_anonymous true\n");
 
-// A mosquitto of the test's own on a free loopback port.
-class TestBroker {
+// A mosquitto of the test's own on a free loopback port, started at once.
+class TestBroker : public MosquittoBroker {
   public:
-    explicit TestBroker(const QString& access = kAnonymous) : port_(test::FreePort()) {
-        QFile config(dir_.filePath(QStringLiteral("mosquitto.conf")));
-        EXPECT_TRUE(config.open(QIODevice::WriteOnly));
-        // Root would have it switch to a user that cannot read the temporary folder.
-        config.write(
-            QStringLiteral("listener %1 127.0.0.1\nuser root\n%2").arg(port_).arg(access).toUtf8());
-        config.close();
+    explicit TestBroker(const QString& access = kAnonymous)
+        : MosquittoBroker(test::FreePort(), access) {
         Start();
     }
-    ~TestBroker() { Stop(); }
 
-    quint16 Port() const { return port_; }
-    void Start() {
-        process_.start(QStringLiteral("/usr/sbin/mosquitto"),
-                       {QStringLiteral("-c"), dir_.filePath(QStringLiteral("mosquitto.conf"))});
-        EXPECT_TRUE(QTest::qWaitFor([this] {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port_);
-            return probe.waitForConnected(100);
-        }));
-    }
-    void Stop() {
-        process_.terminate();
-        process_.waitForFinished();
-    }
-    // Still accepts bytes into its socket buffers, but neither reads nor acknowledges them.
-    void Pause() { ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP); }
-    void Kill() {
-        process_.kill();
-        process_.waitForFinished();
-    }
-
-  private:
-    QTemporaryDir dir_;
-    quint16 port_;
-    QProcess process_;
+    void Start() { EXPECT_TRUE(MosquittoBroker::Start()); }
 };
 
 // A subscriber to everything under corvelle/, subscribed once constructed.

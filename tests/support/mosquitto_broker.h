@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QtCore/qtestsupport_core.h>
+#include <QFile>
+#include <QHostAddress>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <csignal>
+
+namespace corvelle::test {
+
+// mosquitto of its own on a loopback port, configured in a temporary folder; for the tests and
+// the benchmarks alike.
+class MosquittoBroker {
+  public:
+    // settings: lines of its configuration besides the listener, such as access rules.
+    MosquittoBroker(quint16 port, const QString& settings) : port_(port), settings_(settings) {}
+    ~MosquittoBroker() { Stop(); }
+    MosquittoBroker(const MosquittoBroker&) = delete;
+    MosquittoBroker& operator=(const MosquittoBroker&) = delete;
+
+    quint16 Port() const { return port_; }
+    qint64 Pid() const { return process_.processId(); }
+
+    // Whether it accepts connections within 5 s.
+    bool Start() {
+        const QString path = dir_.filePath(QStringLiteral("mosquitto.conf"));
+        QFile config(path);
+        if (!config.open(QIODevice::WriteOnly)) {
+            return false;
+        }
+        // Root would have it switch to a user that cannot read the temporary folder.
+        config.write(QStringLiteral("listener %1 127.0.0.1\nuser root\n%2")
+                         .arg(port_)
+                         .arg(settings_)
+                         .toUtf8());
+        config.close();
+        process_.start(QStringLiteral("/usr/sbin/mosquitto"), {QStringLiteral("-c"), path});
+        return QTest::qWaitFor([this] {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port_);
+            return probe.waitForConnected(100);
+        });
+    }
+    // SIGTERM, as a service manager stops it.
+    void Stop() {
+        process_.terminate();
+        process_.waitForFinished();
+    }
+    // Still accepts bytes into its socket buffers, but neither reads nor acknowledges them.
+    void Pause() { ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP); }
+    void Kill() {
+        process_.kill();
+        process_.waitForFinished();
+    }
+
+  private:
+    QTemporaryDir dir_;
+    quint16 port_;
+    QString settings_;
+    QProcess process_;
+};
+
+}  // namespace corvelle::test

@@ -7,6 +7,7 @@
 #include <QShortcut>
 #include <QTreeWidget>
 #include <cstdio>
+#include <utility>
 
 #include "app/about_box.h"
 #include "device/qt/device_name.h"
@@ -64,7 +65,11 @@ void CMainDlg::StartPublishing(const MqttSettings& settings) {
     publishing_ = std::make_unique<Publishing>(settings, *sinks_, tabHost_->Host());
     connect(publishing_.get(), &Publishing::stateChanged, this,
             [this](const QString& message, bool problem) {
+                // A problem's box goes once the broker is reached again, so that no stale
+                // complaint stays on screen.
+                tabHost_->CloseOperatorMessage(std::exchange(publishingProblem_, QString()));
                 if (problem) {
+                    publishingProblem_ = message;
                     tabHost_->ShowOperatorMessage(message);
                 }
             });

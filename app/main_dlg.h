@@ -68,6 +68,7 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     std::unique_ptr<HostSinks> sinks_;
     std::unique_ptr<Recording> recording_;
     std::unique_ptr<Publishing> publishing_;
+    QString publishingProblem_;  // the message shown for the broker's last problem, if any
 };
 
 }  // namespace corvelle

@@ -121,4 +121,10 @@ void CDeviceTabDlg::ShowOperatorMessage(const QString& message) {
     box->open();
 }
 
+void CDeviceTabDlg::CloseOperatorMessage(const QString& message) {
+    if (const auto open = messages_.find(message); open != messages_.end() && open->second) {
+        open->second->close();
+    }
+}
+
 }  // namespace corvelle

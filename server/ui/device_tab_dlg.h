@@ -58,6 +58,8 @@ class CDeviceTabDlg final : public QWidget, public ListenToggler, private TabHos
 
     // An operator message that does not wait for the operator; the same text is not stacked.
     void ShowOperatorMessage(const QString& message);
+    // Closes the box of that message if it is still open, once what it said no longer holds.
+    void CloseOperatorMessage(const QString& message);
 
     DeviceTabHost& Host() { return server_.Host(); }
     NetworkTabHost& Server() { return server_; }

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMessageBox>
 #include <QProcess>
 #include <memory>
 
@@ -107,6 +108,23 @@ TEST_P(PublishingTest, ReadingsStatusesAndARelayCommandRoundTrip) {
     }
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return watcher_.Payloads(kNode + "/status").constLast() == "offline"; }));
+}
+
+// The console says once that the broker cannot be reached, and the box goes when it is back.
+TEST(ConsolePublishing, ProblemBoxGoesOnceTheBrokerIsBack) {
+    test::TestBroker broker;
+    broker.Stop();
+    CMainDlg console;
+    MqttSettings settings;
+    settings.enabled = true;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = broker.Port();
+    settings.clientId = QStringLiteral("node8");
+    console.StartPublishing(settings);
+    const auto boxes = [&] { return console.findChildren<QMessageBox*>().size(); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes() == 1; }, 5000));
+    broker.Start();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return boxes() == 0; }, 10000));
 }
 
 INSTANTIATE_TEST_SUITE_P(ConsoleAndService, PublishingTest, ::testing::Bool(),

@@ -14,6 +14,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <span>
 #include <thread>
 
@@ -22,6 +23,34 @@
 #include "protocol/registration.h"
 
 namespace corvelle::bench {
+
+int RunScenario(int argc, char** argv, const char* program, const Scenarios& scenarios) {
+    Options options;
+    std::string scenario;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--smoke") {
+            options.smoke = true;
+        } else if (argument == "--seconds" && i + 1 < argc) {
+            options.seconds = static_cast<int>(std::strtol(argv[++i], nullptr, 10));
+        } else if (argument == "--crowd" && i + 1 < argc) {
+            options.crowd = static_cast<int>(std::strtol(argv[++i], nullptr, 10));
+        } else {
+            scenario = argument;
+        }
+    }
+    const auto found = scenarios.find(scenario);
+    if (found == scenarios.end()) {
+        std::string names;
+        for (const auto& [name, run] : scenarios) {
+            names += (names.empty() ? "" : "|") + name;
+        }
+        std::fprintf(stderr, "usage: %s %s [--smoke] [--seconds N] [--crowd N]\n", program,
+                     names.c_str());
+        return 2;
+    }
+    return found->second(options);
+}
 
 quint16 FreePort() {
     QTcpServer probe;

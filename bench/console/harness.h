@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,11 @@ struct Options {
     int seconds = 0;
     int crowd = 0;
 };
+
+using Scenarios = std::map<std::string, std::function<int(const Options&)>>;
+// Runs the scenario the command line names with its options; usage on standard error and 2 when
+// it names none of them.
+int RunScenario(int argc, char** argv, const char* program, const Scenarios& scenarios);
 
 // A TCP port nobody listens on at the moment.
 quint16 FreePort();

@@ -13,11 +13,6 @@
 //                  again
 // --smoke shortens a scenario to a few seconds; the exit code reports correctness only.
 #include <QByteArray>
-#include <cstdio>
-#include <cstdlib>
-#include <functional>
-#include <map>
-#include <string>
 
 #include "app/acq_app.h"
 #include "bench/console/scenarios.h"
@@ -31,33 +26,10 @@ int main(int argc, char** argv) {
     RaiseDescriptorLimit();
     corvelle::CAcqApp app(argc, argv);
 
-    const std::map<std::string, std::function<int(const Options&)>> scenarios = {
-        {"steady", RunSteady},     {"storm", RunStorm},
-        {"crowd", RunCrowd},       {"churn", RunChurn},
-        {"charts", RunFullCharts}, {"hostile", RunHostile},
-        {"record", RunRecord},     {"record-stall", RunRecordStall},
-        {"publish", RunPublish},   {"broker-outage", RunBrokerOutage}};
-    Options options;
-    std::string scenario;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        if (argument == "--smoke") {
-            options.smoke = true;
-        } else if (argument == "--seconds" && i + 1 < argc) {
-            options.seconds = static_cast<int>(std::strtol(argv[++i], nullptr, 10));
-        } else if (argument == "--crowd" && i + 1 < argc) {
-            options.crowd = static_cast<int>(std::strtol(argv[++i], nullptr, 10));
-        } else {
-            scenario = argument;
-        }
-    }
-    const auto found = scenarios.find(scenario);
-    if (found == scenarios.end()) {
-        std::fprintf(stderr,
-                     "usage: bench_console "
-                     "steady|storm|crowd|churn|charts|hostile|record|record-stall|publish|"
-                     "broker-outage [--smoke] [--seconds N] [--crowd N]\n");
-        return 2;
-    }
-    return found->second(options);
+    const Scenarios scenarios = {{"steady", RunSteady},     {"storm", RunStorm},
+                                 {"crowd", RunCrowd},       {"churn", RunChurn},
+                                 {"charts", RunFullCharts}, {"hostile", RunHostile},
+                                 {"record", RunRecord},     {"record-stall", RunRecordStall},
+                                 {"publish", RunPublish},   {"broker-outage", RunBrokerOutage}};
+    return RunScenario(argc, argv, "bench_console", scenarios);
 }

@@ -13,6 +13,8 @@ echo "==== bench_codec"
 build/release/bench/bench_codec
 echo "==== bench_chart"
 build/release/bench/chart/bench_chart
+echo "==== bench_record"
+build/release/bench/record/bench_record
 status=0
 for scenario in steady storm crowd churn charts hostile record record-stall publish \
     broker-outage; do

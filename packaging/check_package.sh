@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks a built package: its file list, then the packaged corvelled run from the unpacked
-# tree (--version, and a short listen that SIGTERM stops with status 0).
+# tree (--version, no display library needed, a short listen that SIGTERM stops with status 0).
 # Argument: the .deb file.
 set -euo pipefail
 deb="$1"
@@ -26,6 +26,11 @@ tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
 dpkg-deb -x "$deb" "$tree"
 "$tree/usr/bin/corvelled" --version | grep -q "^corvelled " || { echo "no version"; exit 1; }
+# The service must start where no display libraries exist.
+if objdump -p "$tree/usr/bin/corvelled" | grep -E "NEEDED +libQt6(Gui|Widgets)"; then
+  echo "corvelled needs a display library"
+  exit 1
+fi
 
 port=$("$(dirname "$0")/../scripts/free-port.sh")
 "$tree/usr/bin/corvelled" --port "$port" 2>"$tree/log" &

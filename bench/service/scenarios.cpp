@@ -98,6 +98,8 @@ int RunFlood(const Options& options) {
     const QString probe =
         PeerCommand(peers, QStringLiteral("probe 5000"), 10000).value_or(QString());
     sampler.stop();
+    // The probe's own connection goes once the service has seen it close.
+    RunUntil([&] { return ChildDescriptors(pid) <= baseline; }, 2000);
     const int after = ChildDescriptors(pid);
     const WindowResult result = CloseWindow(run, window);
     const double lowest = ReportPolls(run, result);

@@ -34,41 +34,6 @@ constexpr int kPixelsPerTimeTick = 120;
 // The page template's chart area, 497 x 202 dialog units at 1.5 pixels per unit.
 constexpr QSize kPreferredSize{746, 303};
 
-// The chart's bottom paint buffer. It starts every replot as the background instead of
-// transparent, and goes onto the widget as a plain copy: each paint saves a full-size pass, the
-// background drawn under a buffer blended over it.
-class BackdropBuffer final : public QCPPaintBufferPixmap {
-  public:
-    BackdropBuffer(const QSize& size, double ratio, const QPixmap& backdrop)
-        : QCPPaintBufferPixmap(size, ratio), backdrop_(backdrop) {}
-
-    void clear(const QColor& colour) override {
-        opaque_ = backdrop_.size() == mBuffer.size();
-        if (!opaque_) {
-            QCPPaintBufferPixmap::clear(colour);
-            return;
-        }
-        QPainter painter(&mBuffer);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawPixmap(0, 0, backdrop_);
-    }
-
-    void draw(QCPPainter* painter) const override {
-        if (!opaque_) {
-            QCPPaintBufferPixmap::draw(painter);
-            return;
-        }
-        painter->save();
-        painter->setCompositionMode(QPainter::CompositionMode_Source);
-        QCPPaintBufferPixmap::draw(painter);
-        painter->restore();
-    }
-
-  private:
-    const QPixmap& backdrop_;
-    bool opaque_ = false;
-};
-
 }  // namespace
 
 void CTChart::Line::Clear() {
@@ -88,7 +53,7 @@ int CTChart::Line::AppendPoint(double x, double y, std::string_view label, std::
     return atEnd ? data.size() - 1 : static_cast<int>(data.findBegin(x, false) - data.constBegin());
 }
 
-CTChart::CTChart(QWidget* parent) : QCustomPlot(parent), ticker_(new TimeTicker) {
+CTChart::CTChart(QWidget* parent) : StampedPlot(parent), ticker_(new TimeTicker) {
     SetUpLook();
     SetUpLines();
     SetUpReadout();
@@ -112,7 +77,7 @@ void CTChart::SetUpLook() {
     setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
     setNotAntialiasedElements(QCP::aePlottables);
 
-    // The background gradient lives in the bottom paint buffer (see UpdateBackground).
+    // The background gradient is the bottom paint buffer's backdrop (see UpdateBackground).
     setBackground(QBrush(Qt::NoBrush));
 
     QFont titleFont = font();
@@ -147,7 +112,7 @@ void CTChart::SetUpLines() {
     lines_.reserve(kChartSeriesCount);
     for (int k = 0; k < kChartSeriesCount; ++k) {
         const QColor colour = QColor::fromRgb(kLineColours.at(static_cast<std::size_t>(k)));
-        auto* graph = new StampedLineGraph(xAxis, yAxis, stamps_);
+        auto* graph = new StampedLineGraph(xAxis, yAxis, Stamps());
         graph->setName(QStringLiteral("AD%1").arg(k + 1));
         graph->setPen(QPen(colour, kLineWidth));
         auto* item = new LegendCheckItem(legend, graph);
@@ -155,7 +120,6 @@ void CTChart::SetUpLines() {
         legend->addItem(item);
         lines_.emplace_back(*this, *graph);
     }
-    new StampedLinesFlush(this, stamps_);
 }
 
 void CTChart::SetUpReadout() {
@@ -248,26 +212,17 @@ void CTChart::UpdateBackground() {
     const double ratio = bufferDevicePixelRatio();
     const QSize size = viewport().size();
     const QSize pixels = (QSizeF(size) * ratio).toSize();
-    if (backdrop_.size() != pixels || backdrop_.devicePixelRatio() != ratio) {
-        QLinearGradient gradient(0.0, 0.0, 0.0, 1.0);
-        gradient.setCoordinateMode(QGradient::ObjectMode);
-        gradient.setColorAt(0.0, QColor(226, 234, 246));
-        gradient.setColorAt(1.0, Qt::white);
-        backdrop_ = QPixmap(pixels);
-        backdrop_.setDevicePixelRatio(ratio);
-        QPainter(&backdrop_).fillRect(QRect(QPoint(), size), gradient);
+    if (Backdrop().size() == pixels && Backdrop().devicePixelRatio() == ratio) {
+        return;
     }
-    // Replots lay the layers into the buffers that are there, the first one at the bottom.
-    if (mPaintBuffers.isEmpty() ||
-        dynamic_cast<BackdropBuffer*>(mPaintBuffers.first().data()) == nullptr) {
-        auto buffer =
-            QSharedPointer<QCPAbstractPaintBuffer>(new BackdropBuffer(size, ratio, backdrop_));
-        if (mPaintBuffers.isEmpty()) {
-            mPaintBuffers.append(buffer);
-        } else {
-            mPaintBuffers.first() = buffer;
-        }
-    }
+    QLinearGradient gradient(0.0, 0.0, 0.0, 1.0);
+    gradient.setCoordinateMode(QGradient::ObjectMode);
+    gradient.setColorAt(0.0, QColor(226, 234, 246));
+    gradient.setColorAt(1.0, Qt::white);
+    QPixmap backdrop(pixels);
+    backdrop.setDevicePixelRatio(ratio);
+    QPainter(&backdrop).fillRect(QRect(QPoint(), size), gradient);
+    SetBackdrop(backdrop);
 }
 
 void CTChart::PrepareReplot() {
@@ -375,12 +330,6 @@ void CTChart::showEvent(QShowEvent* event) {
     if (std::exchange(replotPending_, false)) {
         replot();
     }
-}
-
-void CTChart::hideEvent(QHideEvent* event) {
-    QCustomPlot::hideEvent(event);
-    // Only a shown chart draws, so its stamping image need not wait through a hidden page.
-    stamps_.Release();
 }
 
 void CTChart::resizeEvent(QResizeEvent* event) {

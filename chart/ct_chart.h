@@ -32,7 +32,7 @@ class TimeTicker;
 //
 // A page embeds it like any widget, `auto* chart = new CTChart(page); chart->setGeometry(...)`,
 // and hands `*chart` to its chart logic as the TrendChart.
-class CTChart : public QCustomPlot, public TrendChart {
+class CTChart : public StampedPlot, public TrendChart {
     Q_OBJECT
 
   public:
@@ -66,7 +66,6 @@ class CTChart : public QCustomPlot, public TrendChart {
 
   protected:
     void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -108,8 +107,6 @@ class CTChart : public QCustomPlot, public TrendChart {
     void RefreshDescription();
 
     QSharedPointer<TimeTicker> ticker_;
-    QPixmap backdrop_;  // the background, the size of the bottom paint buffer
-    LineStamps stamps_;
     std::vector<Line> lines_;
     std::array<QToolButton*, kArrowNames.size()> arrows_{};
     QCPItemText* readout_ = nullptr;

@@ -1,11 +1,8 @@
 #include "chart/stamped_line_graph.h"
 
 #include <cmath>
-#include <cstring>
-#include <limits>
 
 #include <QPaintEngine>
-#include <QPainter>
 #include <QRegion>
 #include <QRgba64>
 
@@ -30,15 +27,67 @@ bool Near(const QPointF& point) {
     return std::abs(point.x()) < kFarthestPixel && std::abs(point.y()) < kFarthestPixel;
 }
 
+// The bottom buffer of a StampedPlot: an image the stamps can write into.
+class ImagePaintBuffer final : public QCPAbstractPaintBuffer {
+  public:
+    ImagePaintBuffer(const QSize& size, double ratio, const QPixmap& backdrop)
+        : QCPAbstractPaintBuffer(size, ratio), backdrop_(backdrop) {
+        ImagePaintBuffer::reallocateBuffer();
+    }
+
+    QCPPainter* startPainting() override { return new QCPPainter(&image_); }
+
+    void draw(QCPPainter* painter) const override {
+        if (!opaque_) {
+            painter->drawImage(0, 0, image_);
+            return;
+        }
+        painter->save();
+        painter->setCompositionMode(QPainter::CompositionMode_Source);
+        painter->drawImage(0, 0, image_);
+        painter->restore();
+    }
+
+    void clear(const QColor& colour) override {
+        opaque_ = !backdrop_.isNull() && backdrop_.size() == image_.size();
+        // Over an opaque image Qt blends without weighing the destination's alpha.
+        const QImage::Format format =
+            opaque_ ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied;
+        if (image_.format() != format) {
+            image_ = QImage(image_.size(), format);
+            image_.setDevicePixelRatio(mDevicePixelRatio);
+        }
+        if (!opaque_) {
+            image_.fill(colour);
+            return;
+        }
+        QPainter painter(&image_);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawPixmap(0, 0, backdrop_);
+    }
+
+  protected:
+    void reallocateBuffer() override {
+        setInvalidated();
+        image_ = QImage(mSize * mDevicePixelRatio, QImage::Format_ARGB32_Premultiplied);
+        image_.setDevicePixelRatio(mDevicePixelRatio);
+    }
+
+  private:
+    const QPixmap& backdrop_;
+    QImage image_;
+    bool opaque_ = false;
+};
+
 }  // namespace
 
-bool LineStamps::Begin(const QPainter& painter) {
+bool LineStamps::Begin(QPainter& painter) {
     const QPen& pen = painter.pen();
     const QPaintEngine* engine = painter.paintEngine();
-    const QPaintDevice* device = painter.device();
+    QPaintDevice* device = painter.device();
     if (engine == nullptr || engine->type() != QPaintEngine::Raster || device == nullptr ||
-        device->width() > kLargestDevice || device->height() > kLargestDevice ||
-        painter.testRenderHint(QPainter::Antialiasing) ||
+        device->devType() != QInternal::Image || device->width() > kLargestDevice ||
+        device->height() > kLargestDevice || painter.testRenderHint(QPainter::Antialiasing) ||
         painter.combinedTransform().type() != QTransform::TxNone ||
         device->devicePixelRatio() != 1.0 || painter.opacity() != 1.0 ||
         painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
@@ -47,7 +96,14 @@ bool LineStamps::Begin(const QPainter& painter) {
         pen.capStyle() != Qt::SquareCap) {
         return false;
     }
-    QRect clip(0, 0, device->width(), device->height());
+    auto& image = *static_cast<QImage*>(device);
+    // Writing into an image that shares its pixels would need a detach under the painter.
+    if ((image.format() != QImage::Format_ARGB32_Premultiplied &&
+         image.format() != QImage::Format_RGB32) ||
+        !image.isDetached()) {
+        return false;
+    }
+    QRect clip(0, 0, image.width(), image.height());
     if (painter.hasClipping()) {
         const QRegion region = painter.clipRegion();
         if (region.rectCount() != 1) {
@@ -55,85 +111,17 @@ bool LineStamps::Begin(const QPainter& painter) {
         }
         clip &= region.boundingRect();
     }
-    if (canvas_.size() != QSize(device->width(), device->height())) {
-        canvas_ = QImage(device->width(), device->height(), QImage::Format_ARGB32_Premultiplied);
-        canvas_.fill(Qt::transparent);
-        ForgetDirty();
-    }
-    pixels_ = reinterpret_cast<std::uint32_t*>(canvas_.bits());
-    if (stride_ != canvas_.bytesPerLine() / 4) {
-        stride_ = canvas_.bytesPerLine() / 4;
+    pixels_ = reinterpret_cast<std::uint32_t*>(image.bits());
+    if (stride_ != image.bytesPerLine() / 4) {
+        stride_ = image.bytesPerLine() / 4;
         for (Span& span : spans_) {
             span.offset = span.dy * stride_ + span.x;
         }
     }
-    // What Qt's solid fill writes for an opaque pen.
+    // What Qt's solid fill writes for an opaque pen, in either format.
     colour_ = qPremultiply(pen.color().rgba64()).toArgb32();
-    pen_ = pen;
-    clip_ = clip;
     inner_ = clip.adjusted(kMargin, kMargin, -kMargin, -kMargin);
     return true;
-}
-
-void LineStamps::DrawDeclined(const std::vector<QLineF>& segments) {
-    if (segments.empty()) {
-        return;
-    }
-    QPainter painter(&canvas_);
-    painter.setClipRect(clip_);
-    painter.setPen(pen_);
-    QRect drawn;
-    for (const QLineF& segment : segments) {
-        // What QCustomPlot's painter does with a line when not antialiasing.
-        const QLine line = segment.toLine();
-        painter.drawLine(line);
-        // The pen reaches a pixel beyond the ends and to either side; far points are cut.
-        drawn |= Near(segment.p1()) && Near(segment.p2())
-                     ? QRect(line.p1(), line.p2()).normalized().adjusted(-3, -3, 3, 3)
-                     : clip_;
-    }
-    drawn &= clip_;
-    if (drawn.isEmpty()) {
-        return;
-    }
-    dirtyLeft_ = std::min(dirtyLeft_, drawn.left());
-    dirtyTop_ = std::min(dirtyTop_, drawn.top());
-    dirtyRight_ = std::max(dirtyRight_, drawn.right());
-    dirtyBottom_ = std::max(dirtyBottom_, drawn.bottom());
-}
-
-void LineStamps::Flush(QPainter& painter) {
-    if (dirtyLeft_ > dirtyRight_) {
-        return;
-    }
-    const QRect dirty(QPoint(dirtyLeft_, dirtyTop_), QPoint(dirtyRight_, dirtyBottom_));
-    // The canvas is in device pixels and holds only what the lines' own clips let through.
-    painter.save();
-    painter.resetTransform();
-    painter.setClipping(false);
-    painter.drawImage(dirty.topLeft(), canvas_, dirty);
-    painter.restore();
-    const std::size_t bytes = static_cast<std::size_t>(dirty.width()) * sizeof(std::uint32_t);
-    for (int row = dirty.top(); row <= dirty.bottom(); ++row) {
-        std::memset(pixels_ + static_cast<qsizetype>(row) * stride_ + dirty.left(), 0, bytes);
-    }
-    ForgetDirty();
-}
-
-void LineStamps::Release() {
-    if (dirtyLeft_ <= dirtyRight_) {
-        return;  // only between a line and its flush
-    }
-    canvas_ = QImage();
-    probe_ = QImage();
-    pixels_ = nullptr;
-}
-
-void LineStamps::ForgetDirty() {
-    dirtyLeft_ = std::numeric_limits<int>::max();
-    dirtyTop_ = std::numeric_limits<int>::max();
-    dirtyRight_ = -1;
-    dirtyBottom_ = -1;
 }
 
 int LineStamps::Rasterize(int dx, int dy) {
@@ -183,19 +171,6 @@ int LineStamps::Rasterize(int dx, int dy) {
 StampedLineGraph::StampedLineGraph(QCPAxis* keyAxis, QCPAxis* valueAxis, LineStamps& stamps)
     : QCPGraph(keyAxis, valueAxis), stamps_(stamps) {}
 
-bool StampedLineGraph::LineOnly() const {
-    return brush().style() == Qt::NoBrush && scatterStyle().isNone() && lineStyle() != lsImpulse &&
-           selection().isEmpty();
-}
-
-void StampedLineGraph::draw(QCPPainter* painter) {
-    // Whatever else this graph draws goes straight onto the plot, over the lines before it.
-    if (!LineOnly()) {
-        stamps_.Flush(*painter);
-    }
-    QCPGraph::draw(painter);
-}
-
 void StampedLineGraph::drawLinePlot(QCPPainter* painter, const QVector<QPointF>& lines) const {
     // QCustomPlot draws one painter line per segment under these conditions.
     const bool fastPolylines = mParentPlot->plottingHints().testFlag(QCP::phFastPolylines) &&
@@ -205,13 +180,12 @@ void StampedLineGraph::drawLinePlot(QCPPainter* painter, const QVector<QPointF>&
         return;
     }
     applyDefaultAntialiasingHint(painter);
-    if (!fastPolylines || !LineOnly() || !stamps_.Begin(*painter)) {
-        stamps_.Flush(*painter);
+    if (!fastPolylines || lineStyle() == lsImpulse || !stamps_.Begin(*painter)) {
         QCPGraph::drawLinePlot(painter, lines);
         return;
     }
-    // A segment joins two neighbouring points that are both numbers, as in QCustomPlot's loop.
-    std::vector<QLineF> declined;
+    // A segment joins two neighbouring points that are both numbers, as in QCustomPlot's loop;
+    // those the stamps decline go to the painter as QCustomPlot would send them.
     const QPointF* previous = nullptr;
     QPoint previousPixel;
     bool previousNear = false;
@@ -224,22 +198,31 @@ void StampedLineGraph::drawLinePlot(QCPPainter* painter, const QVector<QPointF>&
         const QPoint pixel = near ? point.toPoint() : QPoint();
         if (previous != nullptr &&
             !(previousNear && near && stamps_.Stamp(QLine(previousPixel, pixel)))) {
-            declined.emplace_back(*previous, point);
+            painter->drawLine(*previous, point);
         }
         previous = &point;
         previousPixel = pixel;
         previousNear = near;
     }
-    stamps_.DrawDeclined(declined);
 }
 
-StampedLinesFlush::StampedLinesFlush(QCustomPlot* plot, LineStamps& stamps)
-    : QCPLayerable(plot), stamps_(stamps) {}
+StampedPlot::StampedPlot(QWidget* parent) : QCustomPlot(parent) {
+    // Replots lay the layers into the buffers that are there, the first one at the bottom.
+    connect(this, &QCustomPlot::beforeReplot, this, &StampedPlot::InstallImageBuffer);
+}
 
-void StampedLinesFlush::applyDefaultAntialiasingHint(QCPPainter*) const {}
-
-void StampedLinesFlush::draw(QCPPainter* painter) {
-    stamps_.Flush(*painter);
+void StampedPlot::InstallImageBuffer() {
+    if (!mPaintBuffers.isEmpty() &&
+        dynamic_cast<ImagePaintBuffer*>(mPaintBuffers.first().data()) != nullptr) {
+        return;
+    }
+    const QSharedPointer<QCPAbstractPaintBuffer> buffer(
+        new ImagePaintBuffer(viewport().size(), bufferDevicePixelRatio(), backdrop_));
+    if (mPaintBuffers.isEmpty()) {
+        mPaintBuffers.append(buffer);
+    } else {
+        mPaintBuffers.first() = buffer;
+    }
 }
 
 }  // namespace corvelle

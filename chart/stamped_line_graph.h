@@ -2,17 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 #include <qcustomplot.h>
 #include <QImage>
 #include <QLine>
 #include <QPainter>
-#include <QPen>
-#include <QPointF>
+#include <QPixmap>
 #include <QRect>
-#include <QVector>
 
 namespace corvelle {
 
@@ -26,17 +23,16 @@ namespace corvelle {
 // not stamped. The chart tests hold the stamped lines against QCustomPlot's own.
 //
 // Qt draws each extent once into a spare image, its covered pixels are kept as spans, and
-// later segments of that extent are stamped into a canvas the size of the plot. The graphs of
-// one plot share the canvas, later graphs over earlier ones as Qt would draw them, and it goes
-// onto the plot in one draw after the last of them (StampedLinesFlush).
+// later segments of that extent are stamped straight into the image the painter draws on.
 class LineStamps {
   public:
-    // Takes the painter's pen and clip for the segments that follow. False when stamps would
-    // not match what the painter draws: antialiasing, a transform, opacity, another composition
-    // mode, a clip that is not one rectangle, a device larger than checked, or any pen but an
-    // opaque solid 2-pixel one with square caps.
-    bool Begin(const QPainter& painter);
-    // False when the segment is left to DrawDeclined: longer than the stamps reach, or too near
+    // Takes the painter's image, pen and clip for the segments that follow. False when stamps
+    // would not match what the painter draws: a device other than an image of its own in a
+    // 32-bit format, antialiasing, a transform, opacity, another composition mode, a clip that
+    // is not one rectangle, a device larger than checked, or any pen but an opaque solid
+    // 2-pixel one with square caps.
+    bool Begin(QPainter& painter);
+    // False when the segment is left to the painter: longer than the stamps reach, or too near
     // the clip edge, where Qt cuts a segment before drawing it.
     bool Stamp(const QLine& line) {
         const int dx = line.dx();
@@ -76,18 +72,8 @@ class LineStamps {
                     std::fill_n(pixel, spans[i].length, colour_);
             }
         }
-        dirtyLeft_ = std::min(dirtyLeft_, left);
-        dirtyTop_ = std::min(dirtyTop_, top);
-        dirtyRight_ = std::max(dirtyRight_, right);
-        dirtyBottom_ = std::max(dirtyBottom_, bottom);
         return true;
     }
-    // Has Qt draw the segments Stamp declined into the canvas, with the pen and clip of Begin.
-    void DrawDeclined(const std::vector<QLineF>& segments);
-    // Draws the canvas onto the plot and clears it.
-    void Flush(QPainter& painter);
-    // Frees the images; they come back with the next line drawn.
-    void Release();
     // How many extents Qt has drawn for the stamps so far.
     std::size_t ShapeCount() const { return shapes_.size(); }
 
@@ -95,7 +81,7 @@ class LineStamps {
     struct Span {
         int dy;
         int x;
-        qsizetype offset;  // dy rows and x pixels on in the canvas
+        qsizetype offset;  // dy rows and x pixels on in the image
         int length;
     };
     struct Shape {
@@ -116,21 +102,12 @@ class LineStamps {
     }
     // Has Qt draw the extent once and keeps its pixels; returns the new shape's index.
     int Rasterize(int dx, int dy);
-    void ForgetDirty();
 
     std::vector<Span> spans_;
     std::vector<Shape> shapes_;
     std::vector<int> shapeIndex_ = std::vector<int>(kSide * kSide, -1);  // by extent
-    QImage probe_;   // where Qt draws an extent the first time
-    QImage canvas_;  // the plot's size, transparent where nothing is stamped
-    QPen pen_;
-    QRect clip_;
-    QRect inner_;  // where a stamp must lie to be taken
-    // What was drawn into the canvas since the last flush, inclusive; left > right when none.
-    int dirtyLeft_ = std::numeric_limits<int>::max();
-    int dirtyTop_ = std::numeric_limits<int>::max();
-    int dirtyRight_ = -1;
-    int dirtyBottom_ = -1;
+    QImage probe_;  // where Qt draws an extent the first time
+    QRect inner_;   // where a stamp must lie to be taken
     std::uint32_t* pixels_ = nullptr;
     qsizetype stride_ = 0;  // in pixels
     std::uint32_t colour_ = 0;
@@ -138,35 +115,38 @@ class LineStamps {
 
 // A graph whose fast polyline is stamped: the same pixels QCustomPlot draws for it, drawn
 // through LineStamps where they can be, and by QCustomPlot everywhere else (exports, other
-// plotting hints and pens, fills, scatters, impulses, selections).
+// plotting hints and pens, impulses).
 class StampedLineGraph : public QCPGraph {
   public:
     // The stamps are shared by the graphs of one plot and must outlive their drawing.
     StampedLineGraph(QCPAxis* keyAxis, QCPAxis* valueAxis, LineStamps& stamps);
 
   protected:
-    void draw(QCPPainter* painter) override;
     void drawLinePlot(QCPPainter* painter, const QVector<QPointF>& lines) const override;
 
   private:
-    // Nothing but the line is drawn, so the line may wait in the canvas.
-    bool LineOnly() const;
-
     LineStamps& stamps_;
 };
 
-// Puts the stamped lines of a plot onto it. It must follow the stamped graphs on their layer
-// with nothing drawn between, which holds when it is made after them on the same layer.
-class StampedLinesFlush final : public QCPLayerable {
+// A plot whose bottom paint buffer is an image, so that its stamped graphs can draw into it. The
+// buffer starts each replot as the backdrop when one is set, else transparent; with a backdrop
+// it goes on screen as a plain copy instead of being blended over the plot's background.
+class StampedPlot : public QCustomPlot {
   public:
-    StampedLinesFlush(QCustomPlot* plot, LineStamps& stamps);
+    explicit StampedPlot(QWidget* parent = nullptr);
+
+    LineStamps& Stamps() { return stamps_; }
 
   protected:
-    void applyDefaultAntialiasingHint(QCPPainter* painter) const override;
-    void draw(QCPPainter* painter) override;
+    // An opaque picture of the whole plot's size in device pixels, drawn under everything.
+    void SetBackdrop(const QPixmap& backdrop) { backdrop_ = backdrop; }
+    const QPixmap& Backdrop() const { return backdrop_; }
 
   private:
-    LineStamps& stamps_;
+    void InstallImageBuffer();
+
+    LineStamps stamps_;
+    QPixmap backdrop_;
 };
 
 }  // namespace corvelle

@@ -11,8 +11,7 @@ namespace corvelle {
 namespace {
 
 // Draws the lines of a plot like the trend chart's, with QCustomPlot's own graphs or stamped.
-QImage Render(bool stamped, LineStamps& stamps) {
-    QCustomPlot plot;
+QImage Render(QCustomPlot& plot, LineStamps* stamps) {
     plot.resize(746, 303);
     plot.setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
     plot.setNotAntialiasedElements(QCP::aePlottables);
@@ -20,8 +19,8 @@ QImage Render(bool stamped, LineStamps& stamps) {
     plot.yAxis->setRange(-1, 7);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (int k = 0; k < 6; ++k) {
-        QCPGraph* graph = stamped ? new StampedLineGraph(plot.xAxis, plot.yAxis, stamps)
-                                  : new QCPGraph(plot.xAxis, plot.yAxis);
+        QCPGraph* graph = stamps != nullptr ? new StampedLineGraph(plot.xAxis, plot.yAxis, *stamps)
+                                            : new QCPGraph(plot.xAxis, plot.yAxis);
         graph->setPen(QPen(QColor::fromHsv(k * 60, 255, 200), 2));
         // Dense waves, spikes far past the axes, a gap, long and steep segments.
         const int points = k == 4 ? 12 : 3001;
@@ -34,19 +33,17 @@ QImage Render(bool stamped, LineStamps& stamps) {
             graph->addData(x, k == 3 && i > 1400 && i < 1500 ? nan : y);
         }
     }
-    if (stamped) {
-        new StampedLinesFlush(&plot, stamps);
-    }
     plot.replot();
     return plot.grab().toImage();
 }
 
 // The stamped lines are QCustomPlot's, pixel for pixel.
 TEST(StampedLineGraphTest, DrawsTheSamePixelsAsQCustomPlot) {
-    LineStamps stamps;
-    const QImage own = Render(false, stamps);
-    const QImage stamped = Render(true, stamps);
-    EXPECT_GT(stamps.ShapeCount(), 0U);
+    QCustomPlot plain;
+    StampedPlot plot;
+    const QImage own = Render(plain, nullptr);
+    const QImage stamped = Render(plot, &plot.Stamps());
+    EXPECT_GT(plot.Stamps().ShapeCount(), 0U);
     ASSERT_EQ(own.size(), stamped.size());
     int differing = 0;
     for (int y = 0; y < own.height(); ++y) {

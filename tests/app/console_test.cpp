@@ -369,6 +369,59 @@ TEST_F(ConsoleTest, SimulatedTerminalsEndToEnd) {
 
 // The operator starts recording from the panel; three boards later, every terminal's file ends
 // with exactly what its page showed last, and the events file tells the story.
+// Without --record or --mqtt the console keeps what it reads to itself: a terminal polled,
+// switched and gone leaves no file where the console runs or in the user's folders.
+TEST(ConsoleWithoutOptions, WritesNothingAnywhere) {
+    QTemporaryDir sandbox;
+    const QString cwd = QDir::currentPath();
+    std::vector<std::pair<const char*, QByteArray>> saved;
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+                             "XDG_STATE_HOME", "TMPDIR"}) {
+        saved.emplace_back(name, qgetenv(name));
+        qputenv(name, sandbox.path().toUtf8());
+    }
+    QDir::setCurrent(sandbox.path());
+    {
+        CMainDlg console;
+        console.show();
+        const quint16 port = test::FreePort();
+        console.Tables().acquisitionIntervalMs = 200;
+        console.TabHost().ToggleListening(port);
+        sim::TerminalConfig config;
+        config.port = port;
+        config.name = QStringLiteral("安静");
+        QString error;
+        auto terminals = sim::CreateTerminals(config, 1, error);
+        ASSERT_EQ(terminals.size(), 1U) << error.toStdString();
+        terminals.front()->start();
+        CDevicePageDlg& page = console.TabHost().PageDlg(0);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return page.StatusLabel().text().endsWith(QStringLiteral(" 已连接")); }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return page.ValueList().rowCount() > 0; }));
+        const std::uint16_t relays = terminals.front()->board().RelayWord();
+        QTest::mouseClick(&page.RelayButton(0), Qt::LeftButton);
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return terminals.front()->board().RelayWord() != relays; }));
+        terminals.front()->stop();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return page.StatusLabel().text().endsWith(QStringLiteral(" 已断开")); }));
+    }
+    QDir::setCurrent(cwd);
+    for (const auto& [name, value] : saved) {
+        if (value.isNull()) {
+            qunsetenv(name);
+        } else {
+            qputenv(name, value);
+        }
+    }
+    EXPECT_TRUE(
+        QDir(sandbox.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+        << QDir(sandbox.path())
+               .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+               .join(QLatin1Char(' '))
+               .toStdString();
+}
+
 TEST_F(ConsoleTest, RecordsWhatTheScreenShows) {
     QTemporaryDir folder;
     QTest::mouseClick(&Find<QPushButton>("buttonRecord"), Qt::LeftButton);

@@ -3,7 +3,8 @@
 #include <utility>
 
 namespace corvelle {
-namespace {
+// Named rather than anonymous: the page record below, a member type of the view, holds them.
+namespace blank {
 
 class BlankView final : public PageView {
   public:
@@ -28,7 +29,7 @@ class BlankChart final : public TrendChart {
     BlankSeries series_;
 };
 
-}  // namespace
+}  // namespace blank
 
 struct HeadlessTabHostView::Page {
     Page(int slot, SlotTables& tables, DeviceSender& sender, const Clock& clock)
@@ -36,8 +37,8 @@ struct HeadlessTabHostView::Page {
           page(slot, tables, sender, timer, clock, view, chart) {}
 
     QtOneShotTimer timer;
-    BlankView view;
-    BlankChart chart;
+    blank::BlankView view;
+    blank::BlankChart chart;
     DevicePage page;
 };
 

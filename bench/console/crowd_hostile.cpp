@@ -12,7 +12,6 @@
 namespace corvelle::bench {
 
 int RunCrowd(const Options& options) {
-    constexpr int kFleet = 8;
     const int crowd = options.crowd > 0 ? options.crowd : (options.smoke ? 100 : 500);
     const int holdSeconds = options.seconds > 0 ? options.seconds : (options.smoke ? 5 : 30);
     FleetRun run(kFleet, kIntervalMs, options.smoke ? 20 : 100);
@@ -105,11 +104,12 @@ int SlotWithNameSize(Console& console, std::size_t size) {
 }  // namespace
 
 int RunHostile(const Options& options) {
-    constexpr int kFleet = 4;
+    // Half a fleet: the other slots are for the hostile names.
+    constexpr int kHostileFleet = 4;
     const int floodBytes = options.smoke ? 1 << 20 : 8 << 20;
     const int slowBytes = options.smoke ? 3 : 10;
     const int exhaustHoldMs = options.smoke ? 1500 : 5000;
-    FleetRun run(kFleet, kIntervalMs, options.smoke ? 20 : 100);
+    FleetRun run(kHostileFleet, kIntervalMs, options.smoke ? 20 : 100);
     QProcess& peers = run.children.StartPeers(run.port);
     RunFor(1000);
     const PollWindow window = OpenPollWindow(run.watch, kIntervalMs, run.latency);
@@ -153,7 +153,7 @@ int RunHostile(const Options& options) {
          {{"status", 1}},
          badNameShown},
     };
-    Table table("Hostile peers against " + std::to_string(kFleet) + " polled terminals",
+    Table table("Hostile peers against " + std::to_string(kHostileFleet) + " polled terminals",
                 {"peer", "held", "stall (ms)", "helper's answer"});
     bool attacksHeld = true;
     double worstStall = 0;
@@ -198,7 +198,7 @@ int RunHostile(const Options& options) {
          (burst + "; cpu=" + QString::number(exhaustedCpu, 'f', 2) + "%; " + probe).toStdString()});
 
     RunFor(1000);
-    const double lowest = ReportPolls(run.console, run.watch, window, kFleet, "under attack");
+    const double lowest = ReportPolls(run.console, run.watch, window, kHostileFleet, "under attack");
     const QString still =
         PeerCommand(peers, QStringLiteral("probe 5000"), 10000).value_or(QString());
     const bool listening =

@@ -9,11 +9,6 @@
 #include "server/device_tab_host.h"
 
 namespace corvelle::bench {
-namespace {
-
-constexpr int kFleet = 8;
-
-}  // namespace
 
 int RunSteady(const Options& options) {
     const int seconds = options.seconds > 0 ? options.seconds : (options.smoke ? 4 : 60);

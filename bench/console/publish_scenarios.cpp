@@ -13,7 +13,6 @@
 namespace corvelle::bench {
 namespace {
 
-constexpr int kFleet = 8;
 const QString kConsoleId = QStringLiteral("bench-console");
 
 QString FleetTopic(int k) {

@@ -22,7 +22,6 @@
 namespace corvelle::bench {
 namespace {
 
-constexpr int kFleet = 8;
 // A reply accepted on either side of a window edge may be counted by the page but not the
 // file, or the other way round.
 constexpr int kEdgeReplies = 1;

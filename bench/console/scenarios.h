@@ -19,5 +19,7 @@ int RunBrokerOutage(const Options& options);
 
 // Poll interval of every load scenario, the shortest the settings allow.
 inline constexpr int kIntervalMs = 200;
+// Terminals of the fleet scenarios: as many as the console has slots.
+inline constexpr int kFleet = 8;
 
 }  // namespace corvelle::bench

@@ -15,7 +15,7 @@ std::vector<std::uint8_t> Bytes(std::string_view text) {
 }
 
 // ASCII as it is, every other byte as U+FFFD.
-std::string Ascii(std::span<const std::uint8_t> raw) {
+std::string AsciiOrReplacement(std::span<const std::uint8_t> raw) {
     std::string text;
     for (const std::uint8_t byte : raw) {
         text += byte < 0x80 ? std::string(1, static_cast<char>(byte)) : "\xEF\xBF\xBD";
@@ -53,8 +53,8 @@ TEST(SafeName, HostileNamesGiveDistinctStableSingleComponents) {
     for (const std::string& name : hostile) {
         SCOPED_TRACE(name.substr(0, 40));
         const auto raw = Bytes(name);
-        const std::string folder = SafeName(raw, Ascii(raw));
-        EXPECT_EQ(folder, SafeName(raw, Ascii(raw)));
+        const std::string folder = SafeName(raw, AsciiOrReplacement(raw));
+        EXPECT_EQ(folder, SafeName(raw, AsciiOrReplacement(raw)));
         EXPECT_TRUE(seen.insert(folder).second) << folder;
         EXPECT_LE(folder.size(), 120U);
         EXPECT_EQ(folder.find_first_of("<>:\"/\\|?*\x01\x7F"), std::string::npos);

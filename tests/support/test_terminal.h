@@ -33,6 +33,7 @@ class TestTerminal {
             [this] { return socket.state() == QAbstractSocket::ConnectedState; });
     }
     void Send(const std::vector<std::uint8_t>& bytes) {
+        sentMs = clock.elapsed();
         socket.write(reinterpret_cast<const char*>(bytes.data()),
                      static_cast<qint64>(bytes.size()));
         socket.flush();
@@ -74,6 +75,8 @@ class TestTerminal {
     QElapsedTimer clock;
     std::vector<std::uint8_t> received;
     std::vector<qint64> arrivalMs;
+    // When the last Send began.
+    qint64 sentMs = 0;
 };
 
 }  // namespace corvelle::test

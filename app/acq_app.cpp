@@ -10,6 +10,8 @@
 #include "app/console_options.h"
 #include "app/main_dlg.h"
 #include "device/qt/device_name.h"
+#include "process/signals.h"
+#include "record/platform/record_file.h"
 #include "res/resources.h"
 #include "settings/ui/settings_dlg.h"
 
@@ -37,6 +39,7 @@ CAcqApp::CAcqApp(int& argc, char** argv) : QApplication(argc, argv) {
     setFont(res::DialogFont());
     // Checked at start, so that a missing decoder is reported once, before any name arrives.
     NameDecoderAvailable();
+    KeepRunningPastFileSizeLimits();
 }
 
 int CAcqApp::InitInstance() {
@@ -57,19 +60,28 @@ int CAcqApp::InitInstance() {
         box.exec();
         return 1;
     }
+    // The window's close starts an orderly stop, which ends the program when it is done.
+    setQuitOnLastWindowClosed(false);
     CMainDlg mainWindow;
+    connect(&mainWindow, &CMainDlg::stopped, this, [](int status) {
+        QuitFinished();
+        QCoreApplication::exit(status);
+    });
+    // Signals, and on Windows the end of the session, close it like its close box.
+    HandleSignals({.quit = [&mainWindow] { mainWindow.close(); }, .reload = {}});
+    connect(this, &QGuiApplication::commitDataRequest, &mainWindow, &QWidget::close);
     mainWindow.TabHost().Server().Apply(options.limits);
+    mainWindow.Recorder().SetOptions({.keepDays = options.record.keepDays, .resumeAfterMs = 0});
     mainWindow.show();
     if (options.mqtt.enabled) {
         mainWindow.StartPublishing(options.mqtt);
     }
-    if (!options.recordFolder.isEmpty()) {
-        if (const auto problem = mainWindow.Recorder().Start(options.recordFolder)) {
+    if (!options.record.folder.isEmpty()) {
+        if (const auto refusal = mainWindow.Recorder().Start(options.record.folder)) {
             // The console runs on without recording.
-            Print(
-                stderr,
-                QStringLiteral("%1: recording not started: %2\n").arg(applicationName(), *problem));
-            mainWindow.Settings().OnRecordingFailed(*problem);
+            Print(stderr, QStringLiteral("%1: recording not started: %2\n")
+                              .arg(applicationName(), refusal->LogText()));
+            mainWindow.Settings().OnRecordingFailed(refusal->OperatorText());
         }
     }
     return exec();

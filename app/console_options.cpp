@@ -10,11 +10,8 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "The acquisition console: listens for remote terminals once \"开始监听\" is pressed."));
-    const QCommandLineOption record(
-        {QStringLiteral("record")},
-        QStringLiteral("Record every reading and event to daily CSV files in DIR from the start."),
-        QStringLiteral("DIR"));
-    parser.addOption(record);
+    AddRecordOptions(parser, QStringLiteral("Record every reading and event to daily CSV files "
+                                            "in DIR from the start."));
     AddLimitOptions(parser, LimitDefaults::Off);
     AddMqttOptions(parser);
     if (auto outcome = ParseCommandLine(parser, arguments)) {
@@ -32,7 +29,12 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
     if (const auto* problem = std::get_if<QString>(&mqtt)) {
         return BadOptions{*problem};
     }
-    return ConsoleOptions{parser.value(record), std::get<LimitOptions>(std::move(limits)),
+    auto record = ReadRecordOptions(parser);
+    if (const auto* problem = std::get_if<QString>(&record)) {
+        return BadOptions{*problem};
+    }
+    return ConsoleOptions{std::get<RecordOptions>(std::move(record)),
+                          std::get<LimitOptions>(std::move(limits)),
                           std::get<MqttSettings>(std::move(mqtt))};
 }
 

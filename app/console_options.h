@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "mqtt/mqtt_options.h"
+#include "record/qt/record_options.h"
 #include "server/net/command_line.h"
 
 namespace corvelle {
@@ -12,8 +13,7 @@ namespace corvelle {
 // The console's command line. Every option is opt-in: without any, the console records,
 // publishes and limits nothing.
 struct ConsoleOptions {
-    // Empty: no recording at start.
-    QString recordFolder;
+    RecordOptions record;
     LimitOptions limits;
     MqttSettings mqtt;
 };

@@ -1,11 +1,16 @@
 #include "app/main_dlg.h"
 
+#include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QIcon>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QShortcut>
 #include <QTreeWidget>
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -47,11 +52,47 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
     sinks_ = std::make_unique<HostSinks>(tabHost_->Host());
     recording_ = std::make_unique<Recording>(*sinks_);
     connect(recording_.get(), &Recording::stateChanged, settings_, &CSettingsDlg::OnRecordingState);
-    connect(recording_.get(), &Recording::failed, settings_, &CSettingsDlg::OnRecordingFailed);
+    connect(recording_.get(), &Recording::failed, this,
+            [this](const QString& operatorText, const QString& logText) {
+                lostAtStop_ = lostAtStop_ || stop_.Running();
+                // Once the window is gone, standard error is the only place left to say it.
+                if (isVisible()) {
+                    settings_->OnRecordingFailed(operatorText);
+                } else {
+                    std::fputs(QStringLiteral("%1: recording: %2\n")
+                                   .arg(QCoreApplication::applicationName(), logText)
+                                   .toUtf8()
+                                   .constData(),
+                               stderr);
+                }
+            });
+    connect(recording_.get(), &Recording::recorderEvent, this, &CMainDlg::OnRecorderEvent);
     settings_->SetRecordingControl(this);
 }
 
 CMainDlg::~CMainDlg() {
+    if (!stopped_) {
+        // Not closed in order (a test, or the session ending under the event loop): the same
+        // stop, waited for here.
+        tabHost_->StopListening();
+        const std::vector<Drain*> drains = Drains();
+        for (Drain* drain : drains) {
+            drain->BeginDrain();
+        }
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < OrderlyStop::kDeadlineMs &&
+               !std::all_of(drains.begin(), drains.end(),
+                            [](const Drain* d) { return d->Drained(); })) {
+            QThread::msleep(5);
+        }
+        for (Drain* drain : drains) {
+            if (const std::string what = drain->Abandon(); !what.empty()) {
+                std::fprintf(stderr, "%s: not written at quit: %s\n",
+                             qPrintable(QCoreApplication::applicationName()), what.c_str());
+            }
+        }
+    }
     // Recording and publishing listen to the tab host; the panels use the shared tables, which
     // go with this object's members.
     publishing_.reset();
@@ -59,6 +100,55 @@ CMainDlg::~CMainDlg() {
     sinks_.reset();
     delete tabHost_;
     delete settings_;
+}
+
+std::vector<Drain*> CMainDlg::Drains() {
+    std::vector<Drain*> drains{recording_.get()};
+    if (publishing_) {
+        drains.push_back(publishing_.get());
+    }
+    return drains;
+}
+
+void CMainDlg::closeEvent(QCloseEvent* event) {
+    if (stopped_) {
+        QDialog::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (!stop_.Running()) {
+        hide();
+        BeginStop();
+    }
+}
+
+void CMainDlg::BeginStop() {
+    // Every terminal's detach reaches the recording and the publishing before they end.
+    tabHost_->StopListening();
+    stop_.Run(Drains(), [this](const std::vector<std::string>& left) {
+        for (const std::string& what : left) {
+            std::fprintf(stderr, "%s: not written at quit: %s\n",
+                         qPrintable(QCoreApplication::applicationName()), what.c_str());
+        }
+        stopped_ = true;
+        emit stopped(left.empty() && !lostAtStop_ ? 0 : 1);
+    });
+}
+
+void CMainDlg::OnRecorderEvent(const AcquisitionEvent& event) {
+    if (event.kind == EventKind::TerminalRecordingFailed && isVisible()) {
+        const QString whose = event.name.empty()
+                                  ? QStringLiteral("事件文件")
+                                  : QStringLiteral("终端“%1”").arg(DeviceNameText(event.name));
+        settings_->OnRecordingFailed(
+            QStringLiteral("%1无法写入，其数据行将被丢弃，直到可以写入（%2：%3）")
+                .arg(whose,
+                     QString::fromStdString(ChineseText(event.error.value_or(FileError{}))),
+                     QString::fromStdString(event.detail)));
+    } else if (event.kind == EventKind::RecordingSpaceLow) {
+        settings_->OnRecordingWarning(
+            QStringLiteral("磁盘空间不足：剩余 %1 MB").arg(event.value >> 20));
+    }
 }
 
 void CMainDlg::StartPublishing(const MqttSettings& settings) {
@@ -80,8 +170,8 @@ void CMainDlg::StartPublishing(const MqttSettings& settings) {
 }
 
 std::optional<std::string> CMainDlg::StartRecording(const std::string& folder) {
-    if (const auto problem = recording_->Start(QString::fromStdString(folder))) {
-        return problem->toStdString();
+    if (const auto refusal = recording_->Start(QString::fromStdString(folder))) {
+        return refusal->OperatorText().toStdString();
     }
     return std::nullopt;
 }

@@ -2,9 +2,11 @@
 
 #include <QDialog>
 #include <memory>
+#include <vector>
 
 #include "device/slot_tables.h"
 #include "mqtt/publishing.h"
+#include "process/orderly_stop.h"
 #include "record/qt/recording.h"
 #include "server/ui/device_tab_dlg.h"
 #include "settings/settings_panel.h"
@@ -44,7 +46,13 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     // Publishes every reading and event from now on; problems come up as messages.
     void StartPublishing(const MqttSettings& settings);
 
+  signals:
+    // Closing the window stopped the console in order: every connection closed, the recording
+    // and the publishing written out, or given up on at the deadline (exit status 1).
+    void stopped(int exitStatus);
+
   protected:
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -57,6 +65,10 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     bool IsRecording() const override;
 
     void BuildTree();
+    void BeginStop();
+    // Everything the stop must wait for.
+    std::vector<Drain*> Drains();
+    void OnRecorderEvent(const AcquisitionEvent& event);
     void OnTreeClick(QPoint pos);
     QTreeWidgetItem* SlotItem(int slot) const;
 
@@ -69,6 +81,10 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     std::unique_ptr<Recording> recording_;
     std::unique_ptr<Publishing> publishing_;
     QString publishingProblem_;  // the message shown for the broker's last problem, if any
+    OrderlyStop stop_;
+    bool stopped_ = false;
+    // Something could not be written while stopping.
+    bool lostAtStop_ = false;
 };
 
 }  // namespace corvelle

@@ -21,6 +21,10 @@ std::string CloseReasonText(CloseReason reason) {
     return "unknown reason";
 }
 
+std::string Because(const AcquisitionEvent& event) {
+    return event.error ? " (" + EnglishText(*event.error) + ")" : std::string();
+}
+
 }  // namespace
 
 void SinkFanout::Add(AcquisitionSink* sink) {
@@ -40,8 +44,14 @@ void SinkFanout::OnReading(const Reading& reading) {
 }
 
 void SinkFanout::OnEvent(const AcquisitionEvent& event) {
+    OnEventFrom(event, nullptr);
+}
+
+void SinkFanout::OnEventFrom(const AcquisitionEvent& event, const AcquisitionSink* source) {
     for (AcquisitionSink* sink : sinks_) {
-        sink->OnEvent(event);
+        if (sink != source) {
+            sink->OnEvent(event);
+        }
     }
 }
 
@@ -64,6 +74,23 @@ std::string DescribeEvent(const AcquisitionEvent& event) {
             return "closed by the console: " + CloseReasonText(event.reason);
         case EventKind::ReadingsDropped:
             return value + " readings dropped";
+        case EventKind::RecordingStarted:
+            return "recording started in " + event.detail + " by " + event.peer;
+        case EventKind::RecordingStopped:
+            return "recording stopped" + Because(event) + ": " + value + " rows written, " +
+                   event.detail + " dropped";
+        case EventKind::TerminalRecordingFailed:
+            return "recording of " + event.detail + " failed" + Because(event) +
+                   "; its rows are dropped until it can be written";
+        case EventKind::TerminalRecordingResumed:
+            return "recording of " + event.detail + " resumed; " + value + " rows were dropped";
+        case EventKind::RecordingSpaceLow:
+            return "little space left for recording: " + std::to_string(event.value >> 20) +
+                   " MiB free";
+        case EventKind::RecordingFileRemoved:
+            return "old day file removed: " + event.detail;
+        case EventKind::RecordingFileReopened:
+            return "day file replaced or removed while recording; writing on in " + event.detail;
     }
     return "unknown event";
 }

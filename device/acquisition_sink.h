@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "device/file_fault.h"
 #include "device/page_ports.h"
 #include "device/register_block.h"
 
@@ -46,6 +48,23 @@ enum class EventKind : std::uint8_t {
     ClosedByConsole,
     // A listener had to drop value readings; written by that listener itself.
     ReadingsDropped,
+    // The recorder's own events, which it writes itself and hands to the other listeners.
+    // Recording started into detail (the folder; the program in peer).
+    RecordingStarted,
+    // Recording ended: value rows written, dropped rows in the detail; error when it failed.
+    RecordingStopped,
+    // A terminal's day file (no name: the events file) could not be written for a minute; its
+    // rows are dropped, and counted, until it can. error says why, detail names the file.
+    TerminalRecordingFailed,
+    // ...and it can again; value rows were dropped meanwhile.
+    TerminalRecordingResumed,
+    // Little room is left on the recording's disk: value bytes free.
+    RecordingSpaceLow,
+    // Retention removed an old day file, named in detail.
+    RecordingFileRemoved,
+    // A day file was replaced or removed under the recorder, which went on writing into whatever
+    // its path (detail) now names.
+    RecordingFileReopened,
 };
 
 enum class CloseReason : std::uint8_t {
@@ -75,6 +94,10 @@ struct AcquisitionEvent {
     // RelayEcho: the relay is now on.
     bool on = false;
     CloseReason reason = CloseReason::TakenOver;
+    // What the kind needs besides: a folder, a file, a count (UTF-8).
+    std::string detail;
+    // What went wrong, for the kinds that report a failure.
+    std::optional<FileError> error;
 };
 
 // Where pages and the connection server hand their readings and events, on the UI thread.
@@ -94,6 +117,8 @@ class SinkFanout final : public AcquisitionSink {
     bool Empty() const { return sinks_.empty(); }
     void OnReading(const Reading& reading) override;
     void OnEvent(const AcquisitionEvent& event) override;
+    // To every sink but the one the event came from.
+    void OnEventFrom(const AcquisitionEvent& event, const AcquisitionSink* source);
 
   private:
     std::vector<AcquisitionSink*> sinks_;

@@ -95,6 +95,11 @@ bool MqttLink::WaitFinished(std::chrono::milliseconds limit) {
     return changed_.wait_for(lock, limit, [this] { return finished_; });
 }
 
+std::size_t MqttLink::QueuedCount() {
+    const std::lock_guard lock(mutex_);
+    return queue_.size();
+}
+
 void MqttLink::Silence() {
     const std::lock_guard lock(newsMutex_);
     silenced_ = true;

@@ -37,6 +37,8 @@ class MqttLink {
     void RequestStop();
     // Whether Run returned within limit.
     bool WaitFinished(std::chrono::milliseconds limit);
+    // Messages not yet taken by the broker.
+    std::size_t QueuedCount();
     // No news reach the owner once this returns.
     void Silence();
 

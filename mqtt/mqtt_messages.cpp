@@ -7,7 +7,7 @@
 
 #include "device/qt/device_name.h"
 #include "device/time_text.h"
-#include "record/safe_name.h"
+#include "names/terminal_names.h"
 
 namespace corvelle {
 namespace {
@@ -30,6 +30,20 @@ const char* EventName(EventKind kind) {
             return "closed";
         case EventKind::ReadingsDropped:
             return "dropped";
+        case EventKind::RecordingStarted:
+            return "recording_started";
+        case EventKind::RecordingStopped:
+            return "recording_stopped";
+        case EventKind::TerminalRecordingFailed:
+            return "recording_failed";
+        case EventKind::TerminalRecordingResumed:
+            return "recording_resumed";
+        case EventKind::RecordingSpaceLow:
+            return "low_disk";
+        case EventKind::RecordingFileRemoved:
+            return "file_removed";
+        case EventKind::RecordingFileReopened:
+            return "file_reopened";
         case EventKind::Connected:
         case EventKind::Refused:
             break;
@@ -72,7 +86,7 @@ const DeviceNames::Name& DeviceNames::Of(const std::vector<std::uint8_t>& raw) {
     Name name;
     name.text = DeviceNameText(raw);
     // "+" and "#" are wildcards in a subscription; "/" already goes as a path separator.
-    name.level = QByteArray::fromStdString(SafeName(raw, name.text.toStdString(), "+#"));
+    name.level = QByteArray::fromStdString(TopicLevel(raw, name.text.toStdString()));
     rawByLevel_.insert(name.level, key);
     return *byRaw_.insert(key, name);
 }

@@ -52,18 +52,35 @@ void MqttPublisher::Start() {
 }
 
 void MqttPublisher::Stop() {
+    BeginStop();
+    if (thread_.joinable()) {
+        link_->WaitFinished(kStopLimit);
+    }
+    Abandon();
+}
+
+void MqttPublisher::BeginStop() {
     link_->RequestStop();
+}
+
+bool MqttPublisher::Finished() {
+    return !thread_.joinable() || link_->WaitFinished(std::chrono::milliseconds(0));
+}
+
+std::size_t MqttPublisher::Abandon() {
     if (!thread_.joinable()) {
-        return;
+        return 0;
     }
-    if (link_->WaitFinished(kStopLimit)) {
+    // What a broker that stayed away left in the queue counts as well.
+    if (link_->WaitFinished(std::chrono::milliseconds(0))) {
         thread_.join();
-        return;
+        return link_->QueuedCount();
     }
-    // Only a host name lookup the system's resolver has not given up on yet takes this long.
-    // The thread owns what it uses and ends by itself once the lookup returns.
+    // A broker that does not take what is left, or a host name lookup the system's resolver
+    // has not given up on yet. The thread owns what it uses and ends by itself.
     link_->Silence();
     thread_.detach();
+    return link_->QueuedCount();
 }
 
 void MqttPublisher::OnReading(const Reading& reading) {

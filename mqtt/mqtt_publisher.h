@@ -32,6 +32,12 @@ class MqttPublisher final : public QObject, public AcquisitionSink {
     // Says "offline", disconnects and ends the network thread, within about 2 s whatever the
     // broker does. A stopped publisher stays stopped.
     void Stop();
+    // The same in steps: asks for it and returns at once; whether it is done; and the end,
+    // which leaves a network thread that is not done to end alone: the messages the broker has
+    // not taken.
+    void BeginStop();
+    bool Finished();
+    std::size_t Abandon();
 
     void OnReading(const Reading& reading) override;
     void OnEvent(const AcquisitionEvent& event) override;

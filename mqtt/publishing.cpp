@@ -34,12 +34,26 @@ void Publishing::Start() {
 }
 
 void Publishing::Stop() {
+    BeginDrain();
+    publisher_.Stop();
+}
+
+void Publishing::BeginDrain() {
     if (!started_) {
         return;
     }
     started_ = false;
     sinks_.Remove(&publisher_);
-    publisher_.Stop();
+    publisher_.BeginStop();
+}
+
+bool Publishing::Drained() const {
+    return publisher_.Finished();
+}
+
+std::string Publishing::Abandon() {
+    const std::size_t left = publisher_.Abandon();
+    return left == 0 ? std::string() : std::to_string(left) + " messages";
 }
 
 }  // namespace corvelle

@@ -5,13 +5,14 @@
 #include <memory>
 
 #include "mqtt/mqtt_publisher.h"
+#include "process/orderly_stop.h"
 #include "server/device_tab_host.h"
 
 namespace corvelle {
 
 // Publishing as the console and the service run it: the publisher listens to the connection
 // server from Start to Stop, and relay commands from the broker go to the terminal's page.
-class Publishing final : public QObject {
+class Publishing final : public QObject, public Drain {
     Q_OBJECT
 
   public:
@@ -25,6 +26,11 @@ class Publishing final : public QObject {
     // Says "offline" and disconnects, within about 2 s.
     void Stop();
 
+    // Sends what is queued, says "offline" and disconnects, as a part of an orderly stop.
+    void BeginDrain() override;
+    bool Drained() const override;
+    std::string Abandon() override;
+
   signals:
     // Connected, or why publishing does not work; once for each change.
     void stateChanged(const QString& message, bool problem);
@@ -33,7 +39,7 @@ class Publishing final : public QObject {
 
   private:
     HostSinks& sinks_;
-    MqttPublisher publisher_;
+    mutable MqttPublisher publisher_;
     bool started_ = false;
 };
 

@@ -1,269 +1,276 @@
 #include "record/csv_recorder.h"
 
-#include <cstdio>
+#include <condition_variable>
 #include <exception>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <random>
-#include <system_error>
+#include <mutex>
+#include <thread>
+#include <variant>
+#include <vector>
 
-#include "device/time_text.h"
 #include "record/csv_rows.h"
-#include "record/day_files.h"
-#include "record/safe_name.h"
+#include "record/utf8_path.h"
 
 namespace corvelle {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Names repeat, so each is decoded once; a stream of new ones from hostile peers only empties
-// the cache now and then.
-constexpr std::size_t kMaxCachedNames = 256;
+using Item = std::variant<Reading, AcquisitionEvent>;
 
-// Turns queued items into rows of the day files, on the writer thread.
-class RowWriter {
-  public:
-    RowWriter(const fs::path& root, const NameDecoder& decoder) : files_(root), decoder_(decoder) {}
-
-    std::optional<std::string> Write(const Reading& reading) {
-        const std::string date = FormatIsoDate(reading.time);
-        return files_.Append(NameOf(reading.name).folder, date + ".csv", date, kReadingHeader,
-                             ReadingRow(reading));
-    }
-
-    std::optional<std::string> Write(const AcquisitionEvent& event) {
-        const auto row = EventRow(event, event.name.empty() ? "" : NameOf(event.name).text);
-        if (!row) {
-            return std::nullopt;
-        }
-        const std::string date = FormatIsoDate(event.time);
-        return files_.Append("", "events-" + date + ".csv", date, kEventHeader, *row);
-    }
-
-    DayFiles& Files() { return files_; }
-
-  private:
-    struct Name {
-        std::string text;
-        std::string folder;
-    };
-
-    const Name& NameOf(const std::vector<std::uint8_t>& raw) {
-        const std::string_view key(reinterpret_cast<const char*>(raw.data()), raw.size());
-        if (const auto it = names_.find(key); it != names_.end()) {
-            return it->second;
-        }
-        if (names_.size() >= kMaxCachedNames) {
-            names_.clear();
-        }
-        std::string text = decoder_(raw);
-        std::string folder = SafeName(raw, text);
-        return names_.emplace(key, Name{std::move(text), std::move(folder)}).first->second;
-    }
-
-    DayFiles files_;
-    const NameDecoder& decoder_;
-    // Keyed by the raw bytes.
-    std::map<std::string, Name, std::less<>> names_;
-};
-
-// Permissions alone do not tell: read-only media, quotas and ACLs also refuse files. The probe
-// gets a name of its own, so that no file of the folder is overwritten and no pipe left under
-// that name can block the start.
-bool CanWriteIn(const fs::path& root) {
-    std::random_device random;
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        char name[32];
-        std::snprintf(name, sizeof name, ".write-probe-%08x%08x", random(), random());
-        const fs::path probe = root / name;
-        std::error_code ec;
-        if (fs::exists(fs::symlink_status(probe, ec))) {
-            continue;
-        }
-        std::ofstream(probe, std::ios::binary) << '\n';
-        const bool written = fs::file_size(probe, ec) == 1 && !ec;
-        fs::remove(probe, ec);
-        return written && !ec;
-    }
-    return false;
-}
+// Room beyond the queue's capacity that only events may take: they tell what readings cannot,
+// and a queue full of readings must not push them out.
+constexpr std::size_t kEventReserve = 512;
 
 }  // namespace
 
-CsvRecorder::CsvRecorder(std::string folder, NameDecoder decoder, CsvRecorderOptions options)
-    : folder_(std::move(folder)), decoder_(std::move(decoder)), options_(options) {}
+// Everything the writer thread uses, shared with it so that it can outlive the recorder.
+struct CsvRecorder::State {
+    std::string folder;
+    NameDecoder decoder;
+    std::shared_ptr<const RecorderClock> clock;
+    CsvRecorderOptions options;
+    std::function<void(const FileError&)> onFailure;
+    std::function<void(const AcquisitionEvent&)> onNews;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<Item> queue;
+    bool accepting = false;
+    bool stopping = false;
+    std::uint64_t unreportedDrops = 0;
+    LocalDateTime lastDropTime;
+
+    std::atomic<std::uint64_t> readingRows{0};
+    std::atomic<std::uint64_t> eventRows{0};
+    std::atomic<std::uint64_t> queueDrops{0};
+    std::atomic<std::uint64_t> writerDrops{0};
+    std::atomic<std::uint64_t> writerPending{0};
+    std::shared_ptr<std::atomic<bool>> finished = std::make_shared<std::atomic<bool>>(false);
+    std::thread writer;
+
+    void Run();
+    std::optional<FileError> WriteUntilStopped();
+    // The ReadingsDropped event to write once the queue is empty after drops.
+    std::optional<AcquisitionEvent> TakeDropsIfCaughtUp();
+    void Publish(const RecordWriter& writer);
+};
+
+CsvRecorder::CsvRecorder(std::string folder, NameDecoder decoder,
+                         std::shared_ptr<const RecorderClock> clock, CsvRecorderOptions options)
+    : state_(std::make_shared<State>()) {
+    state_->folder = std::move(folder);
+    state_->decoder = std::move(decoder);
+    state_->clock = std::move(clock);
+    state_->options = std::move(options);
+}
 
 CsvRecorder::~CsvRecorder() {
     Stop();
-    if (writer_.joinable()) {
-        writer_.join();
+    if (!state_->writer.joinable()) {
+        return;
+    }
+    if (state_->finished->load()) {
+        state_->writer.join();
+    } else {
+        state_->writer.detach();
     }
 }
 
-void CsvRecorder::SetFailureCallback(std::function<void(const std::string& reason)> callback) {
-    onFailure_ = std::move(callback);
+void CsvRecorder::SetFailureCallback(std::function<void(const FileError&)> callback) {
+    state_->onFailure = std::move(callback);
 }
 
-std::optional<std::string> CsvRecorder::Start() {
-    if (writer_.joinable()) {
-        return "recording already started";
+void CsvRecorder::SetNewsCallback(std::function<void(const AcquisitionEvent&)> callback) {
+    state_->onNews = std::move(callback);
+}
+
+std::optional<FileError> CsvRecorder::Start() {
+    if (state_->writer.joinable()) {
+        return FileError{FileFault::StillWriting, {}, state_->folder};
     }
-    const fs::path root = Utf8Path(folder_);
+    const fs::path root = Utf8Path(state_->folder);
     std::error_code ec;
     fs::create_directories(root, ec);
     if (ec) {
-        return PathText(root) + ": " + ec.message();
+        FileError error = ErrorOf(ec);
+        error.path = PathText(root);
+        return error;
     }
     if (!fs::is_directory(root, ec)) {
-        return PathText(root) + ": not a folder";
-    }
-    if (!CanWriteIn(root)) {
-        return PathText(root) + ": cannot write files here";
+        return FileError{FileFault::WrongKind, {}, PathText(root)};
     }
     {
-        const std::lock_guard lock(mutex_);
-        queue_.reserve(options_.queueCapacity);
-        accepting_ = true;
+        const std::lock_guard lock(state_->mutex);
+        state_->queue.reserve(state_->options.queueCapacity + kEventReserve);
+        state_->accepting = true;
     }
-    writer_ = std::thread(&CsvRecorder::Run, this);
+    state_->writer = std::thread([state = state_] { state->Run(); });
     return std::nullopt;
 }
 
 void CsvRecorder::Stop() {
     {
-        const std::lock_guard lock(mutex_);
-        accepting_ = false;
-        stopping_ = true;
+        const std::lock_guard lock(state_->mutex);
+        state_->accepting = false;
+        state_->stopping = true;
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
 }
 
 bool CsvRecorder::Finished() const {
-    return finished_.load();
+    return state_->finished->load();
+}
+
+std::shared_ptr<const std::atomic<bool>> CsvRecorder::FinishedFlag() const {
+    return state_->finished;
 }
 
 void CsvRecorder::OnReading(const Reading& reading) {
-    Push(reading);
-}
-
-void CsvRecorder::OnEvent(const AcquisitionEvent& event) {
-    if (IsRecorded(event.kind)) {
-        Push(event);
-    }
-}
-
-template <typename T>
-void CsvRecorder::Push(const T& item) {
     bool wasEmpty = false;
     {
-        const std::lock_guard lock(mutex_);
-        if (!accepting_) {
+        const std::lock_guard lock(state_->mutex);
+        if (!state_->accepting) {
             return;
         }
-        if (queue_.size() >= options_.queueCapacity) {
-            ++unreportedDrops_;
-            lastDropTime_ = item.time;
-            dropped_.fetch_add(1, std::memory_order_relaxed);
+        if (state_->queue.size() >= state_->options.queueCapacity) {
+            ++state_->unreportedDrops;
+            state_->lastDropTime = reading.time;
+            state_->queueDrops.fetch_add(1, std::memory_order_relaxed);
             return;
         }
-        wasEmpty = queue_.empty();
-        queue_.emplace_back(item);
+        wasEmpty = state_->queue.empty();
+        state_->queue.emplace_back(reading);
     }
     // The writer only waits on an empty queue.
     if (wasEmpty) {
-        wake_.notify_one();
+        state_->wake.notify_one();
+    }
+}
+
+void CsvRecorder::OnEvent(const AcquisitionEvent& event) {
+    if (!IsRecorded(event.kind)) {
+        return;
+    }
+    bool wasEmpty = false;
+    {
+        const std::lock_guard lock(state_->mutex);
+        if (!state_->accepting) {
+            return;
+        }
+        if (state_->queue.size() >= state_->options.queueCapacity + kEventReserve) {
+            ++state_->unreportedDrops;
+            state_->lastDropTime = event.time;
+            state_->queueDrops.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        wasEmpty = state_->queue.empty();
+        state_->queue.emplace_back(event);
+    }
+    if (wasEmpty) {
+        state_->wake.notify_one();
     }
 }
 
 std::uint64_t CsvRecorder::ReadingRowsWritten() const {
-    return readingRows_.load();
+    return state_->readingRows.load();
 }
 
 std::uint64_t CsvRecorder::EventRowsWritten() const {
-    return eventRows_.load();
+    return state_->eventRows.load();
 }
 
 std::uint64_t CsvRecorder::Dropped() const {
-    return dropped_.load();
+    return state_->queueDrops.load() + state_->writerDrops.load();
 }
 
 std::size_t CsvRecorder::Queued() const {
-    const std::lock_guard lock(mutex_);
-    return queue_.size();
+    const std::lock_guard lock(state_->mutex);
+    return state_->queue.size();
 }
 
-void CsvRecorder::Run() {
-    std::optional<std::string> failure;
+std::uint64_t CsvRecorder::Unwritten() const {
+    return Queued() + state_->writerPending.load();
+}
+
+void CsvRecorder::State::Run() {
+    std::optional<FileError> failure;
     try {
         failure = WriteUntilStopped();
     } catch (const std::exception& e) {
-        failure = std::string("recording stopped: ") + e.what();
+        failure = FileError{FileFault::Other, e.what(), folder};
     }
     if (failure) {
         {
-            const std::lock_guard lock(mutex_);
-            accepting_ = false;
-            queue_.clear();
+            const std::lock_guard lock(mutex);
+            accepting = false;
+            queue.clear();
         }
-        if (onFailure_) {
-            onFailure_(*failure);
+        if (onFailure) {
+            onFailure(*failure);
         }
     }
-    finished_.store(true);
+    finished->store(true);
 }
 
-std::optional<std::string> CsvRecorder::WriteUntilStopped() {
-    RowWriter writer(Utf8Path(folder_), decoder_);
+void CsvRecorder::State::Publish(const RecordWriter& writer) {
+    readingRows.store(writer.ReadingRows(), std::memory_order_relaxed);
+    eventRows.store(writer.EventRows(), std::memory_order_relaxed);
+    writerDrops.store(writer.Dropped(), std::memory_order_relaxed);
+    writerPending.store(writer.Pending(), std::memory_order_relaxed);
+}
+
+std::optional<FileError> CsvRecorder::State::WriteUntilStopped() {
+    if (options.predecessor) {
+        const auto deadline = std::chrono::steady_clock::now() + kPredecessorWait;
+        while (!options.predecessor->load()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return FileError{FileFault::StillWriting, {}, folder};
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    RecordWriter writer(Utf8Path(folder), decoder, *clock, options.writer, onNews);
+    if (auto problem = writer.Begin(folder)) {
+        return problem;
+    }
     std::vector<Item> batch;
-    batch.reserve(options_.queueCapacity);
-    auto nextFlush = std::chrono::steady_clock::now() + options_.flushPeriod;
+    batch.reserve(options.queueCapacity + kEventReserve);
     for (;;) {
-        bool stopping = false;
+        bool stop = false;
         {
-            std::unique_lock lock(mutex_);
-            wake_.wait_until(lock, nextFlush, [this] { return stopping_ || !queue_.empty(); });
+            std::unique_lock lock(mutex);
+            wake.wait_for(lock, options.writer.flushPeriod,
+                          [this] { return stopping || !queue.empty(); });
             // The emptied batch goes back as the queue, so steady recording allocates no queue.
-            batch.swap(queue_);
-            stopping = stopping_;
+            batch.swap(queue);
+            stop = stopping;
         }
         for (const Item& item : batch) {
-            if (auto error = std::visit([&](const auto& x) { return writer.Write(x); }, item)) {
-                return error;
-            }
-            (std::holds_alternative<Reading>(item) ? readingRows_ : eventRows_)
-                .fetch_add(1, std::memory_order_relaxed);
+            std::visit([&](const auto& x) { writer.Write(x); }, item);
         }
         batch.clear();
         if (const auto drops = TakeDropsIfCaughtUp()) {
-            if (auto error = writer.Write(*drops)) {
-                return error;
-            }
-            eventRows_.fetch_add(1, std::memory_order_relaxed);
+            writer.Write(*drops);
         }
-        if (stopping) {
-            return writer.Files().CloseAll();
-        }
-        if (const auto now = std::chrono::steady_clock::now(); now >= nextFlush) {
-            if (auto error = writer.Files().FlushAndCheck()) {
-                return error;
-            }
-            nextFlush = now + options_.flushPeriod;
+        auto problem = stop ? writer.Finish(queueDrops.load()) : writer.Tick();
+        Publish(writer);
+        if (problem || stop) {
+            return problem;
         }
     }
 }
 
-std::optional<AcquisitionEvent> CsvRecorder::TakeDropsIfCaughtUp() {
-    const std::lock_guard lock(mutex_);
-    if (unreportedDrops_ == 0 || !queue_.empty()) {
+std::optional<AcquisitionEvent> CsvRecorder::State::TakeDropsIfCaughtUp() {
+    const std::lock_guard lock(mutex);
+    if (unreportedDrops == 0 || !queue.empty()) {
         return std::nullopt;
     }
     AcquisitionEvent event;
     event.kind = EventKind::ReadingsDropped;
-    event.time = lastDropTime_;
-    event.value = static_cast<std::int64_t>(unreportedDrops_);
-    unreportedDrops_ = 0;
+    event.time = lastDropTime;
+    event.value = static_cast<std::int64_t>(unreportedDrops);
+    unreportedDrops = 0;
     return event;
 }
 

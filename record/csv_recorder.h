@@ -1,98 +1,80 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <optional>
-#include <span>
 #include <string>
-#include <thread>
-#include <variant>
-#include <vector>
 
 #include "device/acquisition_sink.h"
+#include "record/record_writer.h"
 
 namespace corvelle {
-
-// A device name's raw bytes as UTF-8 text, exactly as the tabs show it.
-using NameDecoder = std::function<std::string(std::span<const std::uint8_t>)>;
 
 struct CsvRecorderOptions {
     // About one minute of rows for eight terminals polled every 200 ms. The batch the writer
     // has in hand can hold as many again, so memory stays within twice this.
     std::size_t queueCapacity = 2400;
-    // The longest a written row waits in memory before it reaches its file.
-    std::chrono::milliseconds flushPeriod{1000};
+    RecordWriterOptions writer;
+    // Kept until the writer has finished, even when the recorder goes first (the folder's lock).
+    std::shared_ptr<const void> keepAlive;
+    // Set once an earlier writer into the same folder has finished; this one writes nothing
+    // before, and gives up when that takes longer than kPredecessorWait.
+    std::shared_ptr<const std::atomic<bool>> predecessor;
 };
 
 // Records every reading into FOLDER/<name folder>/<YYYY-MM-DD>.csv, one file per terminal name
-// and day, and the events into FOLDER/events-<YYYY-MM-DD>.csv. The caller's thread only queues
-// a copy; a writer thread of its own formats, decodes names and writes. Items that find the
+// and day, and the events into FOLDER/events-<YYYY-MM-DD>.csv (see RecordWriter). The caller's
+// thread only queues a copy; a writer thread of its own does the rest. Items that find the
 // queue full are dropped, and counted in the events file once writing has caught up.
 class CsvRecorder final : public AcquisitionSink {
   public:
+    static constexpr std::chrono::milliseconds kPredecessorWait{5000};
+
     // folder is UTF-8.
-    CsvRecorder(std::string folder, NameDecoder decoder, CsvRecorderOptions options = {});
-    // Stops and waits for the writer to finish.
+    CsvRecorder(std::string folder, NameDecoder decoder,
+                std::shared_ptr<const RecorderClock> clock, CsvRecorderOptions options = {});
+    // Stops. Waits for the writer only when it has finished; a writer held up by its disk is
+    // left to finish on its own.
     ~CsvRecorder() override;
     CsvRecorder(const CsvRecorder&) = delete;
     CsvRecorder& operator=(const CsvRecorder&) = delete;
 
-    // Called at most once, on the writer thread, when writing fails; recording has then
-    // stopped. Set it before Start.
-    void SetFailureCallback(std::function<void(const std::string& reason)> callback);
+    // Called on the writer thread, at most once, before it ends: the whole recording failed, or
+    // something could not be written when it stopped. Set it before Start.
+    void SetFailureCallback(std::function<void(const FileError& error)> callback);
+    // Called on the writer thread with every event the writer writes on its own account. Set it
+    // before Start.
+    void SetNewsCallback(std::function<void(const AcquisitionEvent& event)> callback);
 
     // Creates the folder when missing, makes sure files can be written in it and starts the
-    // writer. On failure returns a short reason for the operator, and nothing runs.
-    std::optional<std::string> Start();
-    // Asks the writer to write what is queued, close the files and end; returns at once.
-    // Readings and events that come later are ignored.
+    // writer. On failure returns what is wrong, and nothing runs.
+    std::optional<FileError> Start();
+    // Asks the writer to write what is queued, mark the stop, close the files and end; returns
+    // at once. Readings and events that come later are ignored.
     void Stop();
-    // Whether the writer, once started, has ended: after Stop or a write failure.
+    // Whether the writer, once started, has ended: after Stop or a failure.
     bool Finished() const;
+    // The same, for whoever must wait for this writer.
+    std::shared_ptr<const std::atomic<bool>> FinishedFlag() const;
 
     void OnReading(const Reading& reading) override;
     void OnEvent(const AcquisitionEvent& event) override;
 
     std::uint64_t ReadingRowsWritten() const;
     std::uint64_t EventRowsWritten() const;
-    // Readings and events dropped on a full queue since Start.
+    // Rows dropped since Start: on a full queue, or given up on for a file that failed.
     std::uint64_t Dropped() const;
     // Readings and events waiting for the writer.
     std::size_t Queued() const;
+    // Rows accepted but not in their files yet: queued or in the writer's hands.
+    std::uint64_t Unwritten() const;
 
   private:
-    using Item = std::variant<Reading, AcquisitionEvent>;
+    struct State;
 
-    template <typename T>
-    void Push(const T& item);
-    void Run();
-    // Writes until stopped; the reason when writing failed.
-    std::optional<std::string> WriteUntilStopped();
-    // The ReadingsDropped event to write once the queue is empty after drops.
-    std::optional<AcquisitionEvent> TakeDropsIfCaughtUp();
-
-    const std::string folder_;
-    const NameDecoder decoder_;
-    const CsvRecorderOptions options_;
-    std::function<void(const std::string&)> onFailure_;
-
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::vector<Item> queue_;
-    bool accepting_ = false;
-    bool stopping_ = false;
-    std::uint64_t unreportedDrops_ = 0;
-    LocalDateTime lastDropTime_;
-
-    std::atomic<std::uint64_t> readingRows_{0};
-    std::atomic<std::uint64_t> eventRows_{0};
-    std::atomic<std::uint64_t> dropped_{0};
-    std::atomic<bool> finished_{false};
-    std::thread writer_;
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace corvelle

@@ -99,6 +99,32 @@ std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_v
         case EventKind::ReadingsDropped:
             what = "数据丢弃", detail = value + "行";
             break;
+        case EventKind::RecordingStarted:
+            what = "开始记录", detail = event.detail + "（" + event.peer + "）";
+            break;
+        case EventKind::RecordingStopped:
+            what = "停止记录", detail = "写入" + value + "行，丢弃" + event.detail + "行";
+            if (event.error) {
+                detail += "；" + ChineseText(*event.error);
+            }
+            break;
+        case EventKind::TerminalRecordingFailed:
+            what = "记录失败",
+            detail = ChineseText(event.error.value_or(FileError{})) + "：" + event.detail +
+                     "；数据行将被丢弃，直到可以写入";
+            break;
+        case EventKind::TerminalRecordingResumed:
+            what = "恢复记录", detail = event.detail + "；期间丢弃" + value + "行";
+            break;
+        case EventKind::RecordingSpaceLow:
+            what = "磁盘空间不足", detail = "剩余" + std::to_string(event.value >> 20) + " MB";
+            break;
+        case EventKind::RecordingFileRemoved:
+            what = "删除旧文件", detail = event.detail;
+            break;
+        case EventKind::RecordingFileReopened:
+            what = "重新打开文件", detail = event.detail + "（文件被替换或删除）";
+            break;
     }
     // A spreadsheet would run a name such as "=cmd|..." as a formula; the apostrophe keeps it
     // text, as spreadsheets themselves mark typed text.

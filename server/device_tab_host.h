@@ -130,6 +130,10 @@ class HostSinks {
         fanout_.Remove(sink);
         host_.SetSink(fanout_.Empty() ? nullptr : &fanout_);
     }
+    // An event of one sink's own making, for the others.
+    void OnEventFrom(const AcquisitionEvent& event, const AcquisitionSink* source) {
+        fanout_.OnEventFrom(event, source);
+    }
 
   private:
     DeviceTabHost& host_;

@@ -4,7 +4,8 @@
 
 #include "device/qt/device_name.h"
 #include "service/service.h"
-#include "service/signals/quit_signals.h"
+#include "process/signals.h"
+#include "record/platform/record_file.h"
 
 namespace {
 
@@ -27,19 +28,30 @@ int main(int argc, char* argv[]) {
     }
     if (const auto* bad = std::get_if<corvelle::BadOptions>(&parsed)) {
         Print(stderr, QStringLiteral("corvelled: %1\n").arg(bad->problem));
-        return 2;
+        return corvelle::kExitBadOptions;
     }
     corvelle::NameDecoderAvailable();
+    corvelle::KeepRunningPastFileSizeLimits();
     corvelle::Service service(std::get<corvelle::ServiceOptions>(std::move(parsed)));
-    if (const auto problem = service.Start()) {
-        Print(stderr, QStringLiteral("corvelled: %1\n").arg(*problem));
-        return 2;
-    }
-    const bool handled =
-        corvelle::QuitOnSignals([&service] { service.Stop([] { QCoreApplication::quit(); }); });
+    // Installed first, so that a request to quit during the start is not the default death;
+    // the actions run from the event loop, after the start.
+    const bool handled = corvelle::HandleSignals({
+        .quit =
+            [&service] {
+                service.Stop([](int status) {
+                    corvelle::QuitFinished();
+                    QCoreApplication::exit(status);
+                });
+            },
+        .reload = [&service] { service.Reload(); },
+    });
     if (!handled) {
-        Print(stderr, QStringLiteral("corvelled: cannot install the SIGINT/SIGTERM handlers\n"));
-        return 1;
+        Print(stderr, QStringLiteral("corvelled: cannot install the signal handlers\n"));
+        return corvelle::kExitBadOptions;
+    }
+    if (const auto failure = service.Start()) {
+        Print(stderr, QStringLiteral("corvelled: %1\n").arg(failure->message));
+        return failure->exitStatus;
     }
     return QCoreApplication::exec();
 }

@@ -4,6 +4,13 @@
 
 namespace corvelle {
 
+namespace {
+
+// After a failure of the whole recording the service tries the folder again this often.
+constexpr int kRecordingResumeMs = 30000;
+
+}  // namespace
+
 Service::Service(ServiceOptions options)
     : options_(std::move(options)),
       tables_(options_.slotCount),
@@ -18,33 +25,34 @@ Service::Service(ServiceOptions options)
             }),
       server_(tables_, view_),
       sinks_(server_.Host()),
-      recording_(sinks_) {
+      recording_(sinks_, {.keepDays = options_.recordKeepDays, .resumeAfterMs = kRecordingResumeMs}) {
     tables_.acquisitionIntervalMs = options_.intervalMs;
-    QObject::connect(&recording_, &Recording::failed, &recording_, [this](const QString& reason) {
-        log_.Error(QStringLiteral("recording stopped: %1").arg(reason));
-    });
-    stopWait_.setInterval(20);
-    QObject::connect(&stopWait_, &QTimer::timeout, &stopWait_, [this] {
-        if (recording_.AllWritten() || stopClock_.elapsed() >= kStopWaitMs) {
-            stopWait_.stop();
-            if (!recording_.AllWritten()) {
-                log_.Error(QStringLiteral("recording not completely written"));
-            }
-            done_();
-        }
-    });
+    QObject::connect(&recording_, &Recording::failed, &recording_,
+                     [this](const QString&, const QString& logText) {
+                         lostAtStop_ = lostAtStop_ || stopping_;
+                         log_.Error(QStringLiteral("recording: %1").arg(logText));
+                     });
+    QObject::connect(&recording_, &Recording::stateChanged, &recording_,
+                     [this](bool recording, const QString& folder) {
+                         if (recording && started_) {
+                             log_.Info(QStringLiteral("recording again into %1").arg(folder));
+                         }
+                     });
 }
 
 Service::~Service() = default;
 
-std::optional<QString> Service::Start() {
+std::optional<Service::StartFailure> Service::Start() {
     DeviceTabHost& host = server_.Host();
     view_.SetSender(host);
     host.Initialise();
     sinks_.Add(&log_);
     if (!options_.recordFolder.isEmpty()) {
-        if (const auto problem = recording_.Start(options_.recordFolder)) {
-            return QStringLiteral("cannot record into %1: %2").arg(options_.recordFolder, *problem);
+        if (const auto refusal = recording_.Start(options_.recordFolder)) {
+            return StartFailure{
+                QStringLiteral("cannot record into %1: %2")
+                    .arg(options_.recordFolder, refusal->LogText()),
+                refusal->heldBy ? kExitHeldElsewhere : kExitBadOptions};
         }
     }
     if (options_.verbosity == Verbosity::Verbose) {
@@ -54,10 +62,11 @@ std::optional<QString> Service::Start() {
     server_.ListenSocket().SetAddress(options_.listen);
     host.ToggleListening(options_.port);
     if (!host.IsListening()) {
-        return QStringLiteral("cannot listen on %1 port %2: %3")
-            .arg(options_.listen.toString())
-            .arg(options_.port)
-            .arg(server_.ListenSocket().ErrorString());
+        return StartFailure{QStringLiteral("cannot listen on %1 port %2: %3")
+                                .arg(options_.listen.toString())
+                                .arg(options_.port)
+                                .arg(server_.ListenSocket().ErrorString()),
+                            kExitHeldElsewhere};
     }
     started_ = true;
     if (options_.mqtt.enabled) {
@@ -84,19 +93,31 @@ std::optional<QString> Service::Start() {
     return std::nullopt;
 }
 
-void Service::Stop(std::function<void()> done) {
+void Service::Stop(std::function<void(int)> done) {
+    if (stopping_) {
+        return;
+    }
+    stopping_ = true;
     DeviceTabHost& host = server_.Host();
     if (host.IsListening()) {
+        // Every terminal's detach reaches the recording and the publishing before they end.
         host.ToggleListening(options_.port);
         log_.Info(QStringLiteral("stopped listening; every connection closed"));
     }
-    recording_.Stop();
+    std::vector<Drain*> drains{&recording_};
     if (publishing_) {
-        publishing_->Stop();
+        drains.push_back(publishing_.get());
     }
-    done_ = std::move(done);
-    stopClock_.start();
-    stopWait_.start();
+    stop_.Run(std::move(drains), [this, done = std::move(done)](std::vector<std::string> left) {
+        for (const std::string& what : left) {
+            log_.Error(QStringLiteral("not written at stop: %1").arg(QString::fromStdString(what)));
+        }
+        done(left.empty() && !lostAtStop_ ? kExitClean : kExitUnwritten);
+    });
+}
+
+void Service::Reload() {
+    log_.Info(QStringLiteral("SIGHUP: there is no configuration to reload"));
 }
 
 }  // namespace corvelle

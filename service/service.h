@@ -4,15 +4,15 @@
 #include <functional>
 #include <optional>
 
-#include <QElapsedTimer>
-#include <QTimer>
 #include <memory>
 
 #include "mqtt/publishing.h"
+#include "process/orderly_stop.h"
 #include "record/qt/recording.h"
 #include "server/net/acq_socket.h"
 #include "service/headless_view.h"
 #include "service/service_log.h"
+#include "service/exit_status.h"
 #include "service/service_options.h"
 
 namespace corvelle {
@@ -26,14 +26,19 @@ class Service {
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
 
-    // Creates the slots and starts listening; the problem when it cannot listen.
-    std::optional<QString> Start();
-    // How long Stop waits for the recording to be written before it gives up.
-    static constexpr int kStopWaitMs = 1500;
+    // Why the service cannot start, and the exit status that says so.
+    struct StartFailure {
+        QString message;
+        int exitStatus = kExitBadOptions;
+    };
+    // Creates the slots, starts recording and listening.
+    std::optional<StartFailure> Start();
 
-    // Stops listening, closes every connection and ends the recording; done runs once
-    // everything is written, or after kStopWaitMs at the latest.
-    void Stop(std::function<void()> done);
+    // Stops listening, closes every connection, then writes out the recording and the
+    // publishing side by side within OrderlyStop's deadline; done gets the exit status.
+    void Stop(std::function<void(int exitStatus)> done);
+    // SIGHUP.
+    void Reload();
 
     DeviceTabHost& Host() { return server_.Host(); }
     const SlotTables& Tables() const { return tables_; }
@@ -48,9 +53,10 @@ class Service {
     HostSinks sinks_;
     Recording recording_;
     std::unique_ptr<Publishing> publishing_;
-    QTimer stopWait_;
-    QElapsedTimer stopClock_;
-    std::function<void()> done_;
+    OrderlyStop stop_;
+    bool stopping_ = false;
+    // Something could not be written while stopping.
+    bool lostAtStop_ = false;
 };
 
 }  // namespace corvelle

@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <optional>
 
+#include "record/qt/record_options.h"
+
 namespace corvelle {
 namespace {
 
@@ -40,14 +42,12 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
     const QCommandLineOption slotsOption(
         {QStringLiteral("slots")}, QStringLiteral("Number of device slots, 1 to 256 (default 8)."),
         QStringLiteral("N"), QStringLiteral("8"));
-    const QCommandLineOption record(
-        {QStringLiteral("record")},
-        QStringLiteral("Record every reading and event to daily CSV files in DIR."),
-        QStringLiteral("DIR"));
     const QCommandLineOption verbose({QStringLiteral("verbose")},
                                      QStringLiteral("Also log every frame in both directions."));
     const QCommandLineOption quiet({QStringLiteral("quiet")}, QStringLiteral("Log errors only."));
-    parser.addOptions({port, listen, interval, slotsOption, record, verbose, quiet});
+    parser.addOptions({port, listen, interval, slotsOption, verbose, quiet});
+    AddRecordOptions(parser,
+                     QStringLiteral("Record every reading and event to daily CSV files in DIR."));
     AddLimitOptions(parser, LimitDefaults::Service);
     AddMqttOptions(parser);
 
@@ -91,7 +91,12 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
                               .arg(parser.value(slotsOption))};
     }
     options.slotCount = static_cast<std::size_t>(*slotCount);
-    options.recordFolder = parser.value(record);
+    auto record = ReadRecordOptions(parser);
+    if (const auto* problem = std::get_if<QString>(&record)) {
+        return BadOptions{*problem};
+    }
+    options.recordFolder = std::get<RecordOptions>(record).folder;
+    options.recordKeepDays = std::get<RecordOptions>(record).keepDays;
     if (parser.isSet(verbose) && parser.isSet(quiet)) {
         return BadOptions{QStringLiteral("--verbose and --quiet exclude each other")};
     }

@@ -20,6 +20,8 @@ struct ServiceOptions {
     std::size_t slotCount = 8;
     // Empty: nothing is recorded.
     QString recordFolder;
+    // Day files older than this many days are removed; 0 keeps everything.
+    int recordKeepDays = 0;
     LimitOptions limits;
     MqttSettings mqtt;
     Verbosity verbosity = Verbosity::Normal;

@@ -111,10 +111,15 @@ void SettingsPanel::OnRecordingState(bool recording, std::string_view folder) {
     view_.SetRecordButtonText(recording ? "停止记录" : "开始记录");
     view_.SetRecordLampLit(recording);
     view_.SetRecordFolder(recording ? folder : std::string_view());
+    view_.SetRecordNote({});
 }
 
 void SettingsPanel::OnRecordingFailed(std::string_view reason) {
     view_.ShowRecordingFailure("数据记录失败：" + std::string(reason));
+}
+
+void SettingsPanel::OnRecordingWarning(std::string_view warning) {
+    view_.SetRecordNote(warning);
 }
 
 void SettingsPanel::ReadingPass() {

@@ -28,6 +28,8 @@ class SettingsView {
     virtual void SetRecordButtonText(std::string_view text) = 0;
     virtual void SetRecordLampLit(bool lit) = 0;
     virtual void SetRecordFolder(std::string_view folder) = 0;
+    // A warning about the recording shown on its row (empty: none), such as little disk space.
+    virtual void SetRecordNote(std::string_view note) = 0;
     // A message that must not wait for the operator.
     virtual void ShowRecordingFailure(std::string_view text) = 0;
 };
@@ -81,8 +83,10 @@ class SettingsPanel {
     void OnFolderChosen(const std::string& folder);
     // Recording started or stopped, whoever caused it.
     void OnRecordingState(bool recording, std::string_view folder);
-    // Writing failed and recording stopped.
+    // Writing failed: recording stopped, or one terminal's rows cannot be written.
     void OnRecordingFailed(std::string_view reason);
+    // Little space is left where the recording goes.
+    void OnRecordingWarning(std::string_view warning);
 
     std::int32_t Port() const { return port_; }
     std::uint32_t Interval() const { return interval_; }

@@ -8,7 +8,7 @@
 
 #include "protocol/frame_text.h"
 #include "protocol/module_frames.h"
-#include "service/signals/quit_signals.h"
+#include "process/signals.h"
 #include "sim_options.h"
 #include "tools/terminal/terminal.h"
 
@@ -129,7 +129,7 @@ int Run(int argc, char* argv[]) {
         PrintLine(stderr, QStringLiteral("corvelle-sim: %1").arg(error));
         return 2;
     }
-    if (!corvelle::QuitOnSignals([] { QCoreApplication::quit(); })) {
+    if (!corvelle::HandleSignals({.quit = [] { QCoreApplication::quit(); }, .reload = {}})) {
         PrintLine(stderr,
                   QStringLiteral("corvelle-sim: cannot install the SIGINT/SIGTERM handlers"));
         return 1;

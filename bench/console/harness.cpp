@@ -18,6 +18,7 @@
 #include <span>
 #include <thread>
 
+#include "names/terminal_names.h"
 #include "protocol/modbus_ascii.h"
 #include "protocol/module_frames.h"
 #include "protocol/registration.h"
@@ -216,6 +217,14 @@ double MeasureReplyLatencyMs(int samples) {
     }
     std::sort(times.begin(), times.end());
     return times[times.size() / 2];
+}
+
+QString RecordingFolderOf(const QString& asciiName) {
+    const QByteArray raw = asciiName.toLatin1();
+    return QString::fromStdString(
+        FolderName({reinterpret_cast<const std::uint8_t*>(raw.constData()),
+                    static_cast<std::size_t>(raw.size())},
+                   raw.toStdString()));
 }
 
 RecordedRows ReadRecordedRows(const QString& folder, const QString& channelText,

@@ -78,6 +78,8 @@ struct RecordedRows {
     // Rows, whatever their time, with a channel other than the terminal's own value.
     int foreign = 0;
 };
+// The folder of a terminal with an ASCII name in a recording folder.
+QString RecordingFolderOf(const QString& asciiName);
 // channelText: every AD column as the files write it ("1.111"). from and to bound the rows'
 // time column ("yyyy-MM-dd HH:mm:ss.zzz", as the files write it), empty for no bound.
 RecordedRows ReadRecordedRows(const QString& folder, const QString& channelText,

@@ -81,7 +81,8 @@ class DayFileLeases {
         const QString date = QDate::currentDate().toString(Qt::ISODate);
         for (int k = 1; k <= count && problem_.empty(); ++k) {
             const QString path =
-                QStringLiteral("%1/%2/%3.csv").arg(folder, QString::fromLatin1(FleetName(k)), date);
+                QStringLiteral("%1/%2/%3.csv")
+                    .arg(folder, RecordingFolderOf(QString::fromLatin1(FleetName(k))), date);
             QDir().mkpath(QFileInfo(path).path());
             QFile created(path);
             created.open(QIODevice::WriteOnly);
@@ -125,7 +126,7 @@ int RunRecord(const Options& options) {
     Recording& recording = run.console.Window().Recorder();
     const auto before = run.watch.AllReplies();
     if (const auto problem = recording.Start(folder.path())) {
-        std::printf("recording did not start: %s\n", problem->toStdString().c_str());
+        std::printf("recording did not start: %s\n", problem->LogText().toStdString().c_str());
         return Summary("record", false, "recording_started=no");
     }
     const WindowFigures recorded = MeasureWindow(run.stall, seconds);
@@ -140,7 +141,8 @@ int RunRecord(const Options& options) {
     int foreign = 0;
     for (int k = 1; k <= kFleet; ++k) {
         const RecordedRows recordedRows =
-            ReadRecordedRows(folder.filePath(QString::fromLatin1(FleetName(k))), ChannelVolts(k));
+            ReadRecordedRows(folder.filePath(RecordingFolderOf(QString::fromLatin1(FleetName(k)))),
+                             ChannelVolts(k));
         const int accepted = replies[static_cast<std::size_t>(k - 1)];
         complete = complete && std::abs(recordedRows.inWindow - accepted) <= kEdgeReplies;
         foreign += recordedRows.foreign;
@@ -186,7 +188,7 @@ int RunRecordStall(const Options& options) {
         return Summary("record-stall", false, "leases=no");
     }
     if (const auto problem = recording.Start(folder.path())) {
-        std::printf("recording did not start: %s\n", problem->toStdString().c_str());
+        std::printf("recording did not start: %s\n", problem->LogText().toStdString().c_str());
         return Summary("record-stall", false, "recording_started=no");
     }
     const CsvRecorder* recorder = recording.Recorder();
@@ -222,7 +224,8 @@ int RunRecordStall(const Options& options) {
     bool noExtraRows = true;
     for (int k = 1; k <= kFleet; ++k) {
         const RecordedRows recordedRows =
-            ReadRecordedRows(folder.filePath(QString::fromLatin1(FleetName(k))), ChannelVolts(k));
+            ReadRecordedRows(folder.filePath(RecordingFolderOf(QString::fromLatin1(FleetName(k)))),
+                             ChannelVolts(k));
         const int accepted = replies[static_cast<std::size_t>(k - 1)];
         totalRows += recordedRows.inWindow;
         foreign += recordedRows.foreign;

@@ -107,9 +107,9 @@ int main(int argc, char** argv) {
         CsvRecorder recorder(
             folder.string(),
             [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
-            options);
+            std::make_shared<corvelle::SystemRecorderClock>(), options);
         if (const auto error = recorder.Start()) {
-            std::fprintf(stderr, "cannot record: %s\n", error->c_str());
+            std::fprintf(stderr, "cannot record: %s\n", corvelle::EnglishText(*error).c_str());
             return 1;
         }
         std::uint32_t noise = 1;

@@ -182,9 +182,10 @@ WindowResult CloseWindow(ServiceRun& run, const Window& window) {
     const QDir dir(run.folder.path());
     std::set<QString> terminals;
     for (int k = 1; k <= run.count; ++k) {
-        terminals.insert(TerminalName(k));
+        terminals.insert(RecordingFolderOf(TerminalName(k)));
         const RecordedRows rows =
-            ReadRecordedRows(dir.filePath(TerminalName(k)), TerminalVolts(k), window.from, to);
+            ReadRecordedRows(dir.filePath(RecordingFolderOf(TerminalName(k))), TerminalVolts(k),
+                             window.from, to);
         result.polls.push_back(rows.inWindow);
         result.foreign += rows.foreign;
     }

@@ -49,6 +49,12 @@ void CDeviceTabDlg::ToggleListening(std::int32_t port) {
     Host().ToggleListening(port);
 }
 
+void CDeviceTabDlg::StopListening() {
+    if (Host().IsListening()) {
+        Host().ToggleListening(0);
+    }
+}
+
 void CDeviceTabDlg::SelectPage(std::intptr_t slot) {
     Host().OnSelectPage(slot);
 }

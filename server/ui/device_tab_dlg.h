@@ -53,6 +53,8 @@ class CDeviceTabDlg final : public QWidget, public ListenToggler, private TabHos
     void Initialise();
 
     void ToggleListening(std::int32_t port) override;
+    // Closes every connection (their pages detach) and stops listening, if it listens.
+    void StopListening();
     // A click in the device tree.
     void SelectPage(std::intptr_t slot);
 

@@ -72,6 +72,10 @@ void CSettingsDlg::OnRecordingFailed(const QString& reason) {
     panel_.OnRecordingFailed(reason.toStdString());
 }
 
+void CSettingsDlg::OnRecordingWarning(const QString& warning) {
+    panel_.OnRecordingWarning(warning.toStdString());
+}
+
 bool CSettingsDlg::eventFilter(QObject* watched, QEvent* event) {
     // The edits take only digits from the keyboard; pasted text gets in and is judged when read.
     if (event->type() == QEvent::KeyPress && (watched == ui_->ctl1005 || watched == ui_->ctl1007) &&
@@ -155,11 +159,25 @@ void CSettingsDlg::SetRecordLampLit(bool lit) {
 }
 
 void CSettingsDlg::SetRecordFolder(std::string_view folder) {
+    recordFolder_ = QDir::toNativeSeparators(FromUtf8(folder));
+    ShowRecordRow();
+}
+
+void CSettingsDlg::SetRecordNote(std::string_view note) {
+    recordNote_ = FromUtf8(note);
+    ShowRecordRow();
+}
+
+void CSettingsDlg::ShowRecordRow() {
     QLabel& label = *ui_->labelRecordFolder;
-    const QString path = QDir::toNativeSeparators(FromUtf8(folder));
-    label.setText(QFontMetrics(label.font()).elidedText(path, Qt::ElideMiddle, label.width()));
-    label.setToolTip(path);
-    label.setAccessibleDescription(path);
+    // A warning takes the row, in colour and in words; the folder stays in the tool tip.
+    const QString shown = recordNote_.isEmpty() ? recordFolder_ : recordNote_;
+    label.setText(QFontMetrics(label.font()).elidedText(shown, Qt::ElideMiddle, label.width()));
+    label.setStyleSheet(recordNote_.isEmpty() ? QString() : QStringLiteral("color: #b00000;"));
+    const QString full =
+        recordNote_.isEmpty() ? recordFolder_ : recordNote_ + QLatin1Char('\n') + recordFolder_;
+    label.setToolTip(full);
+    label.setAccessibleDescription(full);
 }
 
 void CSettingsDlg::ShowRecordingFailure(std::string_view text) {

@@ -40,6 +40,7 @@ class CSettingsDlg final : public QWidget, public ListenStateSink, private Setti
     // What recording reports, whoever started or stopped it.
     void OnRecordingState(bool recording, const QString& folder);
     void OnRecordingFailed(const QString& reason);
+    void OnRecordingWarning(const QString& warning);
 
     void OnListenState(int state) override;
 
@@ -57,6 +58,8 @@ class CSettingsDlg final : public QWidget, public ListenStateSink, private Setti
     void SetRecordButtonText(std::string_view text) override;
     void SetRecordLampLit(bool lit) override;
     void SetRecordFolder(std::string_view folder) override;
+    void SetRecordNote(std::string_view note) override;
+    void ShowRecordRow();
     void ShowRecordingFailure(std::string_view text) override;
     void ShowLamp(QLabel& lamp, bool lit);
 
@@ -66,6 +69,9 @@ class CSettingsDlg final : public QWidget, public ListenStateSink, private Setti
     SettingsPanel panel_;
     QPointer<QMessageBox> prompt_;
     QPointer<QMessageBox> recordingFailure_;
+    // What the recording row shows: the folder, or a warning in its place.
+    QString recordFolder_;
+    QString recordNote_;
     QPointer<QFileDialog> chooser_;
 };
 

@@ -443,7 +443,8 @@ TEST_F(ConsoleTest, RecordsWhatTheScreenShows) {
     for (const auto& [model, channels] : boards) {
         sim::TerminalConfig config;
         config.port = port;
-        config.name = QStringLiteral("记录%1").arg(QString::fromLatin1(model));
+        // Lower case: the folder then carries the name as it is (see FolderName).
+        config.name = QStringLiteral("记录%1").arg(QString::fromLatin1(model).toLower());
         config.modelText = std::string("CV") + model + "-SIM";
         config.board.channelCount = channels;
         QString error;

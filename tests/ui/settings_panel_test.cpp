@@ -53,12 +53,14 @@ class FakeView : public SettingsView {
     void SetRecordButtonText(std::string_view text) override { recordText = text; }
     void SetRecordLampLit(bool lit) override { recordLamp = lit; }
     void SetRecordFolder(std::string_view folder) override { recordFolder = folder; }
+    void SetRecordNote(std::string_view text) override { note = text; }
     void ShowRecordingFailure(std::string_view text) override { failures.emplace_back(text); }
 
     std::vector<std::string> chooserStarts;
     std::string recordText;
     bool recordLamp = false;
     std::string recordFolder;
+    std::string note;
     std::vector<std::string> failures;
 
     void Type(SettingsField field, std::string text) {

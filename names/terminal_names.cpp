@@ -1,8 +1,9 @@
-#include "record/safe_name.h"
+#include "names/terminal_names.h"
 
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <utility>
 
 namespace corvelle {
 namespace {
@@ -12,6 +13,17 @@ constexpr std::size_t kMaxBytes = 120;
 constexpr std::size_t kSuffixBytes = 17;
 constexpr char32_t kReplacement = 0xFFFD;
 constexpr std::string_view kHexDigits = "0123456789abcdef";
+
+// Sorted, inclusive ranges.
+constexpr std::pair<char32_t, char32_t> kCasedLetters[] = {
+#include "names/cased_letters.inc"
+};
+
+// What makes a character unsafe besides controls and the characters Windows forbids.
+struct Rules {
+    std::string_view extraForbidden;
+    bool noncharacters = false;
+};
 
 struct CodePoint {
     char32_t value;
@@ -52,11 +64,19 @@ std::optional<CodePoint> DecodeUtf8(std::string_view text) {
     return CodePoint{value, length};
 }
 
-bool Forbidden(char32_t c, std::string_view extra) {
+bool IsNoncharacter(char32_t c) {
+    return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+}
+
+bool Forbidden(char32_t c, const Rules& rules) {
     // C0, DEL and C1 controls.
     if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
         return true;
     }
+    if (rules.noncharacters && IsNoncharacter(c)) {
+        return true;
+    }
+    const std::string_view extra = rules.extraForbidden;
     constexpr std::string_view kWindowsForbidden = R"(<>:"/\|?*)";
     if (c < 0x80 && kWindowsForbidden.find(static_cast<char>(c)) != std::string_view::npos) {
         return true;
@@ -118,10 +138,39 @@ std::string Suffix(std::span<const std::uint8_t> raw) {
     return suffix;
 }
 
-}  // namespace
+bool IsCased(char32_t c) {
+    const auto* const end = std::end(kCasedLetters);
+    const auto* const range = std::upper_bound(
+        std::begin(kCasedLetters), end, c, [](char32_t value, const auto& r) { return value < r.first; });
+    return range != std::begin(kCasedLetters) && c <= std::prev(range)->second;
+}
+
+// An events file's name in any letter case: "events-" and "YYYY-MM-DD.csv".
+bool LooksLikeEventsFile(std::string_view name) {
+    constexpr std::string_view kStem = "events-";
+    constexpr std::string_view kPattern = "0000-00-00.csv";
+    if (name.size() != kStem.size() + kPattern.size()) {
+        return false;
+    }
+    const auto lower = [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = lower(name[i]);
+        if (i < kStem.size()) {
+            if (c != kStem[i]) {
+                return false;
+            }
+        } else if (const char p = kPattern[i - kStem.size()];
+                   p == '0' ? (c < '0' || c > '9') : c != p) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string SafeName(std::span<const std::uint8_t> raw, std::string_view decodedUtf8,
-                     std::string_view extraForbidden) {
+                     const Rules& rules, bool suffixAnyway) {
     std::string name;
     name.reserve(decodedUtf8.size());
     bool replacement = false;
@@ -133,7 +182,7 @@ std::string SafeName(std::span<const std::uint8_t> raw, std::string_view decoded
             continue;
         }
         replacement = replacement || cp->value == kReplacement;
-        if (Forbidden(cp->value, extraForbidden)) {
+        if (Forbidden(cp->value, rules)) {
             name += '_';
         } else {
             name.append(decodedUtf8.substr(i, cp->length));
@@ -151,7 +200,8 @@ std::string SafeName(std::span<const std::uint8_t> raw, std::string_view decoded
     }
     // A name that already looks suffixed gets a suffix too, so that it cannot meet the
     // suffixed form of another name.
-    if (name == decodedUtf8 && !replacement && !EndsWithSuffix(name) && name.size() <= kMaxBytes) {
+    if (name == decodedUtf8 && !replacement && !suffixAnyway && !EndsWithSuffix(name) &&
+        name.size() <= kMaxBytes) {
         return name;
     }
     std::size_t stem = std::min(name.size(), kMaxBytes - kSuffixBytes);
@@ -160,6 +210,28 @@ std::string SafeName(std::span<const std::uint8_t> raw, std::string_view decoded
     }
     name.resize(stem);
     return name + Suffix(raw);
+}
+
+}  // namespace
+
+bool HasCasedLetter(std::string_view utf8) {
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto cp = DecodeUtf8(utf8.substr(i));
+        if (cp && IsCased(cp->value)) {
+            return true;
+        }
+        i += cp ? cp->length : 1;
+    }
+    return false;
+}
+
+std::string FolderName(std::span<const std::uint8_t> raw, std::string_view decodedUtf8) {
+    return SafeName(raw, decodedUtf8, {},
+                    HasCasedLetter(decodedUtf8) || LooksLikeEventsFile(decodedUtf8));
+}
+
+std::string TopicLevel(std::span<const std::uint8_t> raw, std::string_view decodedUtf8) {
+    return SafeName(raw, decodedUtf8, {.extraForbidden = "+#", .noncharacters = true}, false);
 }
 
 }  // namespace corvelle

@@ -257,6 +257,11 @@ std::optional<FileError> RecordWriter::Open(Stream& stream, const std::string& d
             error.path = PathText(folder);
             return error;
         }
+        // The folder's name is a safe form of the terminal's; readers find the name itself here.
+        const fs::path nameFile = folder / kNameFile;
+        if (!fs::exists(nameFile, ec)) {
+            std::ofstream(nameFile, std::ios::binary) << stream.shownName << '\n';
+        }
     }
     const fs::path path = FileOf(stream, date);
     auto opened = AppendFile::Open(path);

@@ -64,6 +64,9 @@ struct RecordWriterOptions {
 // itself (gone, not writable, the disk full) ends the whole recording: the calls then return it.
 class RecordWriter {
   public:
+    // In each terminal's folder: the terminal's name as the tabs show it (UTF-8, one line).
+    static constexpr const char* kNameFile = ".name";
+
     // news hears every event the writer writes on its own account.
     RecordWriter(std::filesystem::path root, NameDecoder decoder, const RecorderClock& clock,
                  RecordWriterOptions options,

@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "names/terminal_names.h"
 #include "record/csv_rows.h"
 #include "record/record_writer.h"
 
@@ -97,6 +98,10 @@ TEST_F(RecordWriterTest, OneTerminalsFailureStopsOnlyItsRowsAndEndsWhenItCan) {
     EXPECT_NE(Events().find(",blocked,记录失败,同名的文件或文件夹挡住了它："), std::string::npos)
         << Events();
     EXPECT_FALSE(fs::exists(dir_ / "events-2026-12-08.csv" / "2026-12-08.csv"));
+    // Readers find each folder's terminal by its name file.
+    const std::string hostile = "events-2026-12-08.csv";
+    const std::vector<std::uint8_t> raw(hostile.begin(), hostile.end());
+    EXPECT_EQ(Read(dir_ / FolderName(raw, hostile) / RecordWriter::kNameFile), hostile + "\n");
 
     fs::remove(dir_ / "blocked");
     for (int second = 0; second < 31; ++second) {

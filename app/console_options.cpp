@@ -4,6 +4,12 @@
 #include <cstring>
 
 namespace corvelle {
+namespace {
+
+// The program's name, which starts its default MQTT id.
+const QString kProgram = QStringLiteral("corvelle");
+
+}  // namespace
 
 std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
     const QStringList& arguments) {
@@ -13,7 +19,7 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
     AddRecordOptions(parser, QStringLiteral("Record every reading and event to daily CSV files "
                                             "in DIR from the start."));
     AddLimitOptions(parser, LimitDefaults::Off);
-    AddMqttOptions(parser);
+    AddMqttOptions(parser, kProgram);
     if (auto outcome = ParseCommandLine(parser, arguments)) {
         return std::visit(
             [](auto&& done) -> std::variant<ConsoleOptions, PrintAndExit, BadOptions> {
@@ -25,7 +31,7 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
     if (const auto* problem = std::get_if<QString>(&limits)) {
         return BadOptions{*problem};
     }
-    auto mqtt = ReadMqttOptions(parser);
+    auto mqtt = ReadMqttOptions(parser, kProgram);
     if (const auto* problem = std::get_if<QString>(&mqtt)) {
         return BadOptions{*problem};
     }

@@ -61,6 +61,7 @@ void DevicePage::OnDeviceLink(std::uintptr_t attach, ClientRecord* record) {
     }
     tables_.linkFlags[slot] = 0;
     record_ = record;
+    requestedRelays_ = {};
     ShowLinkStatus(kDisconnected);
     channelCount_ = 0;
     pollTimer_.Stop();
@@ -95,13 +96,24 @@ void DevicePage::OnRelayButton(std::size_t relay) {
     if (relay < 1 || relay > kRelayCount) {
         return;
     }
-    SendFrame(WriteSingleCoilRequest(relay, relayStates_[relay - 1] == 0));
+    SwitchRelay(relay, relayStates_[relay - 1] == 0);
 }
 
-void DevicePage::RequestRelayState(std::size_t relay, bool on) {
-    if (relay >= 1 && relay <= kRelayCount && (relayStates_[relay - 1] == 1) != on) {
-        OnRelayButton(relay);
+bool DevicePage::RequestRelayState(std::size_t relay, bool on) {
+    if (relay < 1 || relay > kRelayCount) {
+        return false;
     }
+    if (!requestedRelays_[relay - 1] && (relayStates_[relay - 1] == 1) == on) {
+        return false;
+    }
+    // Sent even when the same state is on its way: a lost frame is not waited for forever.
+    SwitchRelay(relay, on);
+    return true;
+}
+
+void DevicePage::SwitchRelay(std::size_t relay, bool on) {
+    requestedRelays_[relay - 1] = on;
+    SendFrame(WriteSingleCoilRequest(relay, on));
 }
 
 void DevicePage::SendPayload(std::span<const std::uint8_t> payload) {
@@ -176,6 +188,9 @@ void DevicePage::ApplyCoilEcho(std::uint16_t coil, std::uint16_t value) {
     const bool known = coil < kRelayCount && (value == kCoilOn || value == kCoilOff);
     if (known) {
         relayStates_[coil] = value == kCoilOn ? 1 : 0;
+        if (requestedRelays_[coil] == (value == kCoilOn)) {
+            requestedRelays_[coil].reset();
+        }
     }
     ShowRelayStates();
     if (known) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -52,8 +53,10 @@ class DevicePage {
     void OnRelayButton(std::size_t relay);
 
     // Asks the board to put relay 1..12 into state on, with the frame its button would send
-    // for that; nothing when the known state already is on.
-    void RequestRelayState(std::size_t relay, bool on);
+    // for that; whether it did. Nothing is sent when the known state already is on and no
+    // switch is on its way: a command is compared with the state last asked for, so that "on"
+    // then "off" within a round trip ends off.
+    bool RequestRelayState(std::size_t relay, bool on);
 
     // Where readings and link events go from now on; nullptr: nowhere, at no cost.
     void SetSink(AcquisitionSink* sink) { sink_ = sink; }
@@ -77,6 +80,7 @@ class DevicePage {
     const TrendChartDriver& Chart() const { return chart_; }
 
   private:
+    void SwitchRelay(std::size_t relay, bool on);
     void SendPayload(std::span<const std::uint8_t> payload);
     void SendFrame(std::string_view frame);
     void SendModuleQuery();
@@ -113,6 +117,8 @@ class DevicePage {
     std::array<std::int32_t, kChannelCount> channelMillivolts_{};
     std::array<std::uint8_t, kChannelCount> inputStates_{};
     std::array<std::uint8_t, kChannelCount> relayStates_{};
+    // The state last asked of each relay while its echo has not come back.
+    std::array<std::optional<bool>, kChannelCount> requestedRelays_{};
 };
 
 }  // namespace corvelle

@@ -5,14 +5,14 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
-#include <string_view>
+#include <random>
 
 #include "device/qt/qt_page_ports.h"
+#include "mqtt/mqtt_client.h"
 
 namespace corvelle {
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr std::chrono::milliseconds kFirstRetry = 1s;
@@ -22,16 +22,27 @@ constexpr int kKeepaliveS = 20;
 constexpr auto kConnectTimeout = 10s;
 // How soon a queued message goes out and a stop is seen while the socket is quiet.
 constexpr int kLoopMs = 50;
-// Messages handed to libmosquitto and not yet acknowledged; its own default window.
-constexpr std::size_t kInFlight = 20;
-// Stop gives the queue this long to go out, waits this long for the broker to take "offline",
-// then for the disconnect to go out: together within the 2 s a stop may take.
+// Messages handed to the broker and not yet acknowledged. Over a 100 ms round trip, 1000 in
+// flight carry up to 10,000 messages a second.
+constexpr std::size_t kWindow = 1000;
+// Besides the window: the mark, "online" and "offline".
+constexpr int kWindowExtra = 8;
+// Reading back the retained topics waits this long for the mark at most.
+constexpr auto kLearnTimeout = 5s;
+// A connection that ends sooner was not a working one: the retry delay keeps growing. While
+// another client takes the id over, a connection lasts as long as the other's retry delay.
+constexpr std::chrono::milliseconds kWorkingSession = 5s;
+constexpr std::chrono::milliseconds kWorkingWhileContested = 60s;
+// The oldest unacknowledged message is blamed for a disconnect only if sent this recently.
+constexpr auto kBlameWindow = 2s;
+// Stop gives the retained topics and the queue this long to go out, waits this long for the
+// broker to take "offline", then for the disconnect to go out: together within the 2 s a stop
+// may take.
 constexpr auto kDrainTimeout = 400ms;
 constexpr auto kOfflineTimeout = 1s;
 constexpr auto kDisconnectTimeout = 300ms;
-
-constexpr std::string_view kOnline = "online";
-constexpr std::string_view kOffline = "offline";
+// SUBACK's code for a refused subscription.
+constexpr int kSubscriptionRefused = 0x80;
 
 struct ClientDeleter {
     void operator()(mosquitto* client) const { mosquitto_destroy(client); }
@@ -45,28 +56,20 @@ bool Unpublishable(int code) {
            code == MOSQ_ERR_PAYLOAD_SIZE || code == MOSQ_ERR_OVERSIZE_PACKET;
 }
 
-QString UrlText(const MqttSettings& settings) {
-    const QString host = settings.host.contains(QLatin1Char(':'))
-                             ? QLatin1Char('[') + settings.host + QLatin1Char(']')
-                             : settings.host;
-    return QStringLiteral("%1://%2:%3")
-        .arg(settings.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), host)
-        .arg(settings.port);
+bool Loopback(const QString& host) {
+    return host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+           host.startsWith(QLatin1String("127.")) || host == QLatin1String("::1");
 }
 
 int Length(const QByteArray& bytes) {
     return static_cast<int>(bytes.size());
 }
 
-int Length(std::string_view text) {
-    return static_cast<int>(text.size());
-}
-
 }  // namespace
 
 MqttLink::MqttLink(MqttSettings settings, MqttLinkNews news)
     : settings_(std::move(settings)),
-      url_(UrlText(settings_)),
+      url_(BrokerUrl(settings_)),
       topics_(settings_.prefix, settings_.clientId),
       news_(std::move(news)) {}
 
@@ -75,11 +78,22 @@ void MqttLink::Enqueue(Outgoing item) {
     if (stopRequested_) {
         return;
     }
-    queue_.push_back({nextId_++, std::move(item), false});
+    queue_.push_back({nextId_++, std::move(item), 0});
     while (queue_.size() > settings_.queueLimit) {
         queue_.pop_front();
+        handed_ -= handed_ > 0 ? 1 : 0;
         ++dropped_;
     }
+}
+
+void MqttLink::SetRetained(const QByteArray& topic, const QByteArray& payload) {
+    const std::lock_guard lock(mutex_);
+    retained_.Set(topic, payload);
+}
+
+bool MqttLink::HoldsRetained(const QByteArray& topic) {
+    const std::lock_guard lock(mutex_);
+    return retained_.Holds(topic);
 }
 
 void MqttLink::RequestStop() {
@@ -95,9 +109,9 @@ bool MqttLink::WaitFinished(std::chrono::milliseconds limit) {
     return changed_.wait_for(lock, limit, [this] { return finished_; });
 }
 
-std::size_t MqttLink::QueuedCount() {
+std::size_t MqttLink::UnsentCount() {
     const std::lock_guard lock(mutex_);
-    return queue_.size();
+    return queue_.size() + retained_.Unsent();
 }
 
 void MqttLink::Silence() {
@@ -113,6 +127,10 @@ void MqttLink::Tell(const Call& call) {
     }
 }
 
+void MqttLink::Log(const QString& line) {
+    Tell([&line](const MqttLinkNews& news) { news.log(line); });
+}
+
 bool MqttLink::StopRequested() {
     const std::lock_guard lock(mutex_);
     return stopRequested_;
@@ -124,6 +142,11 @@ bool MqttLink::SleepUnlessStopped(std::chrono::milliseconds duration) {
 }
 
 void MqttLink::Run() {
+    if (!settings_.user.isEmpty() && !settings_.tls && !Loopback(settings_.host)) {
+        Log(QStringLiteral("MQTT: the password for %1 goes unencrypted to %2; use mqtts:// "
+                           "beyond this host")
+                .arg(settings_.user, url_));
+    }
     std::chrono::milliseconds delay = kFirstRetry;
     while (!StopRequested()) {
         if (Session()) {
@@ -143,10 +166,16 @@ void MqttLink::Run() {
 
 bool MqttLink::Session() {
     connected_ = false;
+    phase_ = Phase::Connecting;
     refusal_ = 0;
     lastError_.clear();
     inFlight_.clear();
-    MarkAllUnsent();
+    droppedInFlight_ = false;
+    {
+        const std::lock_guard lock(mutex_);
+        handed_ = 0;
+        retained_.ResendAll();
+    }
 
     const Client client(mosquitto_new(settings_.clientId.toUtf8().constData(), true, this));
     if (!client) {
@@ -173,12 +202,25 @@ bool MqttLink::Session() {
             return false;
         }
         if (code != MOSQ_ERR_SUCCESS) {
-            ReportFailure(code);
-            return connected_;
+            if (!connected_) {
+                ReportFailure(code);
+                return false;
+            }
+            Lost(code);
+            return !quickEnd_;
         }
-        if (connected_) {
-            Pump(client.get());
-        } else if (SteadyClock::now() > deadline) {
+        if (phase_ == Phase::Learning) {
+            CheckLearning(client.get());
+        }
+        if (phase_ == Phase::Asserting || phase_ == Phase::Online) {
+            Pump(client.get(), false);
+        }
+        // After connections that ended at once, "connected" waits until this one holds.
+        if (phase_ == Phase::Online && reported_ != State::Connected &&
+            (!quickEnd_ || SteadyClock::now() - connectedAt_ >= WorkingAfter())) {
+            Report(State::Connected, QStringLiteral("MQTT: connected to %1").arg(url_));
+        }
+        if (!connected_ && SteadyClock::now() > deadline) {
             Report(State::Unreachable,
                    QStringLiteral("MQTT: %1 does not answer; retrying").arg(url_));
             return false;
@@ -191,6 +233,10 @@ bool MqttLink::Session() {
     return connected_;
 }
 
+std::chrono::milliseconds MqttLink::WorkingAfter() const {
+    return reported_ == State::TakenOver ? kWorkingWhileContested : kWorkingSession;
+}
+
 int MqttLink::Configure(mosquitto* client) {
     mosquitto_connect_callback_set(client, [](mosquitto* mosq, void* self, int code) {
         static_cast<MqttLink*>(self)->OnConnect(mosq, code);
@@ -201,6 +247,10 @@ int MqttLink::Configure(mosquitto* client) {
     mosquitto_publish_callback_set(client, [](mosquitto*, void* self, int mid) {
         static_cast<MqttLink*>(self)->OnPublish(mid);
     });
+    mosquitto_subscribe_callback_set(
+        client, [](mosquitto*, void* self, int mid, int count, const int* granted) {
+            static_cast<MqttLink*>(self)->OnSubscribe(mid, count > 0 ? granted[0] : 0);
+        });
     mosquitto_message_callback_set(client,
                                    [](mosquitto*, void* self, const mosquitto_message* message) {
                                        static_cast<MqttLink*>(self)->OnMessage(*message);
@@ -211,21 +261,15 @@ int MqttLink::Configure(mosquitto* client) {
             static_cast<MqttLink*>(self)->lastError_ = QString::fromUtf8(text);
         }
     });
+    // Its own default window of 20 would cap the throughput at 20 messages a round trip.
+    int code = mosquitto_int_option(client, MOSQ_OPT_SEND_MAXIMUM,
+                                    static_cast<int>(kWindow) + kWindowExtra);
     const QByteArray status = topics_.ClientStatus();
-    int code = mosquitto_will_set(client, status.constData(), Length(kOffline), kOffline.data(),
-                                  settings_.qos, true);
-    if (code == MOSQ_ERR_SUCCESS && !settings_.user.isEmpty()) {
-        code = mosquitto_username_pw_set(
-            client, settings_.user.toUtf8().constData(),
-            settings_.password.isEmpty() ? nullptr : settings_.password.toUtf8().constData());
+    if (code == MOSQ_ERR_SUCCESS) {
+        code = mosquitto_will_set(client, status.constData(), Length(kOffline),
+                                  kOffline.constData(), settings_.qos, true);
     }
-    if (code == MOSQ_ERR_SUCCESS && settings_.tls) {
-        code = settings_.caFile.isEmpty()
-                   ? mosquitto_int_option(client, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
-                   : mosquitto_tls_set(client, settings_.caFile.toUtf8().constData(), nullptr,
-                                       nullptr, nullptr, nullptr);
-    }
-    return code;
+    return code == MOSQ_ERR_SUCCESS ? ConfigureCredentials(client, settings_) : code;
 }
 
 void MqttLink::OnConnect(mosquitto* client, int code) {
@@ -234,49 +278,165 @@ void MqttLink::OnConnect(mosquitto* client, int code) {
         return;
     }
     connected_ = true;
-    // Subscribed before "online" goes out, so that whoever sees "online" can command at once.
-    if (settings_.relayCommands) {
-        mosquitto_subscribe(client, nullptr, topics_.RelayCommandFilter().constData(),
-                            settings_.qos);
-    }
-    mosquitto_publish(client, nullptr, topics_.ClientStatus().constData(), Length(kOnline),
-                      kOnline.data(), settings_.qos, true);
-    Report(State::Connected, QStringLiteral("MQTT: connected to %1").arg(url_));
+    connectedAt_ = SteadyClock::now();
+    phase_ = Phase::Learning;
+    learned_ = false;
+    learnRefused_ = false;
+    learnDeadline_ = connectedAt_ + kLearnTimeout;
+    // The broker handles one client's packets in order: the retained messages of the
+    // subscription are on their way before the mark is.
+    mosquitto_subscribe(client, &learnMid_, topics_.OwnFilter().constData(), 1);
+    static const std::uint64_t salt = std::random_device{}();
+    mark_ = QByteArray::number(salt) + '-' + QByteArray::number(++marks_);
+    const QByteArray sync = topics_.SyncTopic();
+    mosquitto_publish(client, nullptr, sync.constData(), Length(mark_), mark_.constData(), 1,
+                      false);
 }
 
-void MqttLink::Pump(mosquitto* client) {
+void MqttLink::OnSubscribe(int mid, int granted) {
+    if (granted != kSubscriptionRefused) {
+        return;
+    }
+    if (mid == learnMid_) {
+        learnRefused_ = true;
+    } else if (mid == relayMid_ && !toldRelayRefusal_) {
+        toldRelayRefusal_ = true;
+        Log(QStringLiteral("MQTT: %1 refused the subscription to relay commands (%2)")
+                .arg(url_, QString::fromUtf8(topics_.RelayCommandFilter())));
+    }
+}
+
+void MqttLink::OnMessage(const mosquitto_message& message) {
+    const QByteArray topic(message.topic);
+    const QByteArray payload(static_cast<const char*>(message.payload), message.payloadlen);
+    if (phase_ == Phase::Learning) {
+        if (message.retain && topic != topics_.ClientStatus()) {
+            const std::lock_guard lock(mutex_);
+            retained_.Found(topic.mid(topics_.Base().size()), payload);
+        } else if (!message.retain && topic == topics_.SyncTopic() && payload == mark_) {
+            learned_ = true;
+        }
+        return;
+    }
+    // What else the reading back brought in before it ended is the node's own.
+    if (!settings_.relayCommands || !topic.endsWith("/set")) {
+        return;
+    }
+    auto parsed = topics_.ParseRelayCommand(topic, payload, message.retain);
+    if (const auto* command = std::get_if<RelayCommand>(&parsed)) {
+        Tell([command](const MqttLinkNews& news) { news.relay(*command); });
+        return;
+    }
+    Log(QStringLiteral("MQTT: ignored command on %1: %2")
+            .arg(QString::fromUtf8(topic), std::get<QString>(parsed)));
+}
+
+void MqttLink::CheckLearning(mosquitto* client) {
+    if (learned_ || learnRefused_ || SteadyClock::now() >= learnDeadline_) {
+        FinishLearning(client);
+    }
+}
+
+void MqttLink::FinishLearning(mosquitto* client) {
+    if (!learned_ && !toldLearning_) {
+        toldLearning_ = true;
+        Log(QStringLiteral("MQTT: cannot read back %1 from %2: statuses left from before this "
+                           "start are not corrected (grant the node read access to its own "
+                           "topics)")
+                .arg(QString::fromUtf8(topics_.OwnFilter()), url_));
+    }
+    mosquitto_unsubscribe(client, nullptr, topics_.OwnFilter().constData());
+    // Subscribed before "online" goes out, so that whoever sees "online" can command at once.
+    if (settings_.relayCommands) {
+        mosquitto_subscribe(client, &relayMid_, topics_.RelayCommandFilter().constData(),
+                            settings_.qos);
+    }
+    phase_ = Phase::Asserting;
+}
+
+std::size_t MqttLink::Room() const {
+    return inFlight_.size() < kWindow ? kWindow - inFlight_.size() : 0;
+}
+
+void MqttLink::Pump(mosquitto* client, bool stopping) {
+    if (!PumpRetained(client)) {
+        return;
+    }
+    if (phase_ == Phase::Asserting && !stopping) {
+        const QByteArray status = topics_.ClientStatus();
+        mosquitto_publish(client, nullptr, status.constData(), Length(kOnline),
+                          kOnline.constData(), settings_.qos, true);
+        phase_ = Phase::Online;
+    }
+    if (phase_ == Phase::Online || stopping) {
+        PumpQueue(client);
+    }
+}
+
+bool MqttLink::PumpRetained(mosquitto* client) {
+    for (std::size_t room = Room(); room > 0; --room) {
+        std::optional<RetainedStore::Send> next;
+        {
+            const std::lock_guard lock(mutex_);
+            next = retained_.Next();
+        }
+        if (!next) {
+            return true;
+        }
+        const QByteArray topic = topics_.Base() + next->topic;
+        int mid = 0;
+        const int code =
+            mosquitto_publish(client, &mid, topic.constData(), Length(next->payload),
+                              next->payload.constData(), settings_.qos, true);
+        if (code == MOSQ_ERR_SUCCESS && settings_.qos > 0) {
+            inFlight_[mid] = {InFlight::Kind::Retained, 0, *next, 0, SteadyClock::now()};
+        } else if (code == MOSQ_ERR_SUCCESS || Unpublishable(code)) {
+            const std::lock_guard lock(mutex_);
+            if (code == MOSQ_ERR_SUCCESS) {
+                retained_.Acknowledged(*next);
+            } else {
+                retained_.GiveUp(*next);
+            }
+        } else {
+            return false;
+        }
+        if (Unpublishable(code)) {
+            Log(QStringLiteral("MQTT: cannot publish to %1: %2")
+                    .arg(QString::fromUtf8(topic), QString::fromUtf8(mosquitto_strerror(code))));
+        }
+    }
+    const std::lock_guard lock(mutex_);
+    return !retained_.HasNext();
+}
+
+void MqttLink::PumpQueue(mosquitto* client) {
     std::uint64_t dropped = 0;
     {
         const std::lock_guard lock(mutex_);
-        std::swap(dropped, dropped_);
+        dropped = droppedInFlight_ ? 0 : dropped_;
     }
-    if (dropped != 0) {
+    if (dropped != 0 && Room() > 0) {
         // Ahead of everything still queued: it tells about messages older than all of them.
-        AcquisitionEvent event;
-        event.time = LocalClock().Now();
-        event.kind = EventKind::ReadingsDropped;
-        event.value = static_cast<std::int64_t>(dropped);
-        {
-            const std::lock_guard lock(mutex_);
-            queue_.push_front({nextId_++, std::move(event), false});
+        const MqttMessage message = topics_.FormatDropped(dropped, LocalClock().Now());
+        int mid = 0;
+        if (mosquitto_publish(client, &mid, message.topic.constData(), Length(message.payload),
+                              message.payload.constData(), settings_.qos,
+                              false) == MOSQ_ERR_SUCCESS) {
+            droppedInFlight_ = true;
+            inFlight_[mid] = {InFlight::Kind::Dropped, 0, {}, dropped, SteadyClock::now()};
+            if (settings_.qos == 0) {
+                OnPublish(mid);
+            }
         }
-        Tell([dropped](const MqttLinkNews& news) {
-            news.log(QStringLiteral("MQTT: %1 messages dropped while the broker could not take "
-                                    "them")
-                         .arg(dropped));
-        });
     }
-    for (std::size_t handed = 0; handed < kInFlight && inFlight_.size() < kInFlight; ++handed) {
+    for (std::size_t room = Room(); room > 0; --room) {
         std::optional<Queued> next;
         {
             const std::lock_guard lock(mutex_);
-            const auto unsent = std::find_if(queue_.begin(), queue_.end(),
-                                             [](const Queued& queued) { return !queued.sent; });
-            if (unsent == queue_.end()) {
+            if (handed_ >= queue_.size()) {
                 return;
             }
-            unsent->sent = true;
-            next = *unsent;
+            next = queue_[handed_++];
         }
         const MqttMessage message = topics_.Format(next->item, names_);
         int mid = 0;
@@ -285,16 +445,14 @@ void MqttLink::Pump(mosquitto* client) {
                               message.payload.constData(), settings_.qos, message.retained);
         if (code == MOSQ_ERR_SUCCESS && settings_.qos > 0) {
             // Leaves the queue only with the broker's acknowledgement.
-            inFlight_[mid] = next->id;
+            inFlight_[mid] = {InFlight::Kind::Queued, next->id, {}, 0, SteadyClock::now()};
         } else if (code == MOSQ_ERR_SUCCESS) {
             Remove(next->id);
         } else if (Unpublishable(code)) {
             Remove(next->id);
-            Tell([&message, code](const MqttLinkNews& news) {
-                news.log(QStringLiteral("MQTT: cannot publish to %1: %2")
-                             .arg(QString::fromUtf8(message.topic),
-                                  QString::fromUtf8(mosquitto_strerror(code))));
-            });
+            Log(QStringLiteral("MQTT: cannot publish to %1: %2")
+                    .arg(QString::fromUtf8(message.topic),
+                         QString::fromUtf8(mosquitto_strerror(code))));
         } else {
             return;
         }
@@ -306,34 +464,101 @@ void MqttLink::OnPublish(int mid) {
         offlineAcknowledged_ = true;
     }
     const auto found = inFlight_.find(mid);
-    if (found != inFlight_.end()) {
-        Remove(found->second);
-        inFlight_.erase(found);
+    if (found == inFlight_.end()) {
+        return;
+    }
+    const InFlight done = std::move(found->second);
+    inFlight_.erase(found);
+    switch (done.kind) {
+        case InFlight::Kind::Queued:
+            Remove(done.id);
+            break;
+        case InFlight::Kind::Retained: {
+            const std::lock_guard lock(mutex_);
+            retained_.Acknowledged(done.retained);
+            break;
+        }
+        case InFlight::Kind::Dropped: {
+            {
+                const std::lock_guard lock(mutex_);
+                dropped_ -= done.dropped;
+            }
+            droppedInFlight_ = false;
+            Log(QStringLiteral("MQTT: %1 messages dropped while the broker could not take them")
+                    .arg(done.dropped));
+            break;
+        }
     }
 }
 
-void MqttLink::OnMessage(const mosquitto_message& message) {
-    const QByteArray topic(message.topic);
-    const QByteArray payload(static_cast<const char*>(message.payload), message.payloadlen);
-    auto parsed = topics_.ParseRelayCommand(topic, payload, message.retain, names_);
-    if (const auto* command = std::get_if<RelayCommand>(&parsed)) {
-        Tell([command](const MqttLinkNews& news) { news.relay(*command); });
-        return;
+void MqttLink::Lost(int code) {
+    const auto now = SteadyClock::now();
+    quickEnd_ = now - connectedAt_ < WorkingAfter();
+    // Acknowledgements come in order: the oldest message the broker did not answer is the one
+    // it ended the connection for, if any was.
+    const auto oldest = std::min_element(
+        inFlight_.begin(), inFlight_.end(),
+        [](const auto& a, const auto& b) { return a.second.sentAt < b.second.sentAt; });
+    int failures = 0;
+    if (oldest != inFlight_.end() && now - oldest->second.sentAt < kBlameWindow) {
+        failures = Blame(oldest->second);
     }
-    Tell([&topic, &parsed](const MqttLinkNews& news) {
-        news.log(QStringLiteral("MQTT: ignored command on %1: %2")
-                     .arg(QString::fromUtf8(topic), std::get<QString>(parsed)));
-    });
+    // The same message blamed again is that message's fault, not another client's.
+    quickEndsInARow_ = quickEnd_ && failures < 2 ? quickEndsInARow_ + 1 : 0;
+    if (quickEndsInARow_ >= 2) {
+        Report(State::TakenOver,
+               QStringLiteral("MQTT: %1 keeps ending the connection right after it is made: "
+                              "another client uses the id %2; retrying less often")
+                   .arg(url_, settings_.clientId));
+    } else {
+        ReportFailure(code);
+    }
+}
+
+int MqttLink::Blame(const InFlight& suspect) {
+    int failures = 0;
+    QByteArray topic;
+    {
+        const std::lock_guard lock(mutex_);
+        if (suspect.kind == InFlight::Kind::Retained) {
+            failures = retained_.Failed(suspect.retained);
+            topic = topics_.Base() + suspect.retained.topic;
+        } else if (suspect.kind == InFlight::Kind::Queued) {
+            const auto queued = std::find_if(queue_.begin(), queue_.end(), [&](const Queued& item) {
+                return item.id == suspect.id;
+            });
+            if (queued != queue_.end()) {
+                failures = ++queued->failures;
+                topic = topics_.Format(queued->item, names_).topic;
+            }
+        }
+    }
+    if (failures == RetainedStore::kMostFailures) {
+        if (suspect.kind == InFlight::Kind::Queued) {
+            Remove(suspect.id);
+        }
+        Log(QStringLiteral("MQTT: %1 ended the connection %2 times right after a message to %3; "
+                           "that message is dropped")
+                .arg(url_)
+                .arg(RetainedStore::kMostFailures)
+                .arg(QString::fromUtf8(topic)));
+    }
+    return failures;
 }
 
 void MqttLink::Drain(mosquitto* client) {
     const auto deadline = SteadyClock::now() + kDrainTimeout;
+    // A stop while reading back goes on without it: what the store holds is sent as it is.
+    if (phase_ == Phase::Learning) {
+        learned_ = true;
+        FinishLearning(client);
+    }
     const auto pending = [this] {
         const std::lock_guard lock(mutex_);
-        return !queue_.empty();
+        return !queue_.empty() || retained_.Unsent() > 0;
     };
     while (pending() && SteadyClock::now() < deadline) {
-        Pump(client);
+        Pump(client, true);
         if (mosquitto_loop(client, kLoopMs, 1) != MOSQ_ERR_SUCCESS) {
             return;
         }
@@ -344,7 +569,7 @@ void MqttLink::SayOffline(mosquitto* client) {
     offlineAcknowledged_ = false;
     const QByteArray status = topics_.ClientStatus();
     const int code = mosquitto_publish(client, &offlineMid_, status.constData(), Length(kOffline),
-                                       kOffline.data(), settings_.qos, true);
+                                       kOffline.constData(), settings_.qos, true);
     if (code == MOSQ_ERR_SUCCESS && settings_.qos > 0) {
         const auto deadline = SteadyClock::now() + kOfflineTimeout;
         while (!offlineAcknowledged_ && SteadyClock::now() < deadline &&
@@ -385,18 +610,15 @@ void MqttLink::Report(State state, const QString& message) {
     });
 }
 
-void MqttLink::MarkAllUnsent() {
-    const std::lock_guard lock(mutex_);
-    for (Queued& queued : queue_) {
-        queued.sent = false;
-    }
-}
-
 void MqttLink::Remove(std::uint64_t id) {
     const std::lock_guard lock(mutex_);
+    // Acknowledgements come in order: the message is nearly always the first.
     const auto found = std::find_if(queue_.begin(), queue_.end(),
                                     [id](const Queued& queued) { return queued.id == id; });
     if (found != queue_.end()) {
+        if (static_cast<std::size_t>(found - queue_.begin()) < handed_) {
+            --handed_;
+        }
         queue_.erase(found);
     }
 }

@@ -13,7 +13,7 @@ namespace corvelle {
 namespace {
 
 // Any host may register under any name; the bound keeps a flood of names from growing the
-// table without end. A name still in use is back with its next reading.
+// cache without end. A name still in use is worked out again with its next reading.
 constexpr qsizetype kMostNames = 1024;
 
 const char* EventName(EventKind kind) {
@@ -73,7 +73,11 @@ bool IsPublished(EventKind kind) {
     return EventName(kind) != nullptr;
 }
 
-const DeviceNames::Name& DeviceNames::Of(const std::vector<std::uint8_t>& raw) {
+QByteArray StatusTopic(const QByteArray& level) {
+    return level + "/status";
+}
+
+const DeviceNames::Name& DeviceNames::Of(std::span<const std::uint8_t> raw) {
     const QByteArray key(reinterpret_cast<const char*>(raw.data()),
                          static_cast<qsizetype>(raw.size()));
     if (const auto found = byRaw_.constFind(key); found != byRaw_.constEnd()) {
@@ -81,19 +85,11 @@ const DeviceNames::Name& DeviceNames::Of(const std::vector<std::uint8_t>& raw) {
     }
     if (byRaw_.size() >= kMostNames) {
         byRaw_.clear();
-        rawByLevel_.clear();
     }
     Name name;
     name.text = DeviceNameText(raw);
-    // "+" and "#" are wildcards in a subscription; "/" already goes as a path separator.
     name.level = QByteArray::fromStdString(TopicLevel(raw, name.text.toStdString()));
-    rawByLevel_.insert(name.level, key);
     return *byRaw_.insert(key, name);
-}
-
-std::optional<QByteArray> DeviceNames::RawOf(const QByteArray& level) const {
-    const auto found = rawByLevel_.constFind(level);
-    return found == rawByLevel_.constEnd() ? std::nullopt : std::optional(*found);
 }
 
 MqttTopics::MqttTopics(const QString& prefix, const QString& clientId)
@@ -103,21 +99,41 @@ QByteArray MqttTopics::ClientStatus() const {
     return base_ + "status";
 }
 
+QByteArray MqttTopics::OwnFilter() const {
+    return base_ + "#";
+}
+
+QByteArray MqttTopics::SyncTopic() const {
+    return base_ + "sync";
+}
+
 QByteArray MqttTopics::RelayCommandFilter() const {
     return base_ + "+/relay/+/set";
 }
 
 MqttMessage MqttTopics::Format(const Outgoing& item, DeviceNames& names) const {
-    if (const auto* reading = std::get_if<Reading>(&item)) {
+    if (const auto* reading = std::get_if<NumberedReading>(&item)) {
         return FormatReading(*reading, names);
     }
     if (const auto* event = std::get_if<AcquisitionEvent>(&item)) {
         return FormatEvent(*event, names);
     }
-    return FormatStatus(std::get<DeviceStatus>(item), names);
+    const auto& result = std::get<RelayResult>(item);
+    return {base_ + result.level + "/relay/" + QByteArray::number(result.relay) + "/result",
+            result.words, false};
 }
 
-MqttMessage MqttTopics::FormatReading(const Reading& reading, DeviceNames& names) const {
+MqttMessage MqttTopics::FormatDropped(std::uint64_t count, const LocalDateTime& time) const {
+    AcquisitionEvent event;
+    event.time = time;
+    event.kind = EventKind::ReadingsDropped;
+    event.value = static_cast<std::int64_t>(count);
+    DeviceNames none;
+    return FormatEvent(event, none);
+}
+
+MqttMessage MqttTopics::FormatReading(const NumberedReading& numbered, DeviceNames& names) const {
+    const Reading& reading = numbered.reading;
     const DeviceNames::Name& name = names.Of(reading.name);
     QJsonArray channels;
     const std::size_t channelCount = std::min<std::size_t>(reading.channelCount, kChannelCount);
@@ -135,6 +151,7 @@ MqttMessage MqttTopics::FormatReading(const Reading& reading, DeviceNames& names
         {QStringLiteral("reference_v"), reading.referenceMillivolts / 1000.0},
         {QStringLiteral("supply_v"), reading.supplyCentivolts / 100.0},
         {QStringLiteral("signal"), reading.signalValue},
+        {QStringLiteral("seq"), static_cast<qint64>(numbered.seq)},
     };
     return {base_ + name.level + "/reading", Compact(object), false};
 }
@@ -157,15 +174,9 @@ MqttMessage MqttTopics::FormatEvent(const AcquisitionEvent& event, DeviceNames& 
     return {console ? base_ + "event" : base_ + name->level + "/event", Compact(object), false};
 }
 
-MqttMessage MqttTopics::FormatStatus(const DeviceStatus& status, DeviceNames& names) const {
-    return {base_ + names.Of(status.name).level + "/status",
-            status.online ? QByteArray("online") : QByteArray("offline"), true};
-}
-
 std::variant<RelayCommand, QString> MqttTopics::ParseRelayCommand(const QByteArray& topic,
                                                                   const QByteArray& payload,
-                                                                  bool retained,
-                                                                  const DeviceNames& names) const {
+                                                                  bool retained) const {
     const QList<QByteArray> levels = topic.mid(base_.size()).split('/');
     if (!topic.startsWith(base_) || levels.size() != 4 || levels[1] != "relay" ||
         levels[3] != "set") {
@@ -186,11 +197,7 @@ std::variant<RelayCommand, QString> MqttTopics::ParseRelayCommand(const QByteArr
         return QStringLiteral("the payload is neither \"on\" nor \"off\"");
     }
     command.on = payload == "on";
-    const auto raw = names.RawOf(levels[0]);
-    if (!raw) {
-        return QStringLiteral("no device of that name has been seen");
-    }
-    command.rawName = *raw;
+    command.level = levels[0];
     return command;
 }
 

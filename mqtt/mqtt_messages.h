@@ -4,7 +4,7 @@
 #include <QHash>
 #include <QString>
 #include <cstdint>
-#include <optional>
+#include <span>
 #include <variant>
 #include <vector>
 
@@ -12,15 +12,24 @@
 
 namespace corvelle {
 
-// A device's retained status: online once its board is identified, offline once it detaches.
-struct DeviceStatus {
-    std::vector<std::uint8_t> name;
-    bool online = false;
+// A reading with its place in its terminal's run: 1 for the first after it identified, so that
+// consumers can drop QoS 1 duplicates and see gaps.
+struct NumberedReading {
+    Reading reading;
+    std::uint64_t seq = 0;
 };
 
-// What waits to be published, as the UI thread handed it over. Formatting waits for the
-// network thread.
-using Outgoing = std::variant<Reading, AcquisitionEvent, DeviceStatus>;
+// How a relay command ended, for P/ID/<level>/relay/<k>/result.
+struct RelayResult {
+    QByteArray level;
+    int relay = 0;
+    // "done on", "not linked", ...
+    QByteArray words;
+};
+
+// What waits in the queue to be published, as the UI thread handed it over; formatting waits
+// for the network thread. Retained topics are not queued: they live in the RetainedStore.
+using Outgoing = std::variant<NumberedReading, AcquisitionEvent, RelayResult>;
 
 struct MqttMessage {
     QByteArray topic;
@@ -29,8 +38,8 @@ struct MqttMessage {
 };
 
 struct RelayCommand {
-    // As received from the terminal: GB2312 bytes.
-    QByteArray rawName;
+    // The terminal's topic level; the owner's thread finds the terminal it stands for.
+    QByteArray level;
     // 1..12.
     int relay = 0;
     bool on = false;
@@ -39,8 +48,14 @@ struct RelayCommand {
 // Whether events of this kind are published: bare connections and refusals are not.
 bool IsPublished(EventKind kind);
 
-// Device names as the tabs show them and as topic levels, remembered so that a relay command's
-// topic level leads back to the raw name.
+// The retained topics of a terminal, below "prefix/id/": "<level>/status" holds "online" or
+// "offline".
+QByteArray StatusTopic(const QByteArray& level);
+inline const QByteArray kOnline = QByteArrayLiteral("online");
+inline const QByteArray kOffline = QByteArrayLiteral("offline");
+
+// Device names as the tabs show them and as topic levels, worked out once per name: a cache,
+// bounded, whose forgotten names are worked out again when they come back.
 class DeviceNames {
   public:
     struct Name {
@@ -48,13 +63,10 @@ class DeviceNames {
         QByteArray level;
     };
 
-    const Name& Of(const std::vector<std::uint8_t>& raw);
-    // The raw name a topic level was made from, if that name has been seen.
-    std::optional<QByteArray> RawOf(const QByteArray& level) const;
+    const Name& Of(std::span<const std::uint8_t> raw);
 
   private:
     QHash<QByteArray, Name> byRaw_;
-    QHash<QByteArray, QByteArray> rawByLevel_;
 };
 
 // The topics and payloads of one console, all under "prefix/id/".
@@ -62,21 +74,28 @@ class MqttTopics {
   public:
     MqttTopics(const QString& prefix, const QString& clientId);
 
+    // "prefix/id/", in front of every topic of this node.
+    const QByteArray& Base() const { return base_; }
     // The console's own "online" / "offline", also its last will.
     QByteArray ClientStatus() const;
+    // "prefix/id/#": what the node reads back of its own at every connection.
+    QByteArray OwnFilter() const;
+    // Where the node sends itself a mark after the retained messages it reads back.
+    QByteArray SyncTopic() const;
     // "prefix/id/+/relay/+/set".
     QByteArray RelayCommandFilter() const;
-    // A reading or event as one compact JSON object, or a device status as plain text.
+    // A reading or event as one compact JSON object, a relay result as plain words.
     MqttMessage Format(const Outgoing& item, DeviceNames& names) const;
+    // The "dropped" event of the node itself.
+    MqttMessage FormatDropped(std::uint64_t count, const LocalDateTime& time) const;
     // A command to carry out, or why it is ignored.
     std::variant<RelayCommand, QString> ParseRelayCommand(const QByteArray& topic,
-                                                          const QByteArray& payload, bool retained,
-                                                          const DeviceNames& names) const;
+                                                          const QByteArray& payload,
+                                                          bool retained) const;
 
   private:
-    MqttMessage FormatReading(const Reading& reading, DeviceNames& names) const;
+    MqttMessage FormatReading(const NumberedReading& numbered, DeviceNames& names) const;
     MqttMessage FormatEvent(const AcquisitionEvent& event, DeviceNames& names) const;
-    MqttMessage FormatStatus(const DeviceStatus& status, DeviceNames& names) const;
 
     QByteArray base_;
 };

@@ -25,10 +25,33 @@ bool HasWildcard(const QString& text) {
            text.contains(QChar(0));
 }
 
+// Text MQTT can carry as a client id and in topics: valid UTF-8 (arguments that were not
+// decode to U+FFFD), no control characters, no noncharacters.
+bool Carriable(const QString& text) {
+    if (!text.isValidUtf16() || text.toUtf8().size() > 65535) {
+        return false;
+    }
+    for (const char32_t c : text.toUcs4()) {
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        const bool nonCharacter = (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+        if (control || nonCharacter || c == 0xFFFD) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Group or others may read the file (owner-only files are the rule for secrets, as with keys).
+bool ReadableByOthers(const QString& path) {
+    return (QFileInfo(path).permissions() &
+            (QFileDevice::ReadGroup | QFileDevice::ReadOther)) != 0;
+}
+
 // Topic levels under which nothing else publishes: no wildcards, no empty levels, and no
 // leading "$", which brokers keep for themselves.
 bool UsablePrefix(const QString& prefix) {
-    if (prefix.isEmpty() || prefix.startsWith(QLatin1Char('$')) || HasWildcard(prefix)) {
+    if (prefix.isEmpty() || prefix.startsWith(QLatin1Char('$')) || HasWildcard(prefix) ||
+        !Carriable(prefix)) {
         return false;
     }
     const QStringList levels = prefix.split(QLatin1Char('/'));
@@ -51,7 +74,7 @@ std::optional<QString> FirstLine(const QString& path) {
 
 }  // namespace
 
-void AddMqttOptions(QCommandLineParser& parser) {
+void AddMqttOptions(QCommandLineParser& parser, const QString& program) {
     parser.addOption({kUrl,
                       QStringLiteral("Publish readings and events to the MQTT broker at "
                                      "mqtt://HOST[:PORT] (default port %1) or, with TLS, "
@@ -60,8 +83,9 @@ void AddMqttOptions(QCommandLineParser& parser) {
                           .arg(kMqttTlsPort),
                       QStringLiteral("URL")});
     parser.addOption({kId,
-                      QStringLiteral("MQTT client id and topic level of this console (default: "
-                                     "the host name)."),
+                      QStringLiteral("MQTT client id and topic level of this node (default: "
+                                     "%1-HOST, HOST the host name).")
+                          .arg(program),
                       QStringLiteral("ID")});
     parser.addOption({kPrefix,
                       QStringLiteral("First topic levels of everything published (default "
@@ -85,7 +109,8 @@ void AddMqttOptions(QCommandLineParser& parser) {
                                         "P/ID/NAME/relay/N/set.")});
 }
 
-std::variant<MqttSettings, QString> ReadMqttOptions(const QCommandLineParser& parser) {
+std::variant<MqttSettings, QString> ReadMqttOptions(const QCommandLineParser& parser,
+                                                    const QString& program) {
     MqttSettings settings;
     if (!parser.isSet(kUrl)) {
         for (const QString& name :
@@ -113,7 +138,12 @@ std::variant<MqttSettings, QString> ReadMqttOptions(const QCommandLineParser& pa
     settings.host = url.host();
     settings.port = static_cast<quint16>(url.port(settings.tls ? kMqttTlsPort : kMqttPort));
 
-    settings.clientId = parser.isSet(kId) ? parser.value(kId) : QSysInfo::machineHostName();
+    settings.clientId = parser.isSet(kId)
+                            ? parser.value(kId)
+                            : program + QLatin1Char('-') + QSysInfo::machineHostName();
+    if (!Carriable(settings.clientId)) {
+        return QStringLiteral("--mqtt-id: expected valid UTF-8 without control characters");
+    }
     if (settings.clientId.isEmpty() || HasWildcard(settings.clientId) ||
         settings.clientId.contains(QLatin1Char('/'))) {
         return QStringLiteral("--mqtt-id: expected one topic level without +, # or /, got \"%1\"")
@@ -141,15 +171,22 @@ std::variant<MqttSettings, QString> ReadMqttOptions(const QCommandLineParser& pa
         if (settings.user.isEmpty()) {
             return QStringLiteral("--mqtt-password-file needs --mqtt-user");
         }
-        const auto password = FirstLine(parser.value(kPasswordFile));
+        const QString path = parser.value(kPasswordFile);
+        const auto password = FirstLine(path);
         if (!password) {
-            return QStringLiteral("--mqtt-password-file: cannot read %1")
-                .arg(parser.value(kPasswordFile));
+            return QStringLiteral("--mqtt-password-file: cannot read %1").arg(path);
+        }
+        if (ReadableByOthers(path)) {
+            return QStringLiteral("--mqtt-password-file: %1 can be read by others than its "
+                                  "owner; chmod 600 it")
+                .arg(path);
         }
         settings.password = *password;
     } else if (!settings.user.isEmpty()) {
         settings.password = qEnvironmentVariable(kPasswordVariable);
     }
+    // Children and anyone reading this process's environment need not see it.
+    qunsetenv(kPasswordVariable);
 
     if (parser.isSet(kCaFile)) {
         settings.caFile = parser.value(kCaFile);

@@ -1,7 +1,5 @@
 #include "mqtt/publishing.h"
 
-#include "device/qt/device_name.h"
-
 namespace corvelle {
 
 Publishing::Publishing(const MqttSettings& settings, HostSinks& sinks, DeviceTabHost& host,
@@ -9,15 +7,8 @@ Publishing::Publishing(const MqttSettings& settings, HostSinks& sinks, DeviceTab
     : QObject(parent), sinks_(sinks), publisher_(settings) {
     connect(&publisher_, &MqttPublisher::stateChanged, this, &Publishing::stateChanged);
     connect(&publisher_, &MqttPublisher::logLine, this, &Publishing::logLine);
-    connect(&publisher_, &MqttPublisher::relayCommand, this,
-            [this, &host](const QByteArray& rawName, int relay, bool on) {
-                const std::span name(reinterpret_cast<const std::uint8_t*>(rawName.constData()),
-                                     static_cast<std::size_t>(rawName.size()));
-                if (!host.RequestRelay(name, static_cast<std::size_t>(relay), on)) {
-                    emit logLine(QStringLiteral("MQTT: relay command for %1 ignored: not connected")
-                                     .arg(DeviceNameText(name)));
-                }
-            });
+    publisher_.SetRelaySwitch([&host](std::span<const std::uint8_t> name, std::size_t relay,
+                                      bool on) { return host.RequestRelay(name, relay, on); });
 }
 
 Publishing::~Publishing() {

@@ -373,17 +373,18 @@ void DeviceTabHost::SetDeviceTabName(int slot, std::span<const std::uint8_t> nam
     view_.PageRenamed(slot, name);
 }
 
-bool DeviceTabHost::RequestRelay(std::span<const std::uint8_t> name, std::size_t relay, bool on) {
+RelayRequest DeviceTabHost::RequestRelay(std::span<const std::uint8_t> name, std::size_t relay,
+                                         bool on) {
     for (std::size_t i = 0; i < tables_.SlotCount(); ++i) {
         if (std::ranges::equal(tables_.deviceNames[i], name)) {
             if (tables_.linkFlags[i] != 1) {
-                return false;
+                return RelayRequest::NotLinked;
             }
-            pages_[i]->RequestRelayState(relay, on);
-            return true;
+            return pages_[i]->RequestRelayState(relay, on) ? RelayRequest::Sent
+                                                           : RelayRequest::AlreadySo;
         }
     }
-    return false;
+    return RelayRequest::NotLinked;
 }
 
 void DeviceTabHost::Shutdown() {

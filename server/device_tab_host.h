@@ -16,6 +16,16 @@
 
 namespace corvelle {
 
+// What became of a request to switch a relay.
+enum class RelayRequest : std::uint8_t {
+    // No terminal of that name is attached.
+    NotLinked,
+    // The relay already is in that state, and no switch is on its way.
+    AlreadySo,
+    // The frame went to the terminal; its echo confirms it.
+    Sent,
+};
+
 // The connection server and tab host behaviour: the listening state, the registry of
 // accepted connections, registration of terminals onto slots, routing of bytes between
 // connections and pages, and the tab selection rules.
@@ -78,9 +88,9 @@ class DeviceTabHost final : public DeviceSender {
     void OnSelectPage(std::intptr_t slot);
     void SetDeviceTabName(int slot, std::span<const std::uint8_t> name);
 
-    // Relay 1..12 of the terminal of that name to state on, as its page's button would switch
-    // it; false when no terminal of that name is attached.
-    bool RequestRelay(std::span<const std::uint8_t> name, std::size_t relay, bool on);
+    // Relay 1..12 of the terminal of that name to state on, with the frame its page's button
+    // would send for it.
+    RelayRequest RequestRelay(std::span<const std::uint8_t> name, std::size_t relay, bool on);
 
     // Closes every connection without telling the pages, then the listening socket.
     void Shutdown();

@@ -3,6 +3,7 @@
 #include <variant>
 
 #include "device/qt/device_name.h"
+#include "mqtt/mqtt_forget.h"
 #include "service/service.h"
 #include "process/signals.h"
 #include "record/platform/record_file.h"
@@ -31,8 +32,20 @@ int main(int argc, char* argv[]) {
         return corvelle::kExitBadOptions;
     }
     corvelle::NameDecoderAvailable();
+    auto& options = std::get<corvelle::ServiceOptions>(parsed);
+    if (!options.forgetTerminal.isEmpty()) {
+        const auto outcome = corvelle::ForgetTerminal(options.mqtt, options.forgetTerminal);
+        for (const QByteArray& topic : outcome.removed) {
+            Print(stderr, QStringLiteral("removed %1\n").arg(QString::fromUtf8(topic)));
+        }
+        if (!outcome.problem.isEmpty()) {
+            Print(stderr, QStringLiteral("corvelled: %1\n").arg(outcome.problem));
+            return corvelle::kExitUnwritten;
+        }
+        return corvelle::kExitClean;
+    }
     corvelle::KeepRunningPastFileSizeLimits();
-    corvelle::Service service(std::get<corvelle::ServiceOptions>(std::move(parsed)));
+    corvelle::Service service(std::move(options));
     // Installed first, so that a request to quit during the start is not the default death;
     // the actions run from the event loop, after the start.
     const bool handled = corvelle::HandleSignals({

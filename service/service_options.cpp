@@ -49,7 +49,13 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
     AddRecordOptions(parser,
                      QStringLiteral("Record every reading and event to daily CSV files in DIR."));
     AddLimitOptions(parser, LimitDefaults::Service);
-    AddMqttOptions(parser);
+    AddMqttOptions(parser, QStringLiteral("corvelled"));
+    const QCommandLineOption forget(
+        {QStringLiteral("mqtt-forget")},
+        QStringLiteral("Remove every retained topic of the terminal NAME from the MQTT broker "
+                       "and exit."),
+        QStringLiteral("NAME"));
+    parser.addOption(forget);
 
     if (auto outcome = ParseCommandLine(parser, arguments)) {
         return std::visit(
@@ -108,11 +114,17 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
         return BadOptions{*problem};
     }
     options.limits = std::get<LimitOptions>(std::move(limits));
-    auto mqtt = ReadMqttOptions(parser);
+    auto mqtt = ReadMqttOptions(parser, QStringLiteral("corvelled"));
     if (const auto* problem = std::get_if<QString>(&mqtt)) {
         return BadOptions{*problem};
     }
     options.mqtt = std::get<MqttSettings>(std::move(mqtt));
+    if (parser.isSet(forget)) {
+        options.forgetTerminal = parser.value(forget);
+        if (!options.mqtt.enabled || options.forgetTerminal.isEmpty()) {
+            return BadOptions{QStringLiteral("--mqtt-forget needs a name and --mqtt")};
+        }
+    }
     return options;
 }
 

@@ -270,6 +270,22 @@ TEST(DevicePageRelays, ClickAsksForTheOppositeOfTheKnownState) {
     EXPECT_EQ(rig.page.RelayStates()[8], 1);
 }
 
+// "on" then "off" within a round trip ends off: a command is compared with the state last asked
+// for, not the one last confirmed.
+TEST(DevicePageRelays, CommandsCompareWithTheStateLastAskedFor) {
+    Rig rig;
+    rig.Identify();
+    rig.sender.sent.clear();
+    EXPECT_FALSE(rig.page.RequestRelayState(9, false));
+    EXPECT_TRUE(rig.page.RequestRelayState(9, true));
+    EXPECT_TRUE(rig.page.RequestRelayState(9, false));
+    rig.page.OnDeviceData(Echo(8, 0xFF, 0x00));
+    rig.page.OnDeviceData(Echo(8, 0x00, 0x00));
+    EXPECT_FALSE(rig.page.RequestRelayState(9, false));
+    EXPECT_EQ(rig.sender.Payloads(),
+              (std::vector<std::string>{":0A050008FF00EA\r\n", ":0A0500080000E9\r\n"}));
+}
+
 TEST(DevicePageRelays, EchoesSetOnlyKnownCoilsAndAlwaysRedraw) {
     struct Case {
         std::vector<std::uint8_t> echo;

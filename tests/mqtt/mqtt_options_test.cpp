@@ -10,10 +10,10 @@ namespace {
 
 std::variant<MqttSettings, QString> Read(QStringList arguments) {
     QCommandLineParser parser;
-    AddMqttOptions(parser);
-    arguments.prepend(QStringLiteral("corvelle"));
+    AddMqttOptions(parser, QStringLiteral("corvelled"));
+    arguments.prepend(QStringLiteral("corvelled"));
     EXPECT_TRUE(parser.parse(arguments)) << parser.errorText().toStdString();
-    return ReadMqttOptions(parser);
+    return ReadMqttOptions(parser, QStringLiteral("corvelled"));
 }
 
 TEST(MqttOptions, DefaultsAndExplicitValues) {
@@ -24,7 +24,8 @@ TEST(MqttOptions, DefaultsAndExplicitValues) {
     EXPECT_EQ(plain.host, "broker.example");
     EXPECT_EQ(plain.port, 1883);
     EXPECT_FALSE(plain.tls);
-    EXPECT_EQ(plain.clientId, QSysInfo::machineHostName());
+    // A console and a service on one host never take each other's session.
+    EXPECT_EQ(plain.clientId, "corvelled-" + QSysInfo::machineHostName());
     EXPECT_EQ(plain.prefix, "corvelle");
     EXPECT_EQ(plain.qos, 1);
     EXPECT_FALSE(plain.relayCommands);
@@ -58,6 +59,12 @@ TEST(MqttOptions, RejectsValuesThatWouldMisbehave) {
         url + QStringList{"--mqtt-qos", "2"},
         url + QStringList{"--mqtt-id", "a+b"},
         url + QStringList{"--mqtt-id", "a/b"},
+        url + QStringList{"--mqtt-id", ""},
+        url + QStringList{"--mqtt-id", "line\nbreak"},
+        url + QStringList{"--mqtt-id", QStringLiteral("c1\u0085")},
+        // What an argument that is not UTF-8 decodes to.
+        url + QStringList{"--mqtt-id", QStringLiteral("bad\uFFFD")},
+        url + QStringList{"--mqtt-id", QStringLiteral("non\uFDD0char")},
         url + QStringList{"--mqtt-prefix", ""},
         url + QStringList{"--mqtt-prefix", "plant//east"},
         url + QStringList{"--mqtt-prefix", "/plant"},
@@ -80,16 +87,24 @@ TEST(MqttOptions, PasswordFromTheFileElseTheEnvironment) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("s3cret pass\r\nsecond line\n");
     file.close();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     qputenv("CORVELLE_MQTT_PASSWORD", "from-environment");
     const QStringList user{"--mqtt", "mqtt://broker", "--mqtt-user", "console"};
     EXPECT_EQ(
         std::get<MqttSettings>(Read(user + QStringList{"--mqtt-password-file", file.fileName()}))
             .password,
         "s3cret pass");
+    // Read once, then gone from the environment that children inherit.
+    EXPECT_FALSE(qEnvironmentVariableIsSet("CORVELLE_MQTT_PASSWORD"));
+    qputenv("CORVELLE_MQTT_PASSWORD", "from-environment");
     const auto fromEnvironment = std::get<MqttSettings>(Read(user));
     EXPECT_EQ(fromEnvironment.user, "console");
     EXPECT_EQ(fromEnvironment.password, "from-environment");
-    qunsetenv("CORVELLE_MQTT_PASSWORD");
+    EXPECT_FALSE(qEnvironmentVariableIsSet("CORVELLE_MQTT_PASSWORD"));
+
+    file.setPermissions(file.permissions() | QFileDevice::ReadGroup);
+    EXPECT_TRUE(std::holds_alternative<QString>(
+        Read(user + QStringList{"--mqtt-password-file", file.fileName()})));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStringEncoder>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
@@ -99,7 +100,7 @@ TEST(MqttPublisher, PublishesReadingsEventsAndRetainedStatuses) {
               Json(R"({"time":"2026-12-08T10:15:30.123+08:00","slot":1,"name":"一号泵站",
                        "channels_mv":[-1234,5,32767,-32768],"inputs":[0,1,0,0,0,0,0,0,0,0,0,0],
                        "relays":[1,0,1,0,0,0,0,0,0,0,0,1],"temperature_c":-5.25,
-                       "reference_v":2.5,"supply_v":12.05,"signal":7})"));
+                       "reference_v":2.5,"supply_v":12.05,"signal":7,"seq":1})"));
     EXPECT_EQ(
         Json(
             watcher.Payloads("corvelle/console/B2/reading").value(0))[QStringLiteral("channels_mv")]
@@ -116,10 +117,11 @@ TEST(MqttPublisher, PublishesReadingsEventsAndRetainedStatuses) {
               "closed by the console: registration timeout (127.0.0.1:5001)");
 
     Watcher late(broker.Port(), "late");
-    ASSERT_TRUE(late.WaitFor("corvelle/console/B2/status", 1));
+    ASSERT_TRUE(late.WaitFor(kPumpTopic + "/status", 1));
     EXPECT_EQ(late.Payloads(kStatus, true), QByteArrayList{"online"});
     EXPECT_EQ(late.Payloads(kPumpTopic + "/status", true), QByteArrayList{"online"});
-    EXPECT_EQ(late.Payloads("corvelle/console/B2/status", true), QByteArrayList{"offline"});
+    // B2 never identified: anyone can register and leave, and leaves nothing retained.
+    EXPECT_TRUE(late.Payloads("corvelle/console/B2/status").isEmpty());
 
     QElapsedTimer stopping;
     stopping.start();
@@ -179,11 +181,12 @@ TEST(MqttPublisher, BrokerRestartLosesNothingQueuedButTheOldestPastTheBound) {
     ASSERT_EQ(watcher.Payloads(kConsoleEvent).size(), 1);
     EXPECT_EQ(Json(watcher.Payloads(kConsoleEvent).value(0))[QStringLiteral("event")], "dropped");
     EXPECT_EQ(Detail(watcher.Payloads(kConsoleEvent).value(0)), "3 readings dropped");
-    ASSERT_EQ(log.count(), 1);
+    // Logged once the broker has taken the count.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.count() == 1; }));
     EXPECT_TRUE(log.at(0).at(0).toString().contains(QStringLiteral("3 messages dropped")));
 }
 
-TEST(MqttPublisher, RelayCommandsOnlyWhenEnabledAndOnlyWellFormedOnes) {
+TEST(MqttPublisher, RelayCommandsOnlyWhenEnabledAndOnlyWellFormedOnesEachWithAResult) {
     TestBroker broker;
     Watcher watcher(broker.Port());
     MqttSettings commanded = Settings(broker.Port());
@@ -192,16 +195,26 @@ TEST(MqttPublisher, RelayCommandsOnlyWhenEnabledAndOnlyWellFormedOnes) {
     MqttSettings deaf = Settings(broker.Port());
     deaf.clientId = QStringLiteral("deaf");
     MqttPublisher other(deaf);
-    QSignalSpy relays(&publisher, &MqttPublisher::relayCommand);
+    struct Switched {
+        std::vector<std::uint8_t> name;
+        std::size_t relay;
+        bool on;
+    };
+    std::vector<Switched> switched;
+    const auto relaySwitch = [&](std::span<const std::uint8_t> name, std::size_t relay, bool on) {
+        switched.push_back({{name.begin(), name.end()}, relay, on});
+        return relay == 12 ? RelayRequest::AlreadySo : RelayRequest::Sent;
+    };
+    publisher.SetRelaySwitch(relaySwitch);
+    other.SetRelaySwitch(relaySwitch);
     QSignalSpy log(&publisher, &MqttPublisher::logLine);
-    QSignalSpy otherRelays(&other, &MqttPublisher::relayCommand);
     QSignalSpy otherLog(&other, &MqttPublisher::logLine);
     publisher.Start();
     other.Start();
-    publisher.OnReading(MakeReading(kPump, 4, 0));
-    other.OnReading(MakeReading(kPump, 4, 0));
-    ASSERT_TRUE(watcher.WaitFor(kPumpTopic + "/reading", 1));
-    ASSERT_TRUE(watcher.WaitFor("corvelle/deaf/一号泵站/reading", 1));
+    publisher.OnEvent(MakeEvent(EventKind::Identified, 1, kPump, {}, 4));
+    other.OnEvent(MakeEvent(EventKind::Identified, 1, kPump, {}, 4));
+    ASSERT_TRUE(watcher.WaitFor(kPumpTopic + "/status", 1));
+    ASSERT_TRUE(watcher.WaitFor("corvelle/deaf/一号泵站/status", 1));
 
     watcher.Publish("corvelle/deaf/一号泵站/relay/3/set", "on");
     watcher.Publish(kPumpTopic + "/relay/3/set", "on");
@@ -211,11 +224,26 @@ TEST(MqttPublisher, RelayCommandsOnlyWhenEnabledAndOnlyWellFormedOnes) {
     watcher.Publish("corvelle/console/unseen/relay/1/set", "on");
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.count() == 3; }));
 
-    const QByteArray pump(reinterpret_cast<const char*>(kPump.data()), 8);
-    ASSERT_EQ(relays.count(), 2);
-    EXPECT_EQ(relays.at(0), (QVariantList{pump, 3, true}));
-    EXPECT_EQ(relays.at(1), (QVariantList{pump, 12, false}));
-    EXPECT_EQ(otherRelays.count() + otherLog.count(), 0);
+    ASSERT_EQ(switched.size(), 2U);
+    EXPECT_EQ(switched[0].name, kPump);
+    EXPECT_EQ(switched[0].relay, 3U);
+    EXPECT_TRUE(switched[0].on);
+    EXPECT_EQ(switched[1].relay, 12U);
+    EXPECT_FALSE(switched[1].on);
+    EXPECT_EQ(otherLog.count(), 0);
+    // Relay 12 already was off; relay 3 waits for its terminal's echo.
+    ASSERT_TRUE(watcher.WaitFor(kPumpTopic + "/relay/12/result", 1));
+    EXPECT_EQ(watcher.Payloads(kPumpTopic + "/relay/12/result"), QByteArrayList{"done off"});
+    ASSERT_TRUE(watcher.WaitFor("corvelle/console/unseen/relay/1/result", 1));
+    EXPECT_EQ(watcher.Payloads("corvelle/console/unseen/relay/1/result"),
+              QByteArrayList{"not identified"});
+    EXPECT_TRUE(watcher.Payloads(kPumpTopic + "/relay/3/result").isEmpty());
+    AcquisitionEvent echo = MakeEvent(EventKind::RelayEcho, 1, kPump, {}, 3);
+    echo.on = true;
+    publisher.OnEvent(echo);
+    ASSERT_TRUE(watcher.WaitFor(kPumpTopic + "/relay/3/result", 1));
+    EXPECT_EQ(watcher.Payloads(kPumpTopic + "/relay/3/result"), QByteArrayList{"done on"});
+    EXPECT_TRUE(watcher.Payloads("corvelle/deaf/一号泵站/relay/3/result").isEmpty());
 }
 
 TEST(MqttPublisher, WrongPasswordReportedOnceAndRetried) {
@@ -246,6 +274,134 @@ TEST(MqttPublisher, WrongPasswordReportedOnceAndRetried) {
     broker.Start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return states.count() == 2; }, 5000));
     EXPECT_FALSE(states.at(1).at(1).toBool());
+}
+
+// What a killed node left retained is corrected at the next connection, and what the node holds
+// is back after a broker restart that lost everything.
+TEST(MqttPublisher, StaleRetainedTopicsCorrectedAndStatusesBackAfterABrokerRestart) {
+    TestBroker broker;
+    {
+        Watcher before(broker.Port(), "before");
+        before.Publish("corvelle/console/ghost/status", "online", true);
+        before.Publish("corvelle/console/ghost/meta", "{}", true);
+        before.Publish(kPumpTopic + "/relay/1/set", "on", true);
+        ASSERT_TRUE(before.WaitFor(kPumpTopic + "/relay/1/set", 1));
+    }
+    MqttPublisher publisher(Settings(broker.Port()));
+    QSignalSpy states(&publisher, &MqttPublisher::stateChanged);
+    publisher.Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.count() == 1; }));
+    publisher.OnEvent(MakeEvent(EventKind::Identified, 1, kPump, {}, 4));
+
+    // The broker may take the corrections after this subscription, but always before the
+    // terminal's status, which went after them.
+    Watcher late(broker.Port(), "late");
+    ASSERT_TRUE(late.WaitFor(kPumpTopic + "/status", 1));
+    EXPECT_EQ(late.Payloads("corvelle/console/ghost/status").constLast(), "offline");
+    EXPECT_EQ(late.Payloads("corvelle/console/ghost/meta").constLast(), "");
+    EXPECT_EQ(late.Payloads(kPumpTopic + "/relay/1/set").constLast(), "");
+
+    broker.Stop();
+    broker.Start();
+    Watcher after(broker.Port(), "after");
+    ASSERT_TRUE(after.WaitFor(kStatus, 1));
+    EXPECT_EQ(after.Payloads(kStatus), QByteArrayList{"online"});
+    EXPECT_EQ(after.Payloads(kPumpTopic + "/status"), QByteArrayList{"online"});
+    EXPECT_EQ(after.Payloads("corvelle/console/ghost/status"), QByteArrayList{"offline"});
+}
+
+TEST(MqttPublisher, QueueOverflowDropsReadingsButNeverAStatus) {
+    TestBroker broker;
+    broker.Stop();
+    MqttSettings settings = Settings(broker.Port());
+    settings.queueLimit = 5;
+    MqttPublisher publisher(settings);
+    publisher.Start();
+    publisher.OnEvent(MakeEvent(EventKind::Identified, 1, kPump, {}, 4));
+    publisher.OnEvent(MakeEvent(EventKind::Detached, 1, kPump));
+    publisher.OnEvent(MakeEvent(EventKind::Identified, 2, {'B', '2'}, {}, 12));
+    for (std::int16_t signal = 1; signal <= 20; ++signal) {
+        publisher.OnReading(MakeReading({'B', '2'}, 12, signal));
+    }
+    broker.Start();
+    Watcher watcher(broker.Port());
+    ASSERT_TRUE(watcher.WaitFor("corvelle/console/B2/reading", 5));
+    EXPECT_EQ(watcher.Payloads(kPumpTopic + "/status"), QByteArrayList{"offline"});
+    EXPECT_EQ(watcher.Payloads("corvelle/console/B2/status"), QByteArrayList{"online"});
+    EXPECT_EQ(Json(watcher.Payloads("corvelle/console/B2/reading").value(0))[QStringLiteral("seq")],
+              16);
+    ASSERT_TRUE(watcher.WaitFor(kConsoleEvent, 1));
+    EXPECT_EQ(Detail(watcher.Payloads(kConsoleEvent).value(0)), "18 readings dropped");
+}
+
+TEST(MqttPublisher, AMessageTheBrokerDisconnectsForIsDroppedAfterThreeTries) {
+    TestBroker broker(test::kAnonymous + QStringLiteral("max_packet_size 1000\n"));
+    MqttPublisher publisher(Settings(broker.Port()));
+    QSignalSpy states(&publisher, &MqttPublisher::stateChanged);
+    QSignalSpy log(&publisher, &MqttPublisher::logLine);
+    publisher.Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.count() == 1; }));
+    AcquisitionEvent huge = MakeEvent(EventKind::RecordingFileRemoved, 1, kPump);
+    huge.detail = std::string(3000, 'x');
+    publisher.OnEvent(huge);
+    publisher.OnReading(MakeReading(kPump, 4, 1));
+    Watcher watcher(broker.Port());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !watcher.Payloads(kPumpTopic + "/reading").isEmpty(); }, 20000));
+    EXPECT_TRUE(watcher.Payloads(kPumpTopic + "/event").isEmpty());
+    ASSERT_EQ(log.count(), 1);
+    EXPECT_TRUE(log.at(0).at(0).toString().contains(QStringLiteral("that message is dropped")));
+    // Connected, lost, and no more boxes while it kept being lost.
+    EXPECT_EQ(states.count(), 2);
+}
+
+TEST(MqttPublisher, AnotherClientWithTheSameIdIsReportedOnce) {
+    TestBroker broker;
+    MqttPublisher first(Settings(broker.Port()));
+    MqttPublisher second(Settings(broker.Port()));
+    QSignalSpy states(&first, &MqttPublisher::stateChanged);
+    first.Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return states.count() == 1; }));
+    second.Start();
+    const auto contested = [&] {
+        return std::count_if(states.begin(), states.end(), [](const QVariantList& state) {
+            return state.at(0).toString().contains(QStringLiteral("another client uses the id"));
+        });
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return contested() == 1; }, 10000));
+    const qsizetype reported = states.count();
+    QTest::qWait(4000);
+    EXPECT_EQ(states.count(), reported);
+}
+
+// Noncharacters and C1 controls, which a GB18030 name can carry, would make libmosquitto refuse
+// every topic of that terminal.
+TEST(MqttPublisher, NamesWithCodePointsMqttForbidsArePublishedUnderSafeLevels) {
+    TestBroker broker;
+    Watcher watcher(broker.Port());
+    MqttPublisher publisher(Settings(broker.Port()));
+    publisher.Start();
+    QStringEncoder gb18030("GB18030");
+    int slot = 0;
+    for (const QString& name : {QStringLiteral("泵\uFFFF站"), QStringLiteral("泵\uFDD0站"),
+                                QStringLiteral("泵\u0085站")}) {
+        const QByteArray bytes = gb18030.encode(name);
+        const std::vector<std::uint8_t> raw(bytes.begin(), bytes.end());
+        publisher.OnEvent(MakeEvent(EventKind::Identified, ++slot, raw, {}, 4));
+        publisher.OnReading(MakeReading(raw, 4, 1));
+    }
+    const auto readingTopics = [&] {
+        QByteArrayList topics = watcher.Topics();
+        topics.removeIf([](const QByteArray& topic) { return !topic.endsWith("/reading"); });
+        return topics;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return readingTopics().size() == 3; }));
+    for (const QByteArray& topic : readingTopics()) {
+        EXPECT_TRUE(topic.startsWith("corvelle/console/泵") && topic.contains('~'))
+            << topic.toStdString();
+        const QByteArray status = topic.chopped(int(sizeof "reading") - 1) + "status";
+        EXPECT_EQ(watcher.Payloads(status), QByteArrayList{"online"}) << status.toStdString();
+    }
 }
 
 TEST(MqttPublisher, StopIsBoundedWhenTheBrokerNeverAnswers) {

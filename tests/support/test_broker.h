@@ -69,9 +69,20 @@ class Watcher {
     bool WaitFor(const QByteArray& topic, qsizetype count) {
         return QTest::qWaitFor([&] { return Payloads(topic).size() >= count; }, 10000);
     }
-    void Publish(const QByteArray& topic, const QByteArray& payload) {
+    void Publish(const QByteArray& topic, const QByteArray& payload, bool retained = false) {
         mosquitto_publish(client_, nullptr, topic.constData(), static_cast<int>(payload.size()),
-                          payload.constData(), 1, false);
+                          payload.constData(), 1, retained);
+    }
+    // Every topic a message came on, once each.
+    QByteArrayList Topics() {
+        const std::lock_guard lock(mutex_);
+        QByteArrayList topics;
+        for (const Message& message : messages_) {
+            if (!topics.contains(message.topic)) {
+                topics.append(message.topic);
+            }
+        }
+        return topics;
     }
 
   private:

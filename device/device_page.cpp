@@ -24,6 +24,8 @@ constexpr std::uint16_t kCoilOff = 0x0000;
 // Two length bytes in front of the largest payload a page sends, the module query.
 constexpr std::size_t kEnvelopeHeaderSize = 2;
 constexpr std::size_t kMaxPayloadSize = kModuleQuerySize;
+// Relay requests waiting at once, per relay.
+constexpr std::size_t kMostRelayRequests = 16;
 
 }  // namespace
 
@@ -61,7 +63,7 @@ void DevicePage::OnDeviceLink(std::uintptr_t attach, ClientRecord* record) {
     }
     tables_.linkFlags[slot] = 0;
     record_ = record;
-    requestedRelays_ = {};
+    relayRequests_ = {};
     ShowLinkStatus(kDisconnected);
     channelCount_ = 0;
     pollTimer_.Stop();
@@ -83,6 +85,9 @@ void DevicePage::OnTimer(int timerId) {
     if (timerId != kPollTimerId) {
         return;
     }
+    for (int& polls : pollsSinceRelayRequest_) {
+        ++polls;
+    }
     const std::string_view request = ReadInputRegistersRequest(channelCount_);
     if (request.empty()) {
         SendModuleQuery();
@@ -96,24 +101,43 @@ void DevicePage::OnRelayButton(std::size_t relay) {
     if (relay < 1 || relay > kRelayCount) {
         return;
     }
-    SwitchRelay(relay, relayStates_[relay - 1] == 0);
+    SendFrame(WriteSingleCoilRequest(relay, relayStates_[relay - 1] == 0));
 }
 
 bool DevicePage::RequestRelayState(std::size_t relay, bool on) {
     if (relay < 1 || relay > kRelayCount) {
         return false;
     }
-    if (!requestedRelays_[relay - 1] && (relayStates_[relay - 1] == 1) == on) {
+    std::deque<bool>& requests = relayRequests_[relay - 1];
+    const bool last = requests.empty() ? relayStates_[relay - 1] == 1 : requests.back();
+    if (last == on) {
         return false;
     }
-    // Sent even when the same state is on its way: a lost frame is not waited for forever.
-    SwitchRelay(relay, on);
+    // A flood of commands waits no deeper than this; the rest are never sent.
+    if (requests.size() < kMostRelayRequests) {
+        requests.push_back(on);
+        if (requests.size() == 1) {
+            SendRelayRequest(relay - 1);
+        }
+    }
     return true;
 }
 
-void DevicePage::SwitchRelay(std::size_t relay, bool on) {
-    requestedRelays_[relay - 1] = on;
-    SendFrame(WriteSingleCoilRequest(relay, on));
+void DevicePage::SendRelayRequest(std::size_t index) {
+    pollsSinceRelayRequest_[index] = 0;
+    SendFrame(WriteSingleCoilRequest(index + 1, relayRequests_[index].front()));
+}
+
+void DevicePage::ForgetLostRelayRequests() {
+    for (std::size_t i = 0; i < kRelayCount; ++i) {
+        // The board answers in order: the echo would have come before this reply.
+        if (!relayRequests_[i].empty() && pollsSinceRelayRequest_[i] > 0) {
+            relayRequests_[i].pop_front();
+            if (!relayRequests_[i].empty()) {
+                SendRelayRequest(i);
+            }
+        }
+    }
 }
 
 void DevicePage::SendPayload(std::span<const std::uint8_t> payload) {
@@ -174,6 +198,7 @@ void DevicePage::DecodeRegisters(std::span<const std::uint8_t> bytes) {
     if (registers_.HasInputWord()) {
         ShowInputStates(registers_.inputWord);
     }
+    ForgetLostRelayRequests();
     channelMillivolts_ = ChannelMillivoltsOf(registers_);
     chart_.UpdateValueAxis(std::span(channelMillivolts_).first<kChartSeriesCount>());
     FillValueList(static_cast<int>(registers_.registerCount) - static_cast<int>(kLeadingRegisters));
@@ -188,8 +213,12 @@ void DevicePage::ApplyCoilEcho(std::uint16_t coil, std::uint16_t value) {
     const bool known = coil < kRelayCount && (value == kCoilOn || value == kCoilOff);
     if (known) {
         relayStates_[coil] = value == kCoilOn ? 1 : 0;
-        if (requestedRelays_[coil] == (value == kCoilOn)) {
-            requestedRelays_[coil].reset();
+        std::deque<bool>& requests = relayRequests_[coil];
+        if (!requests.empty() && requests.front() == (value == kCoilOn)) {
+            requests.pop_front();
+            if (!requests.empty()) {
+                SendRelayRequest(coil);
+            }
         }
     }
     ShowRelayStates();

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <deque>
 #include <span>
 #include <string_view>
 
@@ -53,9 +53,9 @@ class DevicePage {
     void OnRelayButton(std::size_t relay);
 
     // Asks the board to put relay 1..12 into state on, with the frame its button would send
-    // for that; whether it did. Nothing is sent when the known state already is on and no
-    // switch is on its way: a command is compared with the state last asked for, so that "on"
-    // then "off" within a round trip ends off.
+    // for that; false when the state last asked for (or, with nothing asked, the known state)
+    // already is on. Requests to one relay go one at a time, each once the board has echoed
+    // the one before, so that "on" then "off" within a round trip ends off.
     bool RequestRelayState(std::size_t relay, bool on);
 
     // Where readings and link events go from now on; nullptr: nowhere, at no cost.
@@ -80,7 +80,9 @@ class DevicePage {
     const TrendChartDriver& Chart() const { return chart_; }
 
   private:
-    void SwitchRelay(std::size_t relay, bool on);
+    void SendRelayRequest(std::size_t index);
+    // A poll reply: a relay request sent before that poll has had its echo, or lost it.
+    void ForgetLostRelayRequests();
     void SendPayload(std::span<const std::uint8_t> payload);
     void SendFrame(std::string_view frame);
     void SendModuleQuery();
@@ -117,8 +119,10 @@ class DevicePage {
     std::array<std::int32_t, kChannelCount> channelMillivolts_{};
     std::array<std::uint8_t, kChannelCount> inputStates_{};
     std::array<std::uint8_t, kChannelCount> relayStates_{};
-    // The state last asked of each relay while its echo has not come back.
-    std::array<std::optional<bool>, kChannelCount> requestedRelays_{};
+    // The states asked of each relay, in order; the first is on its way to the board.
+    std::array<std::deque<bool>, kChannelCount> relayRequests_{};
+    // Polls sent since the first request of each relay went.
+    std::array<int, kChannelCount> pollsSinceRelayRequest_{};
 };
 
 }  // namespace corvelle

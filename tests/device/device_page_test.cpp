@@ -279,11 +279,19 @@ TEST(DevicePageRelays, CommandsCompareWithTheStateLastAskedFor) {
     EXPECT_FALSE(rig.page.RequestRelayState(9, false));
     EXPECT_TRUE(rig.page.RequestRelayState(9, true));
     EXPECT_TRUE(rig.page.RequestRelayState(9, false));
+    // One at a time: "off" goes once "on" is echoed.
+    EXPECT_EQ(rig.sender.Payloads(), std::vector<std::string>{":0A050008FF00EA\r\n"});
     rig.page.OnDeviceData(Echo(8, 0xFF, 0x00));
     rig.page.OnDeviceData(Echo(8, 0x00, 0x00));
     EXPECT_FALSE(rig.page.RequestRelayState(9, false));
     EXPECT_EQ(rig.sender.Payloads(),
               (std::vector<std::string>{":0A050008FF00EA\r\n", ":0A0500080000E9\r\n"}));
+
+    // An echo lost on the way: the reply to a poll sent after the request ends the wait.
+    EXPECT_TRUE(rig.page.RequestRelayState(9, true));
+    EXPECT_TRUE(rig.page.RequestRelayState(9, false));
+    rig.Poll(4, {0, 0, 0, 0});
+    EXPECT_EQ(rig.sender.Payloads().back(), ":0A0500080000E9\r\n");
 }
 
 TEST(DevicePageRelays, EchoesSetOnlyKnownCoilsAndAlwaysRedraw) {

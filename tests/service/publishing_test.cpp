@@ -21,18 +21,39 @@ namespace {
 const QByteArray kNode = "corvelle/node7";
 const QByteArray kDevice = kNode + "/一号泵站";
 
+QStringList ServiceArguments(quint16 port, quint16 brokerPort) {
+    return {QStringLiteral("--port"),
+            QString::number(port),
+            QStringLiteral("--interval"),
+            QStringLiteral("200"),
+            QStringLiteral("--mqtt"),
+            QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort),
+            QStringLiteral("--mqtt-id"),
+            QStringLiteral("node7"),
+            QStringLiteral("--mqtt-relay-commands")};
+}
+
+std::unique_ptr<sim::Terminal> StartTerminal(quint16 port, int replyDelayMs = 0) {
+    sim::TerminalConfig config;
+    config.port = port;
+    config.name = QStringLiteral("一号泵站");
+    config.modelText = "CV4B-SIM";
+    config.board.channelCount = 4;
+    config.faults.replyDelayMs = replyDelayMs;
+    QString error;
+    auto terminals = sim::CreateTerminals(config, 1, error);
+    EXPECT_EQ(terminals.size(), 1U) << error.toStdString();
+    terminals.front()->start();
+    return std::move(terminals.front());
+}
+
 class PublishingTest : public ::testing::TestWithParam<bool> {
   protected:
     void SetUp() override {
         port_ = test::FreePort();
         if (GetParam()) {
-            service_.start(
-                QStringLiteral(CORVELLED_PATH),
-                {QStringLiteral("--port"), QString::number(port_), QStringLiteral("--interval"),
-                 QStringLiteral("200"), QStringLiteral("--mqtt"),
-                 QStringLiteral("mqtt://127.0.0.1:%1").arg(broker_.Port()),
-                 QStringLiteral("--mqtt-id"), QStringLiteral("node7"),
-                 QStringLiteral("--mqtt-relay-commands")});
+            service_.start(QStringLiteral(CORVELLED_PATH),
+                           ServiceArguments(port_, broker_.Port()));
             ASSERT_TRUE(service_.waitForStarted());
         } else {
             console_ = std::make_unique<CMainDlg>();
@@ -55,17 +76,19 @@ class PublishingTest : public ::testing::TestWithParam<bool> {
         }
     }
 
-    std::unique_ptr<sim::Terminal> StartTerminal() {
-        sim::TerminalConfig config;
-        config.port = port_;
-        config.name = QStringLiteral("一号泵站");
-        config.modelText = "CV4B-SIM";
-        config.board.channelCount = 4;
-        QString error;
-        auto terminals = sim::CreateTerminals(config, 1, error);
-        EXPECT_EQ(terminals.size(), 1U) << error.toStdString();
-        terminals.front()->start();
-        return std::move(terminals.front());
+    // Stops the node the way its operator does: SIGTERM, or closing the window.
+    void Quit() {
+        if (GetParam()) {
+            service_.terminate();
+            ASSERT_TRUE(service_.waitForFinished(3000));
+            EXPECT_EQ(service_.exitCode(), 0);
+            return;
+        }
+        bool stopped = false;
+        QObject::connect(console_.get(), &CMainDlg::stopped, [&stopped] { stopped = true; });
+        console_->close();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return stopped; }, 3000));
+        console_.reset();
     }
     QJsonObject LastReading() {
         return QJsonDocument::fromJson(watcher_.Payloads(kDevice + "/reading").constLast())
@@ -80,7 +103,7 @@ class PublishingTest : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(PublishingTest, ReadingsStatusesAndARelayCommandRoundTrip) {
-    auto terminal = StartTerminal();
+    auto terminal = StartTerminal(port_);
     ASSERT_TRUE(watcher_.WaitFor(kDevice + "/reading", 2));
     EXPECT_EQ(watcher_.Payloads(kNode + "/status").constLast(), "online");
     EXPECT_EQ(watcher_.Payloads(kDevice + "/status"), QByteArrayList{"online"});
@@ -108,6 +131,68 @@ TEST_P(PublishingTest, ReadingsStatusesAndARelayCommandRoundTrip) {
     }
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return watcher_.Payloads(kNode + "/status").constLast() == "offline"; }));
+}
+
+// Every terminal's "offline" reaches the broker before the node's own.
+TEST_P(PublishingTest, QuitSaysEveryTerminalOfflineBeforeItself) {
+    auto terminal = StartTerminal(port_);
+    ASSERT_TRUE(watcher_.WaitFor(kDevice + "/reading", 1));
+    Quit();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher_.IndexOf(kNode + "/status", "offline") >= 0; }));
+    const qsizetype terminalOffline = watcher_.IndexOf(kDevice + "/status", "offline");
+    EXPECT_GE(terminalOffline, 0);
+    EXPECT_LT(terminalOffline, watcher_.IndexOf(kNode + "/status", "offline"));
+}
+
+// "on" then "off" within one of the terminal's replies ends off, and each command gets its
+// result in order.
+TEST_P(PublishingTest, RelayOnThenOffWithinARoundTripEndsOff) {
+    auto terminal = StartTerminal(port_, 600);
+    ASSERT_TRUE(watcher_.WaitFor(kDevice + "/reading", 1));
+    watcher_.Publish(kDevice + "/relay/3/set", "on");
+    watcher_.Publish(kDevice + "/relay/3/set", "off");
+    ASSERT_TRUE(watcher_.WaitFor(kDevice + "/relay/3/result", 2));
+    EXPECT_EQ(watcher_.Payloads(kDevice + "/relay/3/result"),
+              (QByteArrayList{"done on", "done off"}));
+    EXPECT_EQ(terminal->board().RelayWord() & 0x4U, 0U);
+}
+
+// A node killed with its terminals linked, started again without them: every terminal it had
+// is "offline" soon; and a terminal that is gone for good can be forgotten.
+TEST(ServicePublishing, KilledThenRestartedSaysOfflineAndForgetRemovesTheTerminal) {
+    test::TestBroker broker;
+    test::Watcher watcher(broker.Port());
+    const quint16 port = test::FreePort();
+    QProcess service;
+    service.start(QStringLiteral(CORVELLED_PATH), ServiceArguments(port, broker.Port()));
+    auto terminal = StartTerminal(port);
+    ASSERT_TRUE(watcher.WaitFor(kDevice + "/reading", 1));
+    service.kill();
+    ASSERT_TRUE(service.waitForFinished(3000));
+    terminal->stop();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return watcher.Payloads(kNode + "/status").constLast() == "offline"; }));
+    EXPECT_EQ(watcher.Payloads(kDevice + "/status").constLast(), "online");
+
+    service.start(QStringLiteral(CORVELLED_PATH), ServiceArguments(port, broker.Port()));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return watcher.Payloads(kDevice + "/status").constLast() == "offline"; }, 5000));
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(3000));
+
+    const QStringList mqtt{QStringLiteral("--mqtt"),
+                           QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.Port()),
+                           QStringLiteral("--mqtt-id"), QStringLiteral("node7")};
+    EXPECT_EQ(QProcess::execute(QStringLiteral(CORVELLED_PATH),
+                                mqtt + QStringList{QStringLiteral("--mqtt-forget"),
+                                                   QStringLiteral("一号泵站")}),
+              0);
+    test::Watcher late(broker.Port(), "late");
+    ASSERT_TRUE(late.WaitFor(kNode + "/status", 1));
+    EXPECT_TRUE(late.Payloads(kDevice + "/status").isEmpty());
+    EXPECT_EQ(QProcess::execute(QStringLiteral(CORVELLED_PATH),
+                                {QStringLiteral("--mqtt-forget"), QStringLiteral("一号泵站")}),
+              2);
 }
 
 // The console says once that the broker cannot be reached, and the box goes when it is back.

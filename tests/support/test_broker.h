@@ -73,6 +73,16 @@ class Watcher {
         mosquitto_publish(client_, nullptr, topic.constData(), static_cast<int>(payload.size()),
                           payload.constData(), 1, retained);
     }
+    // Where the first message of that topic and payload came among all, or -1.
+    qsizetype IndexOf(const QByteArray& topic, const QByteArray& payload) {
+        const std::lock_guard lock(mutex_);
+        for (std::size_t i = 0; i < messages_.size(); ++i) {
+            if (messages_[i].topic == topic && messages_[i].payload == payload) {
+                return static_cast<qsizetype>(i);
+            }
+        }
+        return -1;
+    }
     // Every topic a message came on, once each.
     QByteArrayList Topics() {
         const std::lock_guard lock(mutex_);

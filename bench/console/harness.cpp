@@ -114,6 +114,11 @@ QProcess& Children::StartSubscriber(quint16 port, const QString& clientId, const
                        {QString::number(port), clientId, filter});
 }
 
+QProcess& Children::StartDelayProxy(quint16 targetPort, int delayMs) {
+    return StartHelper(QStringLiteral(CORVELLE_DELAY_PROXY_PATH),
+                       {QString::number(targetPort), QString::number(delayMs)});
+}
+
 QProcess& Children::StartHelper(const QString& program, const QStringList& arguments) {
     auto process = std::make_unique<QProcess>();
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);

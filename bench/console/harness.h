@@ -52,6 +52,8 @@ class Children {
     QProcess& StartPeers(quint16 port);
     // The MQTT subscriber helper, likewise driven by commands (see bench_subscriber).
     QProcess& StartSubscriber(quint16 port, const QString& clientId, const QString& filter);
+    // The delaying proxy in front of targetPort, likewise (see bench_delay_proxy).
+    QProcess& StartDelayProxy(quint16 targetPort, int delayMs);
     void StopAll();
 
   private:

@@ -5,6 +5,8 @@
 //   flood   2000 connections that never register, beside eight terminals
 //   scale-out  ten services with 25 terminals each (or --crowd) polled every 1000 ms, all
 //              publishing to one MQTT broker
+//   wan  60 terminals (or --crowd) at 200 ms publishing through a 100 ms round trip, then a
+//        backlog of 10,000 readings drained through it
 // --smoke shortens a scenario to a few seconds; the exit code reports correctness only.
 #include <QCoreApplication>
 
@@ -19,6 +21,7 @@ int main(int argc, char** argv) {
     const Scenarios scenarios = {{"steady", RunSteady},
                                  {"large", RunLarge},
                                  {"flood", RunFlood},
-                                 {"scale-out", RunScaleOut}};
+                                 {"scale-out", RunScaleOut},
+                                 {"wan", RunWan}};
     return RunScenario(argc, argv, "bench_service", scenarios);
 }

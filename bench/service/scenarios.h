@@ -10,5 +10,6 @@ int RunSteady(const Options& options);
 int RunLarge(const Options& options);
 int RunFlood(const Options& options);
 int RunScaleOut(const Options& options);
+int RunWan(const Options& options);
 
 }  // namespace corvelle::bench

@@ -54,13 +54,13 @@ QByteArrayList Levels(const QString& name) {
     QStringEncoder encoder("GB18030");
     const QByteArray raw = encoder.isValid() ? encoder.encode(name) : name.toUtf8();
     DeviceNames names;
-    const QByteArray made =
-        names.Of({reinterpret_cast<const std::uint8_t*>(raw.constData()),
-                  static_cast<std::size_t>(raw.size())})
-            .level;
+    const QByteArray made = names
+                                .Of({reinterpret_cast<const std::uint8_t*>(raw.constData()),
+                                     static_cast<std::size_t>(raw.size())})
+                                .level;
     const QByteArray given = name.toUtf8();
-    const bool usable = !given.isEmpty() && !given.contains('/') && !given.contains('+') &&
-                        !given.contains('#');
+    const bool usable =
+        !given.isEmpty() && !given.contains('/') && !given.contains('+') && !given.contains('#');
     return usable && given != made ? QByteArrayList{made, given} : QByteArrayList{made};
 }
 
@@ -77,9 +77,8 @@ ForgetOutcome ForgetTerminal(const MqttSettings& settings, const QString& name) 
     state.syncTopic = topics.SyncTopic();
     state.mark = "forget";
 
-    const std::unique_ptr<mosquitto, ClientDeleter> client(
-        mosquitto_new((settings.clientId + QStringLiteral("-forget")).toUtf8().constData(), true,
-                      &state));
+    const std::unique_ptr<mosquitto, ClientDeleter> client(mosquitto_new(
+        (settings.clientId + QStringLiteral("-forget")).toUtf8().constData(), true, &state));
     if (!client) {
         return {{}, QStringLiteral("cannot create an MQTT client")};
     }
@@ -102,11 +101,10 @@ ForgetOutcome ForgetTerminal(const MqttSettings& settings, const QString& name) 
     });
     int code = ConfigureCredentials(mosq, settings);
     if (code == MOSQ_ERR_SUCCESS) {
-        code = mosquitto_connect(mosq, settings.host.toUtf8().constData(), settings.port,
-                                 kKeepaliveS);
+        code =
+            mosquitto_connect(mosq, settings.host.toUtf8().constData(), settings.port, kKeepaliveS);
     }
-    if (code != MOSQ_ERR_SUCCESS ||
-        !LoopUntil(mosq, [&state] { return state.connack >= 0; })) {
+    if (code != MOSQ_ERR_SUCCESS || !LoopUntil(mosq, [&state] { return state.connack >= 0; })) {
         return {{}, QStringLiteral("cannot reach %1").arg(url)};
     }
     if (state.connack != 0) {

@@ -364,8 +364,8 @@ void MqttLink::Pump(mosquitto* client, bool stopping) {
     }
     if (phase_ == Phase::Asserting && !stopping) {
         const QByteArray status = topics_.ClientStatus();
-        mosquitto_publish(client, nullptr, status.constData(), Length(kOnline),
-                          kOnline.constData(), settings_.qos, true);
+        mosquitto_publish(client, nullptr, status.constData(), Length(kOnline), kOnline.constData(),
+                          settings_.qos, true);
         phase_ = Phase::Online;
     }
     if (phase_ == Phase::Online || stopping) {
@@ -385,9 +385,8 @@ bool MqttLink::PumpRetained(mosquitto* client) {
         }
         const QByteArray topic = topics_.Base() + next->topic;
         int mid = 0;
-        const int code =
-            mosquitto_publish(client, &mid, topic.constData(), Length(next->payload),
-                              next->payload.constData(), settings_.qos, true);
+        const int code = mosquitto_publish(client, &mid, topic.constData(), Length(next->payload),
+                                           next->payload.constData(), settings_.qos, true);
         if (code == MOSQ_ERR_SUCCESS && settings_.qos > 0) {
             inFlight_[mid] = {InFlight::Kind::Retained, 0, *next, 0, SteadyClock::now()};
         } else if (code == MOSQ_ERR_SUCCESS || Unpublishable(code)) {

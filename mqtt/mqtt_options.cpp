@@ -43,8 +43,7 @@ bool Carriable(const QString& text) {
 
 // Group or others may read the file (owner-only files are the rule for secrets, as with keys).
 bool ReadableByOthers(const QString& path) {
-    return (QFileInfo(path).permissions() &
-            (QFileDevice::ReadGroup | QFileDevice::ReadOther)) != 0;
+    return (QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)) != 0;
 }
 
 // Topic levels under which nothing else publishes: no wildcards, no empty levels, and no
@@ -177,8 +176,9 @@ std::variant<MqttSettings, QString> ReadMqttOptions(const QCommandLineParser& pa
             return QStringLiteral("--mqtt-password-file: cannot read %1").arg(path);
         }
         if (ReadableByOthers(path)) {
-            return QStringLiteral("--mqtt-password-file: %1 can be read by others than its "
-                                  "owner; chmod 600 it")
+            return QStringLiteral(
+                       "--mqtt-password-file: %1 can be read by others than its "
+                       "owner; chmod 600 it")
                 .arg(path);
         }
         settings.password = *password;

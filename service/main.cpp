@@ -4,9 +4,9 @@
 
 #include "device/qt/device_name.h"
 #include "mqtt/mqtt_forget.h"
-#include "service/service.h"
 #include "process/signals.h"
 #include "record/platform/record_file.h"
+#include "service/service.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 // name:
 //   port   "port port=N": where it listens
 // Usage: bench_delay_proxy TARGET_PORT DELAY_MS
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSocketNotifier>
@@ -16,7 +17,6 @@
 #include <deque>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -31,8 +31,8 @@ class DelayedPipe : public QObject {
         connect(&from, &QTcpSocket::readyRead, this, [this, &from] {
             chunks_.push_back({clock_.elapsed() + delayMs_, from.readAll()});
             if (!timer_.isActive()) {
-                timer_.start(static_cast<int>(std::max<qint64>(0, chunks_.front().due -
-                                                                       clock_.elapsed())));
+                timer_.start(
+                    static_cast<int>(std::max<qint64>(0, chunks_.front().due - clock_.elapsed())));
             }
         });
     }

@@ -2,8 +2,8 @@
 // way between the node and the broker, a 100 ms round trip. A service with a large fleet must
 // get every reading it accepted to a subscriber, and one node must drain a backlog at a rate
 // that QoS 1 allows only with many messages in flight.
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -82,7 +82,8 @@ int RunWan(const Options& options) {
     Subscriber subscriber(helpers, broker.Port());
     QProcess& proxy = helpers.StartDelayProxy(broker.Port(), kDelayMs);
     const auto proxyAnswer = PeerCommand(proxy, QStringLiteral("port"), 5000);
-    const auto proxyPort = static_cast<quint16>(proxyAnswer ? PeerField(*proxyAnswer, QStringLiteral("port")) : 0);
+    const auto proxyPort =
+        static_cast<quint16>(proxyAnswer ? PeerField(*proxyAnswer, QStringLiteral("port")) : 0);
     if (!brokerUp || !subscriber.Subscribed() || proxyPort == 0) {
         std::printf("no broker, no proxy, or the subscriber did not subscribe\n");
         return Summary("wan", false, "broker=no");
@@ -133,10 +134,10 @@ int RunWan(const Options& options) {
     table.Row({"of them never received", std::to_string(missing), "0", Verdict(missing == 0)});
     table.Row({"service CPU (% of one core)", Fixed(cpu, 2), "", ""});
     table.Row({"exit code on SIGTERM", std::to_string(exitCode), "0", Verdict(exitCode == 0)});
-    table.Row({"backlog received", drained.complete ? "all" : "NO", "all",
-               Verdict(drained.complete)});
-    table.Row({"first reading received after the start (s)", Fixed(drained.firstSeconds, 2), "",
-               ""});
+    table.Row(
+        {"backlog received", drained.complete ? "all" : "NO", "all", Verdict(drained.complete)});
+    table.Row(
+        {"first reading received after the start (s)", Fixed(drained.firstSeconds, 2), "", ""});
     table.Row({"drain rate, first to last received (messages/s)", Fixed(rate, 0), ">= 2000",
                Verdict(rate >= 2000)});
     table.Row({"drain rate from the start, connection included (messages/s)",

@@ -52,8 +52,7 @@ class PublishingTest : public ::testing::TestWithParam<bool> {
     void SetUp() override {
         port_ = test::FreePort();
         if (GetParam()) {
-            service_.start(QStringLiteral(CORVELLED_PATH),
-                           ServiceArguments(port_, broker_.Port()));
+            service_.start(QStringLiteral(CORVELLED_PATH), ServiceArguments(port_, broker_.Port()));
             ASSERT_TRUE(service_.waitForStarted());
         } else {
             console_ = std::make_unique<CMainDlg>();
@@ -138,7 +137,8 @@ TEST_P(PublishingTest, QuitSaysEveryTerminalOfflineBeforeItself) {
     auto terminal = StartTerminal(port_);
     ASSERT_TRUE(watcher_.WaitFor(kDevice + "/reading", 1));
     Quit();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher_.IndexOf(kNode + "/status", "offline") >= 0; }));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return watcher_.IndexOf(kNode + "/status", "offline") >= 0; }));
     const qsizetype terminalOffline = watcher_.IndexOf(kDevice + "/status", "offline");
     EXPECT_GE(terminalOffline, 0);
     EXPECT_LT(terminalOffline, watcher_.IndexOf(kNode + "/status", "offline"));
@@ -183,9 +183,9 @@ TEST(ServicePublishing, KilledThenRestartedSaysOfflineAndForgetRemovesTheTermina
     const QStringList mqtt{QStringLiteral("--mqtt"),
                            QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.Port()),
                            QStringLiteral("--mqtt-id"), QStringLiteral("node7")};
-    EXPECT_EQ(QProcess::execute(QStringLiteral(CORVELLED_PATH),
-                                mqtt + QStringList{QStringLiteral("--mqtt-forget"),
-                                                   QStringLiteral("一号泵站")}),
+    EXPECT_EQ(QProcess::execute(
+                  QStringLiteral(CORVELLED_PATH),
+                  mqtt + QStringList{QStringLiteral("--mqtt-forget"), QStringLiteral("一号泵站")}),
               0);
     test::Watcher late(broker.Port(), "late");
     ASSERT_TRUE(late.WaitFor(kNode + "/status", 1));

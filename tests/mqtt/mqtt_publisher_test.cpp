@@ -404,6 +404,25 @@ TEST(MqttPublisher, NamesWithCodePointsMqttForbidsArePublishedUnderSafeLevels) {
     }
 }
 
+// A node that may not read its own topics still comes online, and says once what it cannot do.
+TEST(MqttPublisher, WithoutReadAccessToItsOwnTopicsSaysSoOnce) {
+    QTemporaryDir dir;
+    const QString acl = dir.filePath(QStringLiteral("acl"));
+    QFile file(acl);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("topic write corvelle/console/#\ntopic read corvelle/console/status\n");
+    file.close();
+    TestBroker broker(test::kAnonymous + QStringLiteral("acl_file %1\n").arg(acl));
+    Watcher watcher(broker.Port());
+    MqttPublisher publisher(Settings(broker.Port()));
+    QSignalSpy log(&publisher, &MqttPublisher::logLine);
+    publisher.Start();
+    // mosquitto grants the subscription and then delivers nothing: the mark never comes.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.count() == 1; }, 10000));
+    EXPECT_TRUE(log.at(0).at(0).toString().contains(QStringLiteral("cannot read back")));
+    EXPECT_TRUE(watcher.WaitFor(kStatus, 1));
+}
+
 TEST(MqttPublisher, StopIsBoundedWhenTheBrokerNeverAnswers) {
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));

@@ -15,6 +15,19 @@ void Print(std::FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
+// --mqtt-forget: the terminal's retained topics removed, one line each.
+int Forget(const corvelle::ServiceOptions& options) {
+    const auto outcome = corvelle::ForgetTerminal(options.mqtt, options.forgetTerminal);
+    for (const QByteArray& topic : outcome.removed) {
+        Print(stderr, QStringLiteral("removed %1\n").arg(QString::fromUtf8(topic)));
+    }
+    if (!outcome.problem.isEmpty()) {
+        Print(stderr, QStringLiteral("corvelled: %1\n").arg(outcome.problem));
+        return corvelle::kExitUnwritten;
+    }
+    return corvelle::kExitClean;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -32,20 +45,11 @@ int main(int argc, char* argv[]) {
         return corvelle::kExitBadOptions;
     }
     corvelle::NameDecoderAvailable();
-    auto& options = std::get<corvelle::ServiceOptions>(parsed);
-    if (!options.forgetTerminal.isEmpty()) {
-        const auto outcome = corvelle::ForgetTerminal(options.mqtt, options.forgetTerminal);
-        for (const QByteArray& topic : outcome.removed) {
-            Print(stderr, QStringLiteral("removed %1\n").arg(QString::fromUtf8(topic)));
-        }
-        if (!outcome.problem.isEmpty()) {
-            Print(stderr, QStringLiteral("corvelled: %1\n").arg(outcome.problem));
-            return corvelle::kExitUnwritten;
-        }
-        return corvelle::kExitClean;
+    if (!std::get<corvelle::ServiceOptions>(parsed).forgetTerminal.isEmpty()) {
+        return Forget(std::get<corvelle::ServiceOptions>(parsed));
     }
     corvelle::KeepRunningPastFileSizeLimits();
-    corvelle::Service service(std::move(options));
+    corvelle::Service service(std::get<corvelle::ServiceOptions>(std::move(parsed)));
     // Installed first, so that a request to quit during the start is not the default death;
     // the actions run from the event loop, after the start.
     const bool handled = corvelle::HandleSignals({

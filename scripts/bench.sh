@@ -21,7 +21,7 @@ for scenario in steady storm crowd churn charts hostile record record-stall publ
   echo "==== bench_console ${scenario}"
   build/release/bench/console/bench_console "$scenario" || status=1
 done
-for scenario in steady large flood scale-out; do
+for scenario in steady large flood scale-out wan; do
   echo "==== bench_service ${scenario}"
   build/release/bench/service/bench_service "$scenario" || status=1
 done

@@ -6,6 +6,10 @@
 
 namespace corvelle {
 
+void ClientDeleter::operator()(mosquitto* client) const {
+    mosquitto_destroy(client);
+}
+
 void InitialiseMosquitto() {
     static std::once_flag once;
     std::call_once(once, [] { mosquitto_lib_init(); });

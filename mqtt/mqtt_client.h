@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 #include "mqtt/mqtt_options.h"
 
@@ -9,6 +10,15 @@ struct mosquitto;
 namespace corvelle {
 
 // What every connection of a node to its broker sets up alike.
+
+inline constexpr int kKeepaliveS = 20;
+// How long one pass of a connection's loop waits for the socket.
+inline constexpr int kLoopMs = 50;
+
+struct ClientDeleter {
+    void operator()(mosquitto* client) const;
+};
+using Client = std::unique_ptr<mosquitto, ClientDeleter>;
 
 // mosquitto_lib_init, once per process.
 void InitialiseMosquitto();

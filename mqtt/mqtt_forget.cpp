@@ -15,16 +15,9 @@ namespace corvelle {
 namespace {
 
 using namespace std::chrono_literals;
-using SteadyClock = std::chrono::steady_clock;
 
 // Each step (connect, read back, removals taken) gets this long.
 constexpr auto kStepTimeout = 10s;
-constexpr int kLoopMs = 50;
-constexpr int kKeepaliveS = 20;
-
-struct ClientDeleter {
-    void operator()(mosquitto* client) const { mosquitto_destroy(client); }
-};
 
 struct Forgetting {
     QByteArrayList filters;
@@ -39,9 +32,9 @@ struct Forgetting {
 
 // Runs the connection until done() or the step's time is up; false for the latter, or a failure.
 bool LoopUntil(mosquitto* client, const std::function<bool()>& done) {
-    const auto deadline = SteadyClock::now() + kStepTimeout;
+    const auto deadline = std::chrono::steady_clock::now() + kStepTimeout;
     while (!done()) {
-        if (SteadyClock::now() > deadline ||
+        if (std::chrono::steady_clock::now() > deadline ||
             mosquitto_loop(client, kLoopMs, 1) != MOSQ_ERR_SUCCESS) {
             return false;
         }

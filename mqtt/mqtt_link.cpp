@@ -17,11 +17,8 @@ using namespace std::chrono_literals;
 
 constexpr std::chrono::milliseconds kFirstRetry = 1s;
 constexpr std::chrono::milliseconds kLastRetry = 30s;
-constexpr int kKeepaliveS = 20;
 // A broker that accepted the TCP connection but never answers is tried again after this.
 constexpr auto kConnectTimeout = 10s;
-// How soon a queued message goes out and a stop is seen while the socket is quiet.
-constexpr int kLoopMs = 50;
 // Messages handed to the broker and not yet acknowledged. Over a 100 ms round trip, 1000 in
 // flight carry up to 10,000 messages a second.
 constexpr std::size_t kWindow = 1000;
@@ -43,11 +40,6 @@ constexpr auto kOfflineTimeout = 1s;
 constexpr auto kDisconnectTimeout = 300ms;
 // SUBACK's code for a refused subscription.
 constexpr int kSubscriptionRefused = 0x80;
-
-struct ClientDeleter {
-    void operator()(mosquitto* client) const { mosquitto_destroy(client); }
-};
-using Client = std::unique_ptr<mosquitto, ClientDeleter>;
 
 // What the broker will never take, however often it is sent; anything else is the connection's
 // fault and goes again on the next one.

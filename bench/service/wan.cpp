@@ -15,7 +15,7 @@
 namespace corvelle::bench {
 namespace {
 
-constexpr int kIntervalMs = 200;
+constexpr int kFleetIntervalMs = 200;
 constexpr int kDelayMs = 50;
 const QString kFleetId = QStringLiteral("wan");
 const QString kDrainId = QStringLiteral("wan-drain");
@@ -89,7 +89,7 @@ int RunWan(const Options& options) {
         return Summary("wan", false, "broker=no");
     }
 
-    ServiceRun run(terminals, kIntervalMs,
+    ServiceRun run(terminals, kFleetIntervalMs,
                    {QStringLiteral("--slots"), QString::number(terminals), QStringLiteral("--mqtt"),
                     QStringLiteral("mqtt://127.0.0.1:%1").arg(proxyPort),
                     QStringLiteral("--mqtt-id"), kFleetId},
@@ -126,7 +126,7 @@ int RunWan(const Options& options) {
     Table table("Publishing through a proxy that holds every byte " + std::to_string(kDelayMs) +
                     " ms each way (a " + std::to_string(2 * kDelayMs) +
                     " ms round trip), QoS 1: corvelled with " + std::to_string(terminals) +
-                    " terminals at " + std::to_string(kIntervalMs) + " ms for " +
+                    " terminals at " + std::to_string(kFleetIntervalMs) + " ms for " +
                     std::to_string(seconds) + " s, then one node draining a backlog of " +
                     std::to_string(backlog) + " readings",
                 {"figure", "measured", "target", "verdict"});

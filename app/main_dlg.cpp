@@ -49,7 +49,8 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
     settings_->SetListenToggler(tabHost_);
     tabHost_->Initialise();
 
-    sinks_ = std::make_unique<HostSinks>(tabHost_->Host());
+    sinks_ = std::make_unique<HostSinks>(
+        [host = &tabHost_->Host()](AcquisitionSink* sink) { host->SetSink(sink); });
     recording_ = std::make_unique<Recording>(*sinks_);
     connect(recording_.get(), &Recording::stateChanged, settings_, &CSettingsDlg::OnRecordingState);
     connect(recording_.get(), &Recording::failed, this,

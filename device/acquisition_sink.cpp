@@ -75,7 +75,7 @@ std::string DescribeEvent(const AcquisitionEvent& event) {
         case EventKind::ReadingsDropped:
             return value + " readings dropped";
         case EventKind::RecordingStarted:
-            return "recording started in " + event.detail + " by " + event.peer;
+            return "recording started in " + event.detail;
         case EventKind::RecordingStopped:
             return "recording stopped" + Because(event) + ": " + value + " rows written, " +
                    event.detail + " dropped";

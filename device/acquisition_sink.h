@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,7 +50,7 @@ enum class EventKind : std::uint8_t {
     // A listener had to drop value readings; written by that listener itself.
     ReadingsDropped,
     // The recorder's own events, which it writes itself and hands to the other listeners.
-    // Recording started into detail (the folder; the program in peer).
+    // Recording started into detail (the folder).
     RecordingStarted,
     // Recording ended: value rows written, dropped rows in the detail; error when it failed.
     RecordingStopped,
@@ -122,6 +123,30 @@ class SinkFanout final : public AcquisitionSink {
 
   private:
     std::vector<AcquisitionSink*> sinks_;
+};
+
+// The listeners of a console or service, which its connection server sees as one sink, or as
+// none at no cost while there are none.
+class HostSinks {
+  public:
+    // attach hands the server the sink it is to use from now on (nullptr: none).
+    explicit HostSinks(std::function<void(AcquisitionSink*)> attach) : attach_(std::move(attach)) {}
+    void Add(AcquisitionSink* sink) {
+        fanout_.Add(sink);
+        attach_(&fanout_);
+    }
+    void Remove(AcquisitionSink* sink) {
+        fanout_.Remove(sink);
+        attach_(fanout_.Empty() ? nullptr : &fanout_);
+    }
+    // An event of one sink's own making, for the others.
+    void OnEventFrom(const AcquisitionEvent& event, const AcquisitionSink* source) {
+        fanout_.OnEventFrom(event, source);
+    }
+
+  private:
+    std::function<void(AcquisitionSink*)> attach_;
+    SinkFanout fanout_;
 };
 
 // What happened, in English, without time, slot or name: "identified with 12 channels".

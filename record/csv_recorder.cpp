@@ -211,6 +211,8 @@ void CsvRecorder::State::Run() {
         }
     }
     finished->store(true);
+    // The folder's lock goes with the last writer that holds it.
+    options.keepAlive.reset();
 }
 
 void CsvRecorder::State::Publish(const RecordWriter& writer) {
@@ -253,6 +255,8 @@ std::optional<FileError> CsvRecorder::State::WriteUntilStopped() {
         if (const auto drops = TakeDropsIfCaughtUp()) {
             writer.Write(*drops);
         }
+        // Counted before the files are touched: a disk that hangs there leaves them right.
+        Publish(writer);
         auto problem = stop ? writer.Finish(queueDrops.load()) : writer.Tick();
         Publish(writer);
         if (problem || stop) {

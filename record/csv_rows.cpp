@@ -73,7 +73,8 @@ bool IsRecorded(EventKind kind) {
     return kind != EventKind::Connected && kind != EventKind::Refused;
 }
 
-std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_view name) {
+std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_view name,
+                                    std::string_view program) {
     const std::string value = std::to_string(event.value);
     std::string what;
     std::string detail;
@@ -100,7 +101,7 @@ std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_v
             what = "数据丢弃", detail = value + "行";
             break;
         case EventKind::RecordingStarted:
-            what = "开始记录", detail = event.detail + "（" + event.peer + "）";
+            what = "开始记录", detail = event.detail + "（" + std::string(program) + "）";
             break;
         case EventKind::RecordingStopped:
             what = "停止记录", detail = "写入" + value + "行，丢弃" + event.detail + "行";

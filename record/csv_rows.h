@@ -26,7 +26,9 @@ std::string ReadingRow(const Reading& reading);
 bool IsRecorded(EventKind kind);
 
 // One event as a line of the events file, without line end, with the slot's name as the tabs
-// show it; nothing for the kinds that are not recorded.
-std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_view name);
+// show it and the recording program (for the start mark); nothing for the kinds that are not
+// recorded.
+std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_view name,
+                                    std::string_view program = {});
 
 }  // namespace corvelle

@@ -225,7 +225,8 @@ std::optional<FileError> RecordWriter::Write(const Reading& reading) {
 }
 
 std::optional<FileError> RecordWriter::Write(const AcquisitionEvent& event) {
-    const auto row = EventRow(event, event.name.empty() ? "" : NameOf(event.name).text);
+    const auto row =
+        EventRow(event, event.name.empty() ? "" : NameOf(event.name).text, options_.program);
     if (row) {
         Queue(StreamOf(""), FormatIsoDate(event.time), *row);
     }
@@ -540,7 +541,6 @@ std::optional<FileError> RecordWriter::Begin(const std::string& folderText) {
     AcquisitionEvent event;
     event.kind = EventKind::RecordingStarted;
     event.detail = folderText;
-    event.peer = options_.program;
     WriteOwn(std::move(event));
     RemoveOld();
     return WatchSpace();

@@ -117,29 +117,6 @@ class DeviceTabHost final : public DeviceSender {
     std::uint8_t listening_ = 0;
 };
 
-// The listeners of a console or service, which its connection server sees as one sink, or as
-// none at no cost while there are none.
-class HostSinks {
-  public:
-    explicit HostSinks(DeviceTabHost& host) : host_(host) {}
-    void Add(AcquisitionSink* sink) {
-        fanout_.Add(sink);
-        host_.SetSink(&fanout_);
-    }
-    void Remove(AcquisitionSink* sink) {
-        fanout_.Remove(sink);
-        host_.SetSink(fanout_.Empty() ? nullptr : &fanout_);
-    }
-    // An event of one sink's own making, for the others.
-    void OnEventFrom(const AcquisitionEvent& event, const AcquisitionSink* source) {
-        fanout_.OnEventFrom(event, source);
-    }
-
-  private:
-    DeviceTabHost& host_;
-    SinkFanout fanout_;
-};
-
 // The default text of a slot ("未连接设备" and the slot number from 1), as GB2312 bytes
 // like every device name.
 std::vector<std::uint8_t> DefaultSlotName(int slot);

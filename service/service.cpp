@@ -24,7 +24,7 @@ Service::Service(ServiceOptions options)
                 }
             }),
       server_(tables_, view_),
-      sinks_(server_.Host()),
+      sinks_([this](AcquisitionSink* sink) { server_.Host().SetSink(sink); }),
       recording_(sinks_, {.keepDays = options_.recordKeepDays, .resumeAfterMs = kRecordingResumeMs}) {
     tables_.acquisitionIntervalMs = options_.intervalMs;
     QObject::connect(&recording_, &Recording::failed, &recording_,

@@ -211,7 +211,7 @@ std::string Recording::Abandon() {
     if (!stuck) {
         return {};
     }
-    return std::to_string(unwritten) + " rows";
+    return std::to_string(unwritten) + (unwritten == 1 ? " row" : " rows");
 }
 
 void Recording::OnFailure(const CsvRecorder* recorder, const FileError& error) {

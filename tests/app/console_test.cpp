@@ -422,6 +422,37 @@ TEST(ConsoleWithoutOptions, WritesNothingAnywhere) {
                .toStdString();
 }
 
+// The close box stops the console in order: the terminals' detaches are recorded before the
+// recording's stop mark.
+TEST_F(ConsoleTest, ClosingRecordsEveryDetachBeforeTheRecordingEnds) {
+    QTemporaryDir folder;
+    ASSERT_FALSE(window.Recorder().Start(folder.path()));
+    const quint16 port = test::FreePort();
+    window.Tables().acquisitionIntervalMs = 200;
+    window.TabHost().ToggleListening(port);
+    sim::TerminalConfig config;
+    config.port = port;
+    config.name = QStringLiteral("关闭");
+    QString error;
+    auto terminals = sim::CreateTerminals(config, 1, error);
+    ASSERT_EQ(terminals.size(), 1U) << error.toStdString();
+    terminals.front()->start();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return PageDlg(0).StatusLabel().text().endsWith(QStringLiteral(" 已连接")); }));
+    QSignalSpy stopped(&window, &CMainDlg::stopped);
+    window.close();
+    ASSERT_TRUE(stopped.wait(5000));
+    EXPECT_EQ(stopped.at(0).at(0).toInt(), 0);
+    EXPECT_FALSE(window.TabHost().Host().IsListening());
+    QFile events(folder.filePath(
+        QStringLiteral("events-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate))));
+    ASSERT_TRUE(events.open(QIODevice::ReadOnly));
+    const QString story = QString::fromUtf8(events.readAll());
+    const auto detached = story.indexOf(QStringLiteral(",关闭,已断开,"));
+    ASSERT_GE(detached, 0) << story.toStdString();
+    EXPECT_GT(story.indexOf(QStringLiteral(",停止记录,")), detached);
+}
+
 TEST_F(ConsoleTest, RecordsWhatTheScreenShows) {
     QTemporaryDir folder;
     QTest::mouseClick(&Find<QPushButton>("buttonRecord"), Qt::LeftButton);

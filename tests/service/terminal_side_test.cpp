@@ -1,7 +1,10 @@
 // What a terminal sees on the wire, checked against the console (its main window, in this
 // process) and against corvelled (a separate process): the two must not be told apart.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDate>
 #include <QElapsedTimer>
@@ -10,6 +13,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <cstring>
 #include <memory>
 
 #include "app/main_dlg.h"
@@ -279,6 +284,106 @@ TEST(ServiceProcess, StopsInOrderOnSigtermAndRefusesBadOptions) {
         ASSERT_TRUE(bad.waitForFinished(5000));
         EXPECT_EQ(bad.exitCode(), status) << arguments.join(' ').toStdString();
         EXPECT_EQ(bad.readAllStandardError().count('\n'), 1);
+    }
+}
+
+// Recording and stopping as an administrator meets them.
+QString EventsFile(const QTemporaryDir& records) {
+    return records.filePath(
+        QStringLiteral("events-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate)));
+}
+
+QString ReadText(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+TEST(ServiceRecording, OneProgramPerFolderAndWhatCannotBeWrittenAtStopIsTheExitStatus) {
+    QTemporaryDir records;
+    {
+        ServiceServer first({QStringLiteral("--record"), records.path()});
+        QProcess second;
+        second.start(QStringLiteral(CORVELLED_PATH),
+                     {QStringLiteral("--port"), QString::number(test::FreePort()),
+                      QStringLiteral("--record"), records.path()});
+        ASSERT_TRUE(second.waitForFinished(5000));
+        EXPECT_EQ(second.exitCode(), 3);
+        EXPECT_TRUE(second.readAllStandardError().contains(
+            QStringLiteral("(corvelled %1@").arg(first.Process().processId()).toUtf8()));
+    }
+
+    // A size limit on the process's files: the start and ten registrations fit, the rows of the
+    // stop do not.
+    QTemporaryDir limited;
+    QProcess service;
+    service.setChildProcessModifier([] {
+        const rlimit limit{800, 800};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    const quint16 port = test::FreePort();
+    service.start(QStringLiteral(CORVELLED_PATH),
+                  {QStringLiteral("--port"), QString::number(port), QStringLiteral("--slots"),
+                   QStringLiteral("10"), QStringLiteral("--record"), limited.path()});
+    QByteArray log;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        log += service.readAllStandardError();
+        return log.contains("listening on");
+    }));
+    std::vector<std::unique_ptr<TestTerminal>> terminals;
+    for (int i = 0; i < 10; ++i) {
+        terminals.push_back(std::make_unique<TestTerminal>(port));
+        ASSERT_TRUE(terminals.back()->Connected());
+        terminals.back()->Send(BuildRegistrationPacket(ToBytes("T" + std::to_string(i))));
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return ReadText(EventsFile(limited)).count(QStringLiteral(",注册,")) == 10; }));
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(5000));
+    log += service.readAllStandardError();
+    EXPECT_EQ(service.exitCode(), 1) << log.toStdString();
+    EXPECT_TRUE(log.contains("recording: file too large")) << log.toStdString();
+    EXPECT_FALSE(ReadText(EventsFile(limited)).contains(QStringLiteral(",停止记录,")));
+}
+
+// A file server that stopped answering: the writer waits on a day file's open, and the stop
+// still ends on its deadline, saying what it left behind.
+TEST(ServiceRecording, AHungDiskHoldsTheStopNoLongerThanItsDeadline) {
+    QTemporaryDir records;
+    // A read lease holds every open for writing until it is given up; breaking it is announced
+    // with SIGIO, whose default action would end this process.
+    std::signal(SIGIO, SIG_IGN);
+    QFile created(EventsFile(records));
+    ASSERT_TRUE(created.open(QIODevice::WriteOnly));
+    created.close();
+    const int lease = ::open(EventsFile(records).toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::fcntl(lease, F_SETLEASE, F_RDLCK), 0) << std::strerror(errno);
+    {
+        ServiceServer service({QStringLiteral("--record"), records.path()});
+        QElapsedTimer clock;
+        clock.start();
+        service.Process().terminate();
+        ASSERT_TRUE(service.Process().waitForFinished(5000));
+        EXPECT_LT(clock.elapsed(), 3500);
+        EXPECT_EQ(service.Process().exitCode(), 1);
+        EXPECT_TRUE(service.Log().contains("not written at stop: 1 row")) << service.Log().data();
+    }
+    ::close(lease);
+}
+
+TEST(ConsoleProcess, QuitsInOrderOnSignals) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QTemporaryDir records;
+        QProcess console;
+        console.start(QStringLiteral(CORVELLE_PATH), {QStringLiteral("--record"), records.path()});
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return ReadText(EventsFile(records)).contains(QStringLiteral(",开始记录,")); },
+            10000));
+        ::kill(static_cast<pid_t>(console.processId()), signal);
+        ASSERT_TRUE(console.waitForFinished(5000));
+        EXPECT_EQ(console.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(console.exitCode(), 0);
+        EXPECT_TRUE(ReadText(EventsFile(records)).contains(QStringLiteral(",停止记录,")));
     }
 }
 

@@ -47,6 +47,10 @@ enum class EventKind : std::uint8_t {
     RelayEcho,
     // The console closed a connection for reason.
     ClosedByConsole,
+    // value connections from the address in peer were refused for reason since the last report:
+    // connections the console refuses are reported per address and minute, not one by one.
+    // Refused registrations are summed so too, for the log only.
+    ConnectionsRefused,
     // A listener had to drop value readings; written by that listener itself.
     ReadingsDropped,
     // The recorder's own events, which it writes itself and hands to the other listeners.
@@ -79,6 +83,12 @@ enum class CloseReason : std::uint8_t {
     NotAllowed,
     // Too many connections were waiting to register; this was the oldest.
     UnregisteredLimit,
+    // A registered terminal gave no valid reply for longer than allowed.
+    SilentTimeout,
+    // Registrations answered with status 0 (not a valid registration) or 2 (no free slot): the
+    // connection stays, but a stream of them is summed like the closes.
+    InvalidRegistration,
+    NoFreeSlot,
 };
 
 struct AcquisitionEvent {
@@ -148,6 +158,13 @@ class HostSinks {
     std::function<void(AcquisitionSink*)> attach_;
     SinkFanout fanout_;
 };
+
+// A summary of refused registrations: they were never recorded or published, only logged.
+inline bool IsRegistrationRefusal(const AcquisitionEvent& event) {
+    return event.kind == EventKind::ConnectionsRefused &&
+           (event.reason == CloseReason::InvalidRegistration ||
+            event.reason == CloseReason::NoFreeSlot);
+}
 
 // What happened, in English, without time, slot or name: "identified with 12 channels".
 std::string DescribeEvent(const AcquisitionEvent& event);

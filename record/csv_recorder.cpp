@@ -149,7 +149,7 @@ void CsvRecorder::OnReading(const Reading& reading) {
 }
 
 void CsvRecorder::OnEvent(const AcquisitionEvent& event) {
-    if (!IsRecorded(event.kind)) {
+    if (!IsRecorded(event)) {
         return;
     }
     bool wasEmpty = false;

@@ -30,6 +30,12 @@ std::string CloseReasonText(CloseReason reason) {
             return "地址不允许";
         case CloseReason::UnregisteredLimit:
             return "未注册连接过多";
+        case CloseReason::SilentTimeout:
+            return "长时间无有效应答";
+        case CloseReason::InvalidRegistration:
+            return "注册无效";
+        case CloseReason::NoFreeSlot:
+            return "没有空闲槽位";
     }
     return "?";
 }
@@ -69,12 +75,16 @@ std::string ReadingRow(const Reading& reading) {
     return row;
 }
 
-bool IsRecorded(EventKind kind) {
-    return kind != EventKind::Connected && kind != EventKind::Refused;
+bool IsRecorded(const AcquisitionEvent& event) {
+    return event.kind != EventKind::Connected && event.kind != EventKind::Refused &&
+           !IsRegistrationRefusal(event);
 }
 
 std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_view name,
                                     std::string_view program) {
+    if (!IsRecorded(event)) {
+        return std::nullopt;
+    }
     const std::string value = std::to_string(event.value);
     std::string what;
     std::string detail;
@@ -96,6 +106,10 @@ std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_v
             break;
         case EventKind::ClosedByConsole:
             what = "关闭连接", detail = CloseReasonText(event.reason) + " " + event.peer;
+            break;
+        case EventKind::ConnectionsRefused:
+            what = "拒绝连接", detail = CloseReasonText(event.reason) + " " + event.peer + "：" +
+                                      value + "次";
             break;
         case EventKind::ReadingsDropped:
             what = "数据丢弃", detail = value + "行";

@@ -44,6 +44,9 @@ class Service {
     const SlotTables& Tables() const { return tables_; }
 
   private:
+    // Raises the descriptor limit; the problem when the slots and limits need more.
+    std::optional<StartFailure> CheckDescriptors() const;
+
     ServiceOptions options_;
     SlotTables tables_;
     ServiceLog log_;

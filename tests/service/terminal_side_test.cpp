@@ -225,18 +225,46 @@ TEST(ServiceLimits, IdleAndForeignConnectionsAreClosedRegisteredTerminalsStay) {
     EXPECT_TRUE(third.WaitForClose());
     EXPECT_EQ(registered.socket.state(), QAbstractSocket::ConnectedState);
     const QByteArray log = service.Log();
-    EXPECT_TRUE(log.contains("closed by the console: too many unregistered connections"));
-    EXPECT_TRUE(log.contains("closed by the console: registration timeout"));
+    EXPECT_TRUE(log.contains("refused 1 connection from 127.0.0.1 (too many unregistered)"));
+    EXPECT_TRUE(log.contains("refused 1 connection from 127.0.0.1 (registration timeout)"));
 }
 
-TEST(ServiceLimits, OnlyAllowedAddressesAreServed) {
+// A registered connection that never answers gives its slot back; its terminal gets it again.
+TEST(ServiceLimits, ASilentConnectionIsClosedAndItsTerminalComesBackToItsSlot) {
+    ServiceServer service({QStringLiteral("--silent-timeout"), QStringLiteral("1")});
+    TestTerminal silent(service.Port());
+    ASSERT_TRUE(silent.Connected());
+    silent.Send(BuildRegistrationPacket(ToBytes("PUMP")));
+    EXPECT_TRUE(silent.WaitForClose());
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return service.Log().contains("closed by the console: no valid reply for too long");
+    }));
+    TestTerminal back(service.Port());
+    ASSERT_TRUE(back.Connected());
+    back.Send(BuildRegistrationPacket(ToBytes("PUMP")));
+    ASSERT_TRUE(back.WaitForBytes(27));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return service.Log().count("registered into slot 1") == 2; }));
+}
+
+// A flood from outside the allowed ranges costs one log line per address and minute.
+TEST(ServiceLimits, OnlyAllowedAddressesAreServedAndRefusalsAreSummed) {
     ServiceServer service({QStringLiteral("--allow"), QStringLiteral("10.0.0.0/8")});
-    TestTerminal foreign(service.Port());
-    foreign.Send(BuildRegistrationPacket(ToBytes("PUMP")));
-    EXPECT_TRUE(foreign.WaitForClose());
-    EXPECT_TRUE(foreign.received.empty());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return service.Log().contains("127.0.0.1:"); }));
-    EXPECT_TRUE(service.Log().contains("closed by the console: address not allowed"));
+    // In rounds that the listen queue takes whole.
+    for (int round = 0; round < 6; ++round) {
+        std::vector<std::unique_ptr<TestTerminal>> foreign;
+        for (int i = 0; i < 50; ++i) {
+            foreign.push_back(std::make_unique<TestTerminal>(service.Port()));
+        }
+        foreign.front()->Send(BuildRegistrationPacket(ToBytes("PUMP")));
+        for (auto& connection : foreign) {
+            EXPECT_TRUE(connection->WaitForClose());
+            EXPECT_TRUE(connection->received.empty());
+        }
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return service.Log().contains("refused"); }));
+    const QByteArray log = service.Log();
+    EXPECT_EQ(log.count("refused"), 1) << log.data();
+    EXPECT_TRUE(log.contains(" refused 1 connection from 127.0.0.1 (not allowed)\n"));
 }
 
 TEST(ServiceProcess, StopsInOrderOnSigtermAndRefusesBadOptions) {
@@ -287,7 +315,6 @@ TEST(ServiceProcess, StopsInOrderOnSigtermAndRefusesBadOptions) {
     }
 }
 
-// Recording and stopping as an administrator meets them.
 QString EventsFile(const QTemporaryDir& records) {
     return records.filePath(
         QStringLiteral("events-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate)));
@@ -298,6 +325,41 @@ QString ReadText(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+// What a supervisor sees of the service: signals and the exit statuses.
+TEST(ServiceProcess, TwoQuickSignalsAreOneAndAHangupIsLogged) {
+    QTemporaryDir records;
+    ServiceServer service({QStringLiteral("--record"), records.path()});
+    const auto pid = static_cast<pid_t>(service.Process().processId());
+    ::kill(pid, SIGHUP);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return service.Log().contains("SIGHUP: there is no configuration to reload"); }));
+    EXPECT_EQ(service.Process().state(), QProcess::Running);
+    // GNU timeout and shells send two; only a second one 2 s later forces the exit.
+    ::kill(pid, SIGTERM);
+    ::usleep(500);
+    ::kill(pid, SIGTERM);
+    ASSERT_TRUE(service.Process().waitForFinished(5000));
+    EXPECT_EQ(service.Process().exitCode(), 0);
+    EXPECT_TRUE(ReadText(EventsFile(records)).contains(QStringLiteral(",停止记录,")));
+}
+
+TEST(ServiceProcess, TooFewDescriptorsForTheSlotsIsABadConfiguration) {
+    QProcess service;
+    service.setChildProcessModifier([] {
+        const rlimit limit{40, 40};
+        setrlimit(RLIMIT_NOFILE, &limit);
+    });
+    service.start(QStringLiteral(CORVELLED_PATH), {QStringLiteral("--port"),
+                                                  QString::number(test::FreePort())});
+    ASSERT_TRUE(service.waitForFinished(5000));
+    EXPECT_EQ(service.exitCode(), 2);
+    const QByteArray error = service.readAllStandardError();
+    EXPECT_EQ(error.count('\n'), 1);
+    EXPECT_TRUE(error.contains("needs 328 file descriptors")) << error.data();
+    EXPECT_TRUE(error.contains("may open 40")) << error.data();
+}
+
+// Recording and stopping as an administrator meets them.
 TEST(ServiceRecording, OneProgramPerFolderAndWhatCannotBeWrittenAtStopIsTheExitStatus) {
     QTemporaryDir records;
     {

@@ -4,11 +4,11 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QIcon>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QShortcut>
+#include <QThread>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
@@ -143,8 +143,7 @@ void CMainDlg::OnRecorderEvent(const AcquisitionEvent& event) {
                                   : QStringLiteral("终端“%1”").arg(DeviceNameText(event.name));
         settings_->OnRecordingFailed(
             QStringLiteral("%1无法写入，其数据行将被丢弃，直到可以写入（%2：%3）")
-                .arg(whose,
-                     QString::fromStdString(ChineseText(event.error.value_or(FileError{}))),
+                .arg(whose, QString::fromStdString(ChineseText(event.error.value_or(FileError{}))),
                      QString::fromStdString(event.detail)));
     } else if (event.kind == EventKind::RecordingSpaceLow) {
         settings_->OnRecordingWarning(

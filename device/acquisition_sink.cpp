@@ -89,8 +89,8 @@ std::string DescribeEvent(const AcquisitionEvent& event) {
             return "registered into slot " + std::to_string(event.slot);
         case EventKind::Refused:
             return std::string("registration refused: ") +
-                   (event.value == 2 ? "no free slot" : "not a valid registration") +
-                   " (status " + value + ")";
+                   (event.value == 2 ? "no free slot" : "not a valid registration") + " (status " +
+                   value + ")";
         case EventKind::Identified:
             return "identified with " + value + " channels";
         case EventKind::Detached:

@@ -108,8 +108,8 @@ std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_v
             what = "关闭连接", detail = CloseReasonText(event.reason) + " " + event.peer;
             break;
         case EventKind::ConnectionsRefused:
-            what = "拒绝连接", detail = CloseReasonText(event.reason) + " " + event.peer + "：" +
-                                      value + "次";
+            what = "拒绝连接",
+            detail = CloseReasonText(event.reason) + " " + event.peer + "：" + value + "次";
             break;
         case EventKind::ReadingsDropped:
             what = "数据丢弃", detail = value + "行";
@@ -124,9 +124,8 @@ std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_v
             }
             break;
         case EventKind::TerminalRecordingFailed:
-            what = "记录失败",
-            detail = ChineseText(event.error.value_or(FileError{})) + "：" + event.detail +
-                     "；数据行将被丢弃，直到可以写入";
+            what = "记录失败", detail = ChineseText(event.error.value_or(FileError{})) + "：" +
+                                        event.detail + "；数据行将被丢弃，直到可以写入";
             break;
         case EventKind::TerminalRecordingResumed:
             what = "恢复记录", detail = event.detail + "；期间丢弃" + value + "行";

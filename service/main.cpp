@@ -3,9 +3,9 @@
 #include <variant>
 
 #include "device/qt/device_name.h"
-#include "service/service.h"
 #include "process/signals.h"
 #include "record/platform/record_file.h"
+#include "service/service.h"
 
 namespace {
 

@@ -30,7 +30,8 @@ Service::Service(ServiceOptions options)
             }),
       server_(tables_, view_),
       sinks_([this](AcquisitionSink* sink) { server_.Host().SetSink(sink); }),
-      recording_(sinks_, {.keepDays = options_.recordKeepDays, .resumeAfterMs = kRecordingResumeMs}) {
+      recording_(sinks_,
+                 {.keepDays = options_.recordKeepDays, .resumeAfterMs = kRecordingResumeMs}) {
     tables_.acquisitionIntervalMs = options_.intervalMs;
     QObject::connect(&recording_, &Recording::failed, &recording_,
                      [this](const QString&, const QString& logText) {
@@ -57,10 +58,9 @@ std::optional<Service::StartFailure> Service::Start() {
     sinks_.Add(&log_);
     if (!options_.recordFolder.isEmpty()) {
         if (const auto refusal = recording_.Start(options_.recordFolder)) {
-            return StartFailure{
-                QStringLiteral("cannot record into %1: %2")
-                    .arg(options_.recordFolder, refusal->LogText()),
-                refusal->heldBy ? kExitHeldElsewhere : kExitBadOptions};
+            return StartFailure{QStringLiteral("cannot record into %1: %2")
+                                    .arg(options_.recordFolder, refusal->LogText()),
+                                refusal->heldBy ? kExitHeldElsewhere : kExitBadOptions};
         }
     }
     if (options_.verbosity == Verbosity::Verbose) {
@@ -116,7 +116,7 @@ void Service::Stop(std::function<void(int)> done) {
     if (publishing_) {
         drains.push_back(publishing_.get());
     }
-    stop_.Run(std::move(drains), [this, done = std::move(done)](std::vector<std::string> left) {
+    stop_.Run(std::move(drains), [this, done = std::move(done)](const std::vector<std::string>& left) {
         for (const std::string& what : left) {
             log_.Error(QStringLiteral("not written at stop: %1").arg(QString::fromStdString(what)));
         }

@@ -10,9 +10,9 @@
 #include "process/orderly_stop.h"
 #include "record/qt/recording.h"
 #include "server/net/acq_socket.h"
+#include "service/exit_status.h"
 #include "service/headless_view.h"
 #include "service/service_log.h"
-#include "service/exit_status.h"
 #include "service/service_options.h"
 
 namespace corvelle {

@@ -8,9 +8,9 @@
 #include <optional>
 #include <vector>
 
+#include "device/acquisition_sink.h"
 #include "device/page_ports.h"
 #include "process/orderly_stop.h"
-#include "device/acquisition_sink.h"
 #include "record/csv_recorder.h"
 
 namespace corvelle {

@@ -78,13 +78,13 @@ std::optional<QPair<QHostAddress, int>> ParseSubnet(const QString& text) {
                         address->protocol() == QAbstractSocket::IPv4Protocol;
     const bool v4 = address->protocol() == QAbstractSocket::IPv4Protocol;
     if (slash < 0) {
-        return QPair{*address, v4 ? 32 : 128};
+        return QPair<QHostAddress, int>{*address, v4 ? 32 : 128};
     }
     const auto prefix = Decimal(QStringView(text).mid(slash + 1), mapped || !v4 ? 128 : 32);
     if (!prefix || (mapped && *prefix < 96)) {
         return std::nullopt;
     }
-    return QPair{*address, mapped ? *prefix - 96 : *prefix};
+    return QPair<QHostAddress, int>{*address, mapped ? *prefix - 96 : *prefix};
 }
 
 void AddLimitOptions(QCommandLineParser& parser, LimitDefaults defaults) {
@@ -153,9 +153,9 @@ std::variant<LimitOptions, QString> ReadLimitOptions(const QCommandLineParser& p
     const auto count = limit(kMaxUnregistered, kMostUnregistered, kServiceMaxUnregistered,
                              QStringLiteral("a count"));
     const int intervalS = static_cast<int>((intervalMs + 999) / 1000);
-    const auto silent = limit(kSilentTimeout, kLongestTimeoutS,
-                              std::max(kServiceSilentTimeoutS, 3 * intervalS + 10),
-                              QStringLiteral("seconds"));
+    const auto silent =
+        limit(kSilentTimeout, kLongestTimeoutS,
+              std::max(kServiceSilentTimeoutS, 3 * intervalS + 10), QStringLiteral("seconds"));
     for (const auto* result : {&seconds, &count, &silent}) {
         if (const auto* problem = std::get_if<QString>(result)) {
             return *problem;

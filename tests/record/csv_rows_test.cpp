@@ -75,8 +75,8 @@ TEST(EventRow, KindsInChineseNamesQuotedWhenNeeded) {
         EXPECT_TRUE(IsRecorded(event));
         EXPECT_EQ(EventRow(event, c.name), "2026-12-08 10:15:30.123," + c.row);
     }
-    for (const EventKind kind : {EventKind::Connected, EventKind::Refused,
-                                 EventKind::ConnectionsRefused}) {
+    for (const EventKind kind :
+         {EventKind::Connected, EventKind::Refused, EventKind::ConnectionsRefused}) {
         AcquisitionEvent event;
         event.kind = kind;
         event.reason = CloseReason::InvalidRegistration;

@@ -404,8 +404,9 @@ TEST_F(TabHostTest, EventsAndReadingsReachTheSink) {
     EXPECT_EQ(sink.events,
               (std::vector<std::string>{
                   "0 connected", "1 registered into slot 1", "0 connected",
-                  "0 registration refused: not a valid registration (status 0)", "1 identified with 4 channels",
-                  "1 relay 3 off", "0 connected", "1 registered into slot 1",
+                  "0 registration refused: not a valid registration (status 0)",
+                  "1 identified with 4 channels", "1 relay 3 off", "0 connected",
+                  "1 registered into slot 1",
                   "1 closed by the console: taken over by a newer connection of the same name",
                   "1 detached"}));
     ASSERT_EQ(sink.readings.size(), 1U);

@@ -243,7 +243,8 @@ TEST(ServiceLimits, ASilentConnectionIsClosedAndItsTerminalComesBackToItsSlot) {
     ASSERT_TRUE(back.Connected());
     back.Send(BuildRegistrationPacket(ToBytes("PUMP")));
     ASSERT_TRUE(back.WaitForBytes(27));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return service.Log().count("registered into slot 1") == 2; }));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return service.Log().count("registered into slot 1") == 2; }));
 }
 
 // A flood from outside the allowed ranges costs one log line per address and minute.
@@ -252,6 +253,7 @@ TEST(ServiceLimits, OnlyAllowedAddressesAreServedAndRefusalsAreSummed) {
     // In rounds that the listen queue takes whole.
     for (int round = 0; round < 6; ++round) {
         std::vector<std::unique_ptr<TestTerminal>> foreign;
+        foreign.reserve(50);
         for (int i = 0; i < 50; ++i) {
             foreign.push_back(std::make_unique<TestTerminal>(service.Port()));
         }
@@ -349,8 +351,8 @@ TEST(ServiceProcess, TooFewDescriptorsForTheSlotsIsABadConfiguration) {
         const rlimit limit{40, 40};
         setrlimit(RLIMIT_NOFILE, &limit);
     });
-    service.start(QStringLiteral(CORVELLED_PATH), {QStringLiteral("--port"),
-                                                  QString::number(test::FreePort())});
+    service.start(QStringLiteral(CORVELLED_PATH),
+                  {QStringLiteral("--port"), QString::number(test::FreePort())});
     ASSERT_TRUE(service.waitForFinished(5000));
     EXPECT_EQ(service.exitCode(), 2);
     const QByteArray error = service.readAllStandardError();

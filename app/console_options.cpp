@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <cstring>
 
+#include "settings/settings_panel.h"
+
 namespace corvelle {
 namespace {
 
@@ -27,7 +29,7 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
             },
             std::move(*outcome));
     }
-    auto limits = ReadLimitOptions(parser, LimitDefaults::Off);
+    auto limits = ReadLimitOptions(parser, LimitDefaults::Off, SettingsPanel::kInitialInterval);
     if (const auto* problem = std::get_if<QString>(&limits)) {
         return BadOptions{*problem};
     }

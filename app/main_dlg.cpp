@@ -4,11 +4,11 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QIcon>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QShortcut>
+#include <QThread>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
@@ -49,7 +49,8 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
     settings_->SetListenToggler(tabHost_);
     tabHost_->Initialise();
 
-    sinks_ = std::make_unique<HostSinks>(tabHost_->Host());
+    sinks_ = std::make_unique<HostSinks>(
+        [host = &tabHost_->Host()](AcquisitionSink* sink) { host->SetSink(sink); });
     recording_ = std::make_unique<Recording>(*sinks_);
     connect(recording_.get(), &Recording::stateChanged, settings_, &CSettingsDlg::OnRecordingState);
     connect(recording_.get(), &Recording::failed, this,
@@ -142,8 +143,7 @@ void CMainDlg::OnRecorderEvent(const AcquisitionEvent& event) {
                                   : QStringLiteral("终端“%1”").arg(DeviceNameText(event.name));
         settings_->OnRecordingFailed(
             QStringLiteral("%1无法写入，其数据行将被丢弃，直到可以写入（%2：%3）")
-                .arg(whose,
-                     QString::fromStdString(ChineseText(event.error.value_or(FileError{}))),
+                .arg(whose, QString::fromStdString(ChineseText(event.error.value_or(FileError{}))),
                      QString::fromStdString(event.detail)));
     } else if (event.kind == EventKind::RecordingSpaceLow) {
         settings_->OnRecordingWarning(

@@ -17,8 +17,33 @@ std::string CloseReasonText(CloseReason reason) {
             return "address not allowed";
         case CloseReason::UnregisteredLimit:
             return "too many unregistered connections";
+        case CloseReason::SilentTimeout:
+            return "no valid reply for too long";
+        case CloseReason::InvalidRegistration:
+            return "not a valid registration";
+        case CloseReason::NoFreeSlot:
+            return "no free slot";
     }
     return "unknown reason";
+}
+
+// The reasons of refused connections, as a summary line says them.
+std::string RefusalText(CloseReason reason) {
+    switch (reason) {
+        case CloseReason::NotAllowed:
+            return "not allowed";
+        case CloseReason::RegistrationTimeout:
+            return "registration timeout";
+        case CloseReason::UnregisteredLimit:
+            return "too many unregistered";
+        case CloseReason::TakenOver:
+        case CloseReason::WriteBacklog:
+        case CloseReason::SilentTimeout:
+        case CloseReason::InvalidRegistration:
+        case CloseReason::NoFreeSlot:
+            break;
+    }
+    return CloseReasonText(reason);
 }
 
 std::string Because(const AcquisitionEvent& event) {
@@ -63,7 +88,9 @@ std::string DescribeEvent(const AcquisitionEvent& event) {
         case EventKind::Registered:
             return "registered into slot " + std::to_string(event.slot);
         case EventKind::Refused:
-            return "registration refused with status " + value;
+            return std::string("registration refused: ") +
+                   (event.value == 2 ? "no free slot" : "not a valid registration") + " (status " +
+                   value + ")";
         case EventKind::Identified:
             return "identified with " + value + " channels";
         case EventKind::Detached:
@@ -72,10 +99,13 @@ std::string DescribeEvent(const AcquisitionEvent& event) {
             return "relay " + value + (event.on ? " on" : " off");
         case EventKind::ClosedByConsole:
             return "closed by the console: " + CloseReasonText(event.reason);
+        case EventKind::ConnectionsRefused:
+            return "refused " + value + (event.value == 1 ? " connection" : " connections") +
+                   " from " + event.peer + " (" + RefusalText(event.reason) + ")";
         case EventKind::ReadingsDropped:
             return value + " readings dropped";
         case EventKind::RecordingStarted:
-            return "recording started in " + event.detail + " by " + event.peer;
+            return "recording started in " + event.detail;
         case EventKind::RecordingStopped:
             return "recording stopped" + Because(event) + ": " + value + " rows written, " +
                    event.detail + " dropped";

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,10 +47,14 @@ enum class EventKind : std::uint8_t {
     RelayEcho,
     // The console closed a connection for reason.
     ClosedByConsole,
+    // value connections from the address in peer were refused for reason since the last report:
+    // connections the console refuses are reported per address and minute, not one by one.
+    // Refused registrations are summed so too, for the log only.
+    ConnectionsRefused,
     // A listener had to drop value readings; written by that listener itself.
     ReadingsDropped,
     // The recorder's own events, which it writes itself and hands to the other listeners.
-    // Recording started into detail (the folder; the program in peer).
+    // Recording started into detail (the folder).
     RecordingStarted,
     // Recording ended: value rows written, dropped rows in the detail; error when it failed.
     RecordingStopped,
@@ -78,6 +83,12 @@ enum class CloseReason : std::uint8_t {
     NotAllowed,
     // Too many connections were waiting to register; this was the oldest.
     UnregisteredLimit,
+    // A registered terminal gave no valid reply for longer than allowed.
+    SilentTimeout,
+    // Registrations answered with status 0 (not a valid registration) or 2 (no free slot): the
+    // connection stays, but a stream of them is summed like the closes.
+    InvalidRegistration,
+    NoFreeSlot,
 };
 
 struct AcquisitionEvent {
@@ -123,6 +134,37 @@ class SinkFanout final : public AcquisitionSink {
   private:
     std::vector<AcquisitionSink*> sinks_;
 };
+
+// The listeners of a console or service, which its connection server sees as one sink, or as
+// none at no cost while there are none.
+class HostSinks {
+  public:
+    // attach hands the server the sink it is to use from now on (nullptr: none).
+    explicit HostSinks(std::function<void(AcquisitionSink*)> attach) : attach_(std::move(attach)) {}
+    void Add(AcquisitionSink* sink) {
+        fanout_.Add(sink);
+        attach_(&fanout_);
+    }
+    void Remove(AcquisitionSink* sink) {
+        fanout_.Remove(sink);
+        attach_(fanout_.Empty() ? nullptr : &fanout_);
+    }
+    // An event of one sink's own making, for the others.
+    void OnEventFrom(const AcquisitionEvent& event, const AcquisitionSink* source) {
+        fanout_.OnEventFrom(event, source);
+    }
+
+  private:
+    std::function<void(AcquisitionSink*)> attach_;
+    SinkFanout fanout_;
+};
+
+// A summary of refused registrations: they were never recorded or published, only logged.
+inline bool IsRegistrationRefusal(const AcquisitionEvent& event) {
+    return event.kind == EventKind::ConnectionsRefused &&
+           (event.reason == CloseReason::InvalidRegistration ||
+            event.reason == CloseReason::NoFreeSlot);
+}
 
 // What happened, in English, without time, slot or name: "identified with 12 channels".
 std::string DescribeEvent(const AcquisitionEvent& event);

@@ -168,6 +168,7 @@ void DevicePage::HandleModuleReply(std::span<const std::uint8_t, kModuleReplySiz
         return;
     }
     channelCount_ = evaluation.channelCount;
+    sender_.NoteValidReply(record_);
     // An unlisted model leaves a running poll timer alone: its next tick re-identifies.
     if (channelCount_ != 0) {
         pollTimer_.Start(kFirstPollMs);
@@ -190,6 +191,7 @@ void DevicePage::HandleModbusChunk(std::span<const std::uint8_t> chunk) {
 }
 
 void DevicePage::DecodeRegisters(std::span<const std::uint8_t> bytes) {
+    sender_.NoteValidReply(record_);
     registers_ = DecodeRegisterBlock(bytes);
     // Relays and inputs keep their last state when a short reply does not carry them.
     if (registers_.HasRelayWord()) {
@@ -211,6 +213,7 @@ void DevicePage::DecodeRegisters(std::span<const std::uint8_t> bytes) {
 
 void DevicePage::ApplyCoilEcho(std::uint16_t coil, std::uint16_t value) {
     const bool known = coil < kRelayCount && (value == kCoilOn || value == kCoilOff);
+    sender_.NoteValidReply(record_);
     if (known) {
         relayStates_[coil] = value == kCoilOn ? 1 : 0;
         std::deque<bool>& requests = relayRequests_[coil];

@@ -27,7 +27,8 @@ Texts TextsOf(FileFault fault) {
         case FileFault::SpaceLow:
             return {"磁盘剩余空间不足 64 MB", "less than 64 MiB left on the disk"};
         case FileFault::StillWriting:
-            return {"上一次记录仍在写入该文件夹", "the previous recording still writes into the folder"};
+            return {"上一次记录仍在写入该文件夹",
+                    "the previous recording still writes into the folder"};
         case FileFault::Other:
             break;
     }

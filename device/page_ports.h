@@ -18,6 +18,8 @@ class DeviceSender {
   public:
     virtual ~DeviceSender() = default;
     virtual void SendToDevice(std::span<const std::uint8_t> envelope, ClientRecord* record) = 0;
+    // The terminal of record gave a valid reply: a connection that answers is alive.
+    virtual void NoteValidReply(ClientRecord* record) = 0;
 };
 
 // The page's poll timer: one-shot; Start replaces a running period.

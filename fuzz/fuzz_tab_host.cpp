@@ -69,6 +69,7 @@ class PageSender final : public DeviceSender {
   public:
     PageSender(Harness& harness, int slot) : harness_(harness), slot_(slot) {}
     void SendToDevice(std::span<const std::uint8_t> envelope, ClientRecord* record) override;
+    void NoteValidReply(ClientRecord* record) override;
     std::size_t Sends() const { return sends_; }
 
   private:
@@ -150,6 +151,8 @@ class Harness final : public TabHostView {
         host_.SendToDevice(envelope, record);
         sendingSlot_ = -1;
     }
+
+    void OnValidReply(ClientRecord* record) { host_.NoteValidReply(record); }
 
     void OnGone(int id) {
         connections_.erase(id);
@@ -434,6 +437,10 @@ void FuzzConnection::Write(std::span<const std::uint8_t> bytes) {
 void PageSender::SendToDevice(std::span<const std::uint8_t> envelope, ClientRecord* record) {
     ++sends_;
     harness_.OnSend(slot_, envelope, record);
+}
+
+void PageSender::NoteValidReply(ClientRecord* record) {
+    harness_.OnValidReply(record);
 }
 
 }  // namespace

@@ -28,6 +28,8 @@ const char* EventName(EventKind kind) {
             return "relay";
         case EventKind::ClosedByConsole:
             return "closed";
+        case EventKind::ConnectionsRefused:
+            return "refused";
         case EventKind::ReadingsDropped:
             return "dropped";
         case EventKind::RecordingStarted:
@@ -158,7 +160,8 @@ MqttMessage MqttTopics::FormatReading(const NumberedReading& numbered, DeviceNam
 
 MqttMessage MqttTopics::FormatEvent(const AcquisitionEvent& event, DeviceNames& names) const {
     std::string detail = DescribeEvent(event);
-    if (!event.peer.empty()) {
+    // A refusal summary names its address itself.
+    if (!event.peer.empty() && event.kind != EventKind::ConnectionsRefused) {
         detail += " (" + event.peer + ")";
     }
     // Events of no slot, such as closing a connection that never registered, are the console's.

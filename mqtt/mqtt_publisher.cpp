@@ -85,7 +85,7 @@ void MqttPublisher::OnReading(const Reading& reading) {
 }
 
 void MqttPublisher::OnEvent(const AcquisitionEvent& event) {
-    if (!IsPublished(event.kind)) {
+    if (!IsPublished(event.kind) || IsRegistrationRefusal(event)) {
         return;
     }
     if (event.kind == EventKind::Identified) {

@@ -44,7 +44,10 @@ bool Publishing::Drained() const {
 
 std::string Publishing::Abandon() {
     const std::size_t left = publisher_.Abandon();
-    return left == 0 ? std::string() : std::to_string(left) + " messages";
+    if (left == 0) {
+        return {};
+    }
+    return std::to_string(left) + (left == 1 ? " message" : " messages");
 }
 
 }  // namespace corvelle

@@ -140,8 +140,9 @@ std::string Suffix(std::span<const std::uint8_t> raw) {
 
 bool IsCased(char32_t c) {
     const auto* const end = std::end(kCasedLetters);
-    const auto* const range = std::upper_bound(
-        std::begin(kCasedLetters), end, c, [](char32_t value, const auto& r) { return value < r.first; });
+    const auto* const range =
+        std::upper_bound(std::begin(kCasedLetters), end, c,
+                         [](char32_t value, const auto& r) { return value < r.first; });
     return range != std::begin(kCasedLetters) && c <= std::prev(range)->second;
 }
 

@@ -14,7 +14,8 @@ enum class Request : char { Quit = 'Q', Reload = 'R' };
 // system's thread, and the handler then holds the process until ReleaseSignalHold (or a
 // while), since the system ends the process as soon as it returns. Nothing when the handlers
 // cannot be installed. Call once.
-std::optional<int> InstallSignalSource(bool reloadOnHangup, std::function<void(Request)> deliver);
+std::optional<int> InstallSignalSource(bool reloadOnHangup,
+                                       const std::function<void(Request)>& deliver);
 
 void ReleaseSignalHold();
 

@@ -51,7 +51,8 @@ void OnSignal(int signal) {
 
 }  // namespace
 
-std::optional<int> InstallSignalSource(bool reloadOnHangup, std::function<void(Request)>) {
+std::optional<int> InstallSignalSource(bool reloadOnHangup,
+                                       const std::function<void(Request)>& /*deliver*/) {
     hangupReloads = reloadOnHangup;
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pipeEnds.data()) != 0) {
         return std::nullopt;

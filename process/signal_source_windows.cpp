@@ -49,8 +49,8 @@ BOOL WINAPI OnConsoleEvent(DWORD /*type*/) {
 }  // namespace
 
 std::optional<int> InstallSignalSource(bool /*reloadOnHangup*/,
-                                       std::function<void(Request)> deliver) {
-    Deliver() = std::move(deliver);
+                                       const std::function<void(Request)>& deliver) {
+    Deliver() = deliver;
     if (SetConsoleCtrlHandler(OnConsoleEvent, TRUE) == 0) {
         return std::nullopt;
     }

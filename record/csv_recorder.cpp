@@ -49,6 +49,9 @@ struct CsvRecorder::State {
     std::shared_ptr<std::atomic<bool>> finished = std::make_shared<std::atomic<bool>>(false);
     std::thread writer;
 
+    // Queues a copy unless the queue holds limit items already.
+    template <typename T>
+    void Push(const T& item, std::size_t limit);
     void Run();
     std::optional<FileError> WriteUntilStopped();
     // The ReadingsDropped event to write once the queue is empty after drops.
@@ -127,48 +130,12 @@ std::shared_ptr<const std::atomic<bool>> CsvRecorder::FinishedFlag() const {
 }
 
 void CsvRecorder::OnReading(const Reading& reading) {
-    bool wasEmpty = false;
-    {
-        const std::lock_guard lock(state_->mutex);
-        if (!state_->accepting) {
-            return;
-        }
-        if (state_->queue.size() >= state_->options.queueCapacity) {
-            ++state_->unreportedDrops;
-            state_->lastDropTime = reading.time;
-            state_->queueDrops.fetch_add(1, std::memory_order_relaxed);
-            return;
-        }
-        wasEmpty = state_->queue.empty();
-        state_->queue.emplace_back(reading);
-    }
-    // The writer only waits on an empty queue.
-    if (wasEmpty) {
-        state_->wake.notify_one();
-    }
+    state_->Push(reading, state_->options.queueCapacity);
 }
 
 void CsvRecorder::OnEvent(const AcquisitionEvent& event) {
-    if (!IsRecorded(event.kind)) {
-        return;
-    }
-    bool wasEmpty = false;
-    {
-        const std::lock_guard lock(state_->mutex);
-        if (!state_->accepting) {
-            return;
-        }
-        if (state_->queue.size() >= state_->options.queueCapacity + kEventReserve) {
-            ++state_->unreportedDrops;
-            state_->lastDropTime = event.time;
-            state_->queueDrops.fetch_add(1, std::memory_order_relaxed);
-            return;
-        }
-        wasEmpty = state_->queue.empty();
-        state_->queue.emplace_back(event);
-    }
-    if (wasEmpty) {
-        state_->wake.notify_one();
+    if (IsRecorded(event)) {
+        state_->Push(event, state_->options.queueCapacity + kEventReserve);
     }
 }
 
@@ -193,6 +160,29 @@ std::uint64_t CsvRecorder::Unwritten() const {
     return Queued() + state_->writerPending.load();
 }
 
+template <typename T>
+void CsvRecorder::State::Push(const T& item, std::size_t limit) {
+    bool wasEmpty = false;
+    {
+        const std::lock_guard lock(mutex);
+        if (!accepting) {
+            return;
+        }
+        if (queue.size() >= limit) {
+            ++unreportedDrops;
+            lastDropTime = item.time;
+            queueDrops.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        wasEmpty = queue.empty();
+        queue.emplace_back(item);
+    }
+    // The writer only waits on an empty queue.
+    if (wasEmpty) {
+        wake.notify_one();
+    }
+}
+
 void CsvRecorder::State::Run() {
     std::optional<FileError> failure;
     try {
@@ -211,6 +201,8 @@ void CsvRecorder::State::Run() {
         }
     }
     finished->store(true);
+    // The folder's lock goes with the last writer that holds it.
+    options.keepAlive.reset();
 }
 
 void CsvRecorder::State::Publish(const RecordWriter& writer) {
@@ -253,6 +245,8 @@ std::optional<FileError> CsvRecorder::State::WriteUntilStopped() {
         if (const auto drops = TakeDropsIfCaughtUp()) {
             writer.Write(*drops);
         }
+        // Counted before the files are touched: a disk that hangs there leaves them right.
+        Publish(writer);
         auto problem = stop ? writer.Finish(queueDrops.load()) : writer.Tick();
         Publish(writer);
         if (problem || stop) {

@@ -33,8 +33,8 @@ class CsvRecorder final : public AcquisitionSink {
     static constexpr std::chrono::milliseconds kPredecessorWait{5000};
 
     // folder is UTF-8.
-    CsvRecorder(std::string folder, NameDecoder decoder,
-                std::shared_ptr<const RecorderClock> clock, CsvRecorderOptions options = {});
+    CsvRecorder(std::string folder, NameDecoder decoder, std::shared_ptr<const RecorderClock> clock,
+                CsvRecorderOptions options = {});
     // Stops. Waits for the writer only when it has finished; a writer held up by its disk is
     // left to finish on its own.
     ~CsvRecorder() override;

@@ -30,6 +30,12 @@ std::string CloseReasonText(CloseReason reason) {
             return "地址不允许";
         case CloseReason::UnregisteredLimit:
             return "未注册连接过多";
+        case CloseReason::SilentTimeout:
+            return "长时间无有效应答";
+        case CloseReason::InvalidRegistration:
+            return "注册无效";
+        case CloseReason::NoFreeSlot:
+            return "没有空闲槽位";
     }
     return "?";
 }
@@ -69,11 +75,16 @@ std::string ReadingRow(const Reading& reading) {
     return row;
 }
 
-bool IsRecorded(EventKind kind) {
-    return kind != EventKind::Connected && kind != EventKind::Refused;
+bool IsRecorded(const AcquisitionEvent& event) {
+    return event.kind != EventKind::Connected && event.kind != EventKind::Refused &&
+           !IsRegistrationRefusal(event);
 }
 
-std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_view name) {
+std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_view name,
+                                    std::string_view program) {
+    if (!IsRecorded(event)) {
+        return std::nullopt;
+    }
     const std::string value = std::to_string(event.value);
     std::string what;
     std::string detail;
@@ -96,11 +107,15 @@ std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_v
         case EventKind::ClosedByConsole:
             what = "关闭连接", detail = CloseReasonText(event.reason) + " " + event.peer;
             break;
+        case EventKind::ConnectionsRefused:
+            what = "拒绝连接",
+            detail = CloseReasonText(event.reason) + " " + event.peer + "：" + value + "次";
+            break;
         case EventKind::ReadingsDropped:
             what = "数据丢弃", detail = value + "行";
             break;
         case EventKind::RecordingStarted:
-            what = "开始记录", detail = event.detail + "（" + event.peer + "）";
+            what = "开始记录", detail = event.detail + "（" + std::string(program) + "）";
             break;
         case EventKind::RecordingStopped:
             what = "停止记录", detail = "写入" + value + "行，丢弃" + event.detail + "行";
@@ -109,9 +124,8 @@ std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_v
             }
             break;
         case EventKind::TerminalRecordingFailed:
-            what = "记录失败",
-            detail = ChineseText(event.error.value_or(FileError{})) + "：" + event.detail +
-                     "；数据行将被丢弃，直到可以写入";
+            what = "记录失败", detail = ChineseText(event.error.value_or(FileError{})) + "：" +
+                                        event.detail + "；数据行将被丢弃，直到可以写入";
             break;
         case EventKind::TerminalRecordingResumed:
             what = "恢复记录", detail = event.detail + "；期间丢弃" + value + "行";

@@ -21,12 +21,14 @@ std::string CsvField(std::string_view text);
 // One reading as a line of its terminal's day file, without line end.
 std::string ReadingRow(const Reading& reading);
 
-// Connections and refusals are left out of the events file: anyone who reaches the port can
-// make any number of them.
-bool IsRecorded(EventKind kind);
+// Connections and refused registrations are left out of the events file: anyone who reaches
+// the port can make any number of them.
+bool IsRecorded(const AcquisitionEvent& event);
 
 // One event as a line of the events file, without line end, with the slot's name as the tabs
-// show it; nothing for the kinds that are not recorded.
-std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_view name);
+// show it and the recording program (for the start mark); nothing for the kinds that are not
+// recorded.
+std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_view name,
+                                    std::string_view program = {});
 
 }  // namespace corvelle

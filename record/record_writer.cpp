@@ -27,7 +27,7 @@ constexpr std::size_t kMaxOpenFiles = 320;
 // Names repeat, so each is decoded once; a stream of new ones from hostile peers only empties
 // the cache now and then.
 constexpr std::size_t kMaxCachedNames = 256;
-constexpr std::size_t kReadBlock = 64 * 1024;
+constexpr std::size_t kReadBlock = std::size_t{64} * 1024;
 
 // What must go in front of the next row of an existing file: nothing when its last row is
 // whole. A crash or power loss can cut a row anywhere: in a quoted field (only the events file
@@ -225,7 +225,8 @@ std::optional<FileError> RecordWriter::Write(const Reading& reading) {
 }
 
 std::optional<FileError> RecordWriter::Write(const AcquisitionEvent& event) {
-    const auto row = EventRow(event, event.name.empty() ? "" : NameOf(event.name).text);
+    const auto row =
+        EventRow(event, event.name.empty() ? "" : NameOf(event.name).text, options_.program);
     if (row) {
         Queue(StreamOf(""), FormatIsoDate(event.time), *row);
     }
@@ -270,12 +271,11 @@ std::optional<FileError> RecordWriter::Open(Stream& stream, const std::string& d
         return std::move(*error);
     }
     auto file = std::get<std::unique_ptr<AppendFile>>(std::move(opened));
-    const std::string start =
-        file->InitialSize() == 0
-            ? std::string(kByteOrderMark)
-                  .append(stream.IsEvents() ? kEventHeader : kReadingHeader)
-                  .append(kLineEnd)
-            : RepairOf(path, stream.IsEvents());
+    const std::string start = file->InitialSize() == 0
+                                  ? std::string(kByteOrderMark)
+                                        .append(stream.IsEvents() ? kEventHeader : kReadingHeader)
+                                        .append(kLineEnd)
+                                  : RepairOf(path, stream.IsEvents());
     std::size_t written = 0;
     if (auto error = file->Write(start, written)) {
         error->path = PathText(path);
@@ -354,8 +354,8 @@ std::optional<FileError> RecordWriter::Flush(Stream& stream, bool checkIdentity)
         bytes_ += written;
         stream.unsynced = true;
         // A row cut by a failure goes on where it stopped when the same file can be written again.
-        const std::uint64_t rows = error ? RowsIn(std::string_view(chunk.text).substr(0, written))
-                                         : chunk.rows;
+        const std::uint64_t rows =
+            error ? RowsIn(std::string_view(chunk.text).substr(0, written)) : chunk.rows;
         (stream.IsEvents() ? eventRows_ : readingRows_) += rows;
         if (error) {
             chunk.text.erase(0, written);
@@ -518,7 +518,7 @@ void RecordWriter::RemoveOld() {
             for (const auto& file : fs::directory_iterator(entry.path(), ec)) {
                 const std::string fileName = PathText(file.path().filename());
                 if (file.is_regular_file(ec) && !file.is_symlink(ec) && old(fileName, "")) {
-                    removals.emplace_back(file.path(), name + "/" + fileName);
+                    removals.emplace_back(file.path(), std::string(name).append("/").append(fileName));
                 }
             }
         }
@@ -540,7 +540,6 @@ std::optional<FileError> RecordWriter::Begin(const std::string& folderText) {
     AcquisitionEvent event;
     event.kind = EventKind::RecordingStarted;
     event.detail = folderText;
-    event.peer = options_.program;
     WriteOwn(std::move(event));
     RemoveOld();
     return WatchSpace();

@@ -69,8 +69,7 @@ class RecordWriter {
 
     // news hears every event the writer writes on its own account.
     RecordWriter(std::filesystem::path root, NameDecoder decoder, const RecorderClock& clock,
-                 RecordWriterOptions options,
-                 std::function<void(const AcquisitionEvent&)> news);
+                 RecordWriterOptions options, std::function<void(const AcquisitionEvent&)> news);
     ~RecordWriter();
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;

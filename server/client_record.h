@@ -38,6 +38,13 @@ struct ClientRecord {
     std::vector<std::uint8_t> heldBytes;
     // When the connection was accepted, on a monotonic millisecond clock.
     std::uint64_t acceptedAtMs = 0;
+    // A refused registration has been reported: one report per connection, however many
+    // segments it sends.
+    bool refusalReported = false;
+    // Valid replies its page has taken, and since when (monotonic) the count last stood still.
+    std::uint64_t validReplies = 0;
+    std::uint64_t repliesSeen = 0;
+    std::uint64_t silentSinceMs = 0;
 };
 
 }  // namespace corvelle

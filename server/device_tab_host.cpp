@@ -104,6 +104,7 @@ void DeviceTabHost::ToggleListening(int port) {
 }
 
 void DeviceTabHost::AcceptClient(std::unique_ptr<Connection> connection, std::uint64_t nowMs) {
+    nowMs_ = std::max(nowMs_, nowMs);
     auto record = std::make_unique<ClientRecord>();
     record->socket = std::move(connection);
     record->acceptedAtMs = nowMs;
@@ -116,34 +117,69 @@ void DeviceTabHost::AcceptClient(std::unique_ptr<Connection> connection, std::ui
     auto waiting =
         static_cast<std::size_t>(std::count_if(clients_.begin(), clients_.end(), unregistered));
     while (waiting > *limits_.maxUnregistered) {
-        const auto oldest = std::find_if(clients_.begin(), clients_.end(), unregistered);
-        CloseByConsole(oldest->get()->socket.get(), CloseReason::UnregisteredLimit);
+        RefuseConnection(std::find_if(clients_.begin(), clients_.end(), unregistered),
+                         CloseReason::UnregisteredLimit, nowMs);
         --waiting;
     }
 }
 
-void DeviceTabHost::ReportRefusedConnection(std::string_view peer, CloseReason reason) {
+void DeviceTabHost::ReportRefusedConnection(std::string_view peer, CloseReason reason,
+                                            std::uint64_t nowMs) {
+    if (const auto report = refusals_.Refused(AddressOf(peer), reason, nowMs)) {
+        Report(*report);
+    }
+}
+
+void DeviceTabHost::RefuseConnection(ClientList::iterator it, CloseReason reason,
+                                     std::uint64_t nowMs) {
+    const std::string peer = (*it)->socket->PeerAddress();
+    DropRecord(it, true);
+    ReportRefusedConnection(peer, reason, nowMs);
+}
+
+void DeviceTabHost::Report(const RefusalSummary::Report& report) {
     if (sink_ == nullptr) {
         return;
     }
     AcquisitionEvent event;
     event.time = clock_.Now();
-    event.kind = EventKind::ClosedByConsole;
-    event.reason = reason;
-    event.peer = peer;
+    event.kind = EventKind::ConnectionsRefused;
+    event.reason = report.reason;
+    event.peer = report.address;
+    event.value = static_cast<std::int64_t>(report.count);
     sink_->OnEvent(event);
 }
 
-void DeviceTabHost::ExpireUnregistered(std::uint64_t nowMs) {
-    if (!limits_.registrationTimeoutMs) {
-        return;
-    }
+void DeviceTabHost::Sweep(std::uint64_t nowMs) {
+    nowMs_ = std::max(nowMs_, nowMs);
     for (auto it = clients_.begin(); it != clients_.end();) {
-        ClientRecord& record = **it;
-        ++it;
-        if (record.registered == 0 &&
-            nowMs - record.acceptedAtMs >= *limits_.registrationTimeoutMs) {
-            CloseByConsole(record.socket.get(), CloseReason::RegistrationTimeout);
+        const auto current = it++;
+        ClientRecord& record = **current;
+        if (record.registered == 0) {
+            if (limits_.registrationTimeoutMs &&
+                nowMs - record.acceptedAtMs >= *limits_.registrationTimeoutMs) {
+                RefuseConnection(current, CloseReason::RegistrationTimeout, nowMs);
+            }
+            continue;
+        }
+        if (record.silentSinceMs == 0 || record.validReplies != record.repliesSeen) {
+            record.repliesSeen = record.validReplies;
+            record.silentSinceMs = nowMs;
+        } else if (limits_.silentTimeoutMs &&
+                   nowMs - record.silentSinceMs >= *limits_.silentTimeoutMs) {
+            CloseByConsole(record.socket.get(), CloseReason::SilentTimeout);
+        }
+    }
+    for (const auto& report : refusals_.Due(nowMs)) {
+        Report(report);
+    }
+}
+
+void DeviceTabHost::NoteValidReply(ClientRecord* record) {
+    for (const auto& listed : clients_) {
+        if (listed.get() == record) {
+            ++record->validReplies;
+            return;
         }
     }
 }
@@ -235,7 +271,7 @@ void DeviceTabHost::Register(ClientRecord& record, std::span<const std::uint8_t>
         }
     }
     if (slot < 0) {
-        Refuse(record, RegistrationStatus::NoFreeSlot);
+        Refuse(record, RegistrationStatus::NoFreeSlot, *name);
         return;
     }
     const auto index = static_cast<std::size_t>(slot);
@@ -268,9 +304,26 @@ void DeviceTabHost::Register(ClientRecord& record, std::span<const std::uint8_t>
     }
 }
 
-void DeviceTabHost::Refuse(ClientRecord& record, RegistrationStatus status) {
+void DeviceTabHost::Refuse(ClientRecord& record, RegistrationStatus status,
+                           std::span<const std::uint8_t> name) {
     SendToClient(RegistrationReply(status), &record, false);
-    Emit(EventKind::Refused, &record, static_cast<std::int64_t>(status));
+    // Each segment of a garbled registration is refused again; once per connection is news,
+    // and a stream of connections from one address is summed.
+    const std::string peer = record.socket->PeerAddress();
+    const CloseReason reason = status == RegistrationStatus::NoFreeSlot
+                                   ? CloseReason::NoFreeSlot
+                                   : CloseReason::InvalidRegistration;
+    if (std::exchange(record.refusalReported, true) ||
+        !refusals_.Refused(AddressOf(peer), reason, nowMs_) || sink_ == nullptr) {
+        return;
+    }
+    AcquisitionEvent event;
+    event.time = clock_.Now();
+    event.kind = EventKind::Refused;
+    event.value = static_cast<std::int64_t>(status);
+    event.name.assign(name.begin(), name.end());
+    event.peer = peer;
+    sink_->OnEvent(event);
 }
 
 void DeviceTabHost::Emit(EventKind kind, const ClientRecord* record, std::int64_t value,

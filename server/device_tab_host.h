@@ -13,6 +13,7 @@
 #include "protocol/registration.h"
 #include "server/client_record.h"
 #include "server/host_ports.h"
+#include "server/refusal_summary.h"
 
 namespace corvelle {
 
@@ -62,10 +63,12 @@ class DeviceTabHost final : public DeviceSender {
     // A connection was accepted at nowMs (monotonic); it stays anonymous until it registers.
     // Beyond the limit of unregistered connections, the oldest of them is closed.
     void AcceptClient(std::unique_ptr<Connection> connection, std::uint64_t nowMs = 0);
-    // A connection from peer was closed at once, before anything was read.
-    void ReportRefusedConnection(std::string_view peer, CloseReason reason);
-    // Closes the unregistered connections whose registration time has run out by nowMs.
-    void ExpireUnregistered(std::uint64_t nowMs);
+    // A connection from peer was closed at nowMs (monotonic), before anything was read.
+    void ReportRefusedConnection(std::string_view peer, CloseReason reason, std::uint64_t nowMs);
+    // Runs now and then (nowMs monotonic): closes the unregistered connections whose
+    // registration time has run out and the registered ones silent for too long, and reports
+    // the refusals counted in the last minute.
+    void Sweep(std::uint64_t nowMs);
     // The peer closed the connection or it failed.
     void CloseClient(const Connection* connection);
     // One chunk (at most kMaxChunk bytes) read from a connection.
@@ -79,6 +82,7 @@ class DeviceTabHost final : public DeviceSender {
 
     // Pages hand their send envelopes here.
     void SendToDevice(std::span<const std::uint8_t> envelope, ClientRecord* record) override;
+    void NoteValidReply(ClientRecord* record) override;
     void SendToClient(std::span<const std::uint8_t> bytes, const ClientRecord* target,
                       bool onlyRegistered);
 
@@ -103,7 +107,11 @@ class DeviceTabHost final : public DeviceSender {
     void AddDevicePage();
     ClientList::iterator FindClient(const Connection* connection);
     void Register(ClientRecord& record, std::span<const std::uint8_t> chunk);
-    void Refuse(ClientRecord& record, RegistrationStatus status);
+    void Refuse(ClientRecord& record, RegistrationStatus status,
+                std::span<const std::uint8_t> name = {});
+    // Closes an unregistered connection for reason, counted in the refusal summary.
+    void RefuseConnection(ClientList::iterator it, CloseReason reason, std::uint64_t nowMs);
+    void Report(const RefusalSummary::Report& report);
     // Removes and closes the record; detaches its page when asked to and it is registered.
     void DropRecord(ClientList::iterator it, bool detachPage);
     // A registration dropped in its attach gap still gives the slot its name.
@@ -120,34 +128,14 @@ class DeviceTabHost final : public DeviceSender {
     AcquisitionSink* sink_ = nullptr;
     FrameTap* tap_ = nullptr;
     ConnectionLimits limits_;
+    RefusalSummary refusals_;
+    // The latest monotonic time the host was told, for what happens between sweeps.
+    std::uint64_t nowMs_ = 0;
     std::vector<DevicePage*> pages_;
     ClientList clients_;
     int pageCounter_ = 0;
     int currentTab_ = 0;
     std::uint8_t listening_ = 0;
-};
-
-// The listeners of a console or service, which its connection server sees as one sink, or as
-// none at no cost while there are none.
-class HostSinks {
-  public:
-    explicit HostSinks(DeviceTabHost& host) : host_(host) {}
-    void Add(AcquisitionSink* sink) {
-        fanout_.Add(sink);
-        host_.SetSink(&fanout_);
-    }
-    void Remove(AcquisitionSink* sink) {
-        fanout_.Remove(sink);
-        host_.SetSink(fanout_.Empty() ? nullptr : &fanout_);
-    }
-    // An event of one sink's own making, for the others.
-    void OnEventFrom(const AcquisitionEvent& event, const AcquisitionSink* source) {
-        fanout_.OnEventFrom(event, source);
-    }
-
-  private:
-    DeviceTabHost& host_;
-    SinkFanout fanout_;
 };
 
 // The default text of a slot ("未连接设备" and the slot number from 1), as GB2312 bytes

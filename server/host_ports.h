@@ -55,6 +55,9 @@ struct ConnectionLimits {
     std::optional<std::uint32_t> registrationTimeoutMs;
     // At most this many connections wait to register; a newer one closes the oldest.
     std::optional<std::size_t> maxUnregistered;
+    // A registered connection with no valid reply for this long is closed; its slot keeps its
+    // name, so its terminal comes back to it.
+    std::optional<std::uint32_t> silentTimeoutMs;
 };
 
 // Sees every chunk read from a connection and every write to it, for a frame trace.

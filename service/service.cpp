@@ -1,5 +1,7 @@
 #include "service/service.h"
 
+#include "process/descriptor_limit.h"
+
 #include <utility>
 
 namespace corvelle {
@@ -8,6 +10,9 @@ namespace {
 
 // After a failure of the whole recording the service tries the folder again this often.
 constexpr int kRecordingResumeMs = 30000;
+// Descriptors besides connections and day files: the listening sockets, the broker's, the
+// log, Qt's and the system's own.
+constexpr std::uint64_t kDescriptorMargin = 64;
 
 }  // namespace
 
@@ -24,8 +29,9 @@ Service::Service(ServiceOptions options)
                 }
             }),
       server_(tables_, view_),
-      sinks_(server_.Host()),
-      recording_(sinks_, {.keepDays = options_.recordKeepDays, .resumeAfterMs = kRecordingResumeMs}) {
+      sinks_([this](AcquisitionSink* sink) { server_.Host().SetSink(sink); }),
+      recording_(sinks_,
+                 {.keepDays = options_.recordKeepDays, .resumeAfterMs = kRecordingResumeMs}) {
     tables_.acquisitionIntervalMs = options_.intervalMs;
     QObject::connect(&recording_, &Recording::failed, &recording_,
                      [this](const QString&, const QString& logText) {
@@ -43,16 +49,18 @@ Service::Service(ServiceOptions options)
 Service::~Service() = default;
 
 std::optional<Service::StartFailure> Service::Start() {
+    if (auto problem = CheckDescriptors()) {
+        return problem;
+    }
     DeviceTabHost& host = server_.Host();
     view_.SetSender(host);
     host.Initialise();
     sinks_.Add(&log_);
     if (!options_.recordFolder.isEmpty()) {
         if (const auto refusal = recording_.Start(options_.recordFolder)) {
-            return StartFailure{
-                QStringLiteral("cannot record into %1: %2")
-                    .arg(options_.recordFolder, refusal->LogText()),
-                refusal->heldBy ? kExitHeldElsewhere : kExitBadOptions};
+            return StartFailure{QStringLiteral("cannot record into %1: %2")
+                                    .arg(options_.recordFolder, refusal->LogText()),
+                                refusal->heldBy ? kExitHeldElsewhere : kExitBadOptions};
         }
     }
     if (options_.verbosity == Verbosity::Verbose) {
@@ -108,12 +116,38 @@ void Service::Stop(std::function<void(int)> done) {
     if (publishing_) {
         drains.push_back(publishing_.get());
     }
-    stop_.Run(std::move(drains), [this, done = std::move(done)](std::vector<std::string> left) {
+    stop_.Run(std::move(drains), [this, done = std::move(done)](const std::vector<std::string>& left) {
         for (const std::string& what : left) {
             log_.Error(QStringLiteral("not written at stop: %1").arg(QString::fromStdString(what)));
         }
         done(left.empty() && !lostAtStop_ ? kExitClean : kExitUnwritten);
     });
+}
+
+std::optional<Service::StartFailure> Service::CheckDescriptors() const {
+    const auto limit = RaiseDescriptorLimit();
+    if (!limit) {
+        return std::nullopt;
+    }
+    const std::uint64_t slotCount = options_.slotCount;
+    const std::uint64_t waiting = options_.limits.limits.maxUnregistered.value_or(0);
+    // A day file per terminal, the events file and the folder's lock.
+    const std::uint64_t files = options_.recordFolder.isEmpty() ? 0 : slotCount + 2;
+    const std::uint64_t needed = slotCount + waiting + files + kDescriptorMargin;
+    if (needed <= *limit) {
+        return std::nullopt;
+    }
+    return StartFailure{
+        QStringLiteral("needs %1 file descriptors (%2 slots, %3 waiting connections, %4 recording "
+                       "files and %5 for the rest) but may open %6; raise the limit "
+                       "(LimitNOFILE in the unit) or lower --slots or --max-unregistered")
+            .arg(needed)
+            .arg(slotCount)
+            .arg(waiting)
+            .arg(files)
+            .arg(kDescriptorMargin)
+            .arg(*limit),
+        kExitBadOptions};
 }
 
 void Service::Reload() {

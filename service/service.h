@@ -10,9 +10,9 @@
 #include "process/orderly_stop.h"
 #include "record/qt/recording.h"
 #include "server/net/acq_socket.h"
+#include "service/exit_status.h"
 #include "service/headless_view.h"
 #include "service/service_log.h"
-#include "service/exit_status.h"
 #include "service/service_options.h"
 
 namespace corvelle {
@@ -44,6 +44,9 @@ class Service {
     const SlotTables& Tables() const { return tables_; }
 
   private:
+    // Raises the descriptor limit; the problem when the slots and limits need more.
+    std::optional<StartFailure> CheckDescriptors() const;
+
     ServiceOptions options_;
     SlotTables tables_;
     ServiceLog log_;

@@ -20,10 +20,16 @@ ServiceLog::ServiceLog(std::FILE* stream, Verbosity verbosity, const SlotTables&
     : stream_(stream), verbosity_(verbosity), tables_(tables) {}
 
 void ServiceLog::OnEvent(const AcquisitionEvent& event) {
-    if (verbosity_ == Verbosity::Quiet) {
+    // Anyone who reaches the port can open connections by the thousand; a terminal's address
+    // is in its registration's line anyway.
+    if (verbosity_ == Verbosity::Quiet ||
+        (event.kind == EventKind::Connected && verbosity_ != Verbosity::Verbose)) {
         return;
     }
-    Line(event.slot, event.name, event.peer, QString::fromStdString(DescribeEvent(event)));
+    // A refusal summary names its address itself.
+    const std::string_view peer =
+        event.kind == EventKind::ConnectionsRefused ? std::string_view() : event.peer;
+    Line(event.slot, event.name, peer, QString::fromStdString(DescribeEvent(event)));
 }
 
 void ServiceLog::OnFrame(const ClientRecord& record, bool received,
@@ -55,7 +61,11 @@ void ServiceLog::Line(int slot, std::span<const std::uint8_t> name, std::string_
                       const QString& what) {
     QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
     if (slot > 0) {
-        line += QStringLiteral(" slot %1 %2").arg(slot).arg(QuotedName(name));
+        line += QStringLiteral(" slot %1").arg(slot);
+    }
+    // A refused terminal has a name but no slot: whoever is locked out is named.
+    if (!name.empty()) {
+        line += QLatin1Char(' ') + QuotedName(name);
     }
     if (!peer.empty()) {
         line +=

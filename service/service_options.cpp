@@ -73,14 +73,12 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
     }
     options.port = static_cast<quint16>(*portNumber);
     if (parser.isSet(listen)) {
-        const QString address = parser.value(listen);
-        options.listen = QHostAddress(address);
-        // Shorthands such as "10.1" would silently mean another address.
-        const bool shorthand = !address.contains(QLatin1Char(':')) && address.count(u'.') != 3;
-        if (options.listen.isNull() || shorthand) {
+        const auto address = ParseAddress(parser.value(listen).trimmed());
+        if (!address) {
             return BadOptions{
-                QStringLiteral("--listen: not an IP address: %1").arg(parser.value(listen))};
+                QStringLiteral("--listen: not an IP address: \"%1\"").arg(parser.value(listen))};
         }
+        options.listen = *address;
     }
     const auto intervalMs = Number(parser.value(interval), kMinIntervalMs, kMaxIntervalMs);
     if (!intervalMs) {
@@ -109,7 +107,7 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
     options.verbosity = parser.isSet(verbose) ? Verbosity::Verbose
                         : parser.isSet(quiet) ? Verbosity::Quiet
                                               : Verbosity::Normal;
-    auto limits = ReadLimitOptions(parser, LimitDefaults::Service);
+    auto limits = ReadLimitOptions(parser, LimitDefaults::Service, options.intervalMs);
     if (const auto* problem = std::get_if<QString>(&limits)) {
         return BadOptions{*problem};
     }

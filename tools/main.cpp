@@ -6,9 +6,9 @@
 #include <memory>
 #include <variant>
 
+#include "process/signals.h"
 #include "protocol/frame_text.h"
 #include "protocol/module_frames.h"
-#include "process/signals.h"
 #include "sim_options.h"
 #include "tools/terminal/terminal.h"
 

@@ -198,7 +198,8 @@ int RunHostile(const Options& options) {
          (burst + "; cpu=" + QString::number(exhaustedCpu, 'f', 2) + "%; " + probe).toStdString()});
 
     RunFor(1000);
-    const double lowest = ReportPolls(run.console, run.watch, window, kHostileFleet, "under attack");
+    const double lowest =
+        ReportPolls(run.console, run.watch, window, kHostileFleet, "under attack");
     const QString still =
         PeerCommand(peers, QStringLiteral("probe 5000"), 10000).value_or(QString());
     const bool listening =

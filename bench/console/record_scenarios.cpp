@@ -140,9 +140,8 @@ int RunRecord(const Options& options) {
     bool complete = true;
     int foreign = 0;
     for (int k = 1; k <= kFleet; ++k) {
-        const RecordedRows recordedRows =
-            ReadRecordedRows(folder.filePath(RecordingFolderOf(QString::fromLatin1(FleetName(k)))),
-                             ChannelVolts(k));
+        const RecordedRows recordedRows = ReadRecordedRows(
+            folder.filePath(RecordingFolderOf(QString::fromLatin1(FleetName(k)))), ChannelVolts(k));
         const int accepted = replies[static_cast<std::size_t>(k - 1)];
         complete = complete && std::abs(recordedRows.inWindow - accepted) <= kEdgeReplies;
         foreign += recordedRows.foreign;
@@ -223,9 +222,8 @@ int RunRecordStall(const Options& options) {
     int foreign = 0;
     bool noExtraRows = true;
     for (int k = 1; k <= kFleet; ++k) {
-        const RecordedRows recordedRows =
-            ReadRecordedRows(folder.filePath(RecordingFolderOf(QString::fromLatin1(FleetName(k)))),
-                             ChannelVolts(k));
+        const RecordedRows recordedRows = ReadRecordedRows(
+            folder.filePath(RecordingFolderOf(QString::fromLatin1(FleetName(k)))), ChannelVolts(k));
         const int accepted = replies[static_cast<std::size_t>(k - 1)];
         totalRows += recordedRows.inWindow;
         foreign += recordedRows.foreign;

@@ -84,6 +84,7 @@ int RunFlood(const Options& options) {
     QElapsedTimer clock;
     clock.start();
     const Window window = OpenWindow(run);
+    const qsizetype linesBefore = run.service.LogLines();
     sampler.start(20);
     QProcess& peers = run.children.StartPeers(run.service.Port());
     const QString answer =
@@ -101,8 +102,13 @@ int RunFlood(const Options& options) {
     // The probe's own connection goes once the service has seen it close.
     RunUntil([&] { return ChildDescriptors(pid) <= baseline; }, 2000);
     const int after = ChildDescriptors(pid);
+    // Everything the flood made the service say, by the minute: a log an attacker can fill
+    // drowns what matters, and the journal's rate limit then drops real events.
+    const qsizetype floodLines = run.service.LogLines() - linesBefore;
     const WindowResult result = CloseWindow(run, window);
     const double lowest = ReportPolls(run, result);
+    const double linesPerMinute =
+        static_cast<double>(floodLines) * 60.0 / std::max(result.seconds, 60.0);
 
     const int answered = static_cast<int>(PeerField(answer, QStringLiteral("status0")));
     const bool bounded = peak <= baseline + kMaxUnregistered + 2;
@@ -130,6 +136,8 @@ int RunFlood(const Options& options) {
                Verdict(answering)});
     table.Row({"service CPU over the window (% of one core)", Fixed(result.cpu, 2), "", ""});
     table.Row({"peak RSS (MB)", Fixed(result.peakRssMb, 1), "", ""});
+    table.Row({"log lines per minute of flood", Fixed(linesPerMinute, 1), "<= 10",
+               Verdict(linesPerMinute <= 10)});
     table.Row({"lowest polls / ideal (%)", Fixed(lowest, 1), ">= 98", Verdict(lowest >= 98)});
     table.Row({"rows in another terminal's file", std::to_string(result.foreign), "0",
                Verdict(result.foreign == 0)});
@@ -140,7 +148,8 @@ int RunFlood(const Options& options) {
     return Summary("flood", correct,
                    "answered=" + std::to_string(answered) + "/" + std::to_string(crowd) +
                        " fds=" + std::to_string(baseline) + "/" + std::to_string(peak) + "/" +
-                       std::to_string(after) + " cpu=" + Fixed(result.cpu, 2) + "% polls=" +
+                       std::to_string(after) + " cpu=" + Fixed(result.cpu, 2) +
+                       "% log_lines_per_minute=" + Fixed(linesPerMinute, 1) + " polls=" +
                        Fixed(lowest, 1) + "% misrouted=" + std::to_string(result.foreign));
 }
 

@@ -183,9 +183,8 @@ WindowResult CloseWindow(ServiceRun& run, const Window& window) {
     std::set<QString> terminals;
     for (int k = 1; k <= run.count; ++k) {
         terminals.insert(RecordingFolderOf(TerminalName(k)));
-        const RecordedRows rows =
-            ReadRecordedRows(dir.filePath(RecordingFolderOf(TerminalName(k))), TerminalVolts(k),
-                             window.from, to);
+        const RecordedRows rows = ReadRecordedRows(dir.filePath(RecordingFolderOf(TerminalName(k))),
+                                                   TerminalVolts(k), window.from, to);
         result.polls.push_back(rows.inWindow);
         result.foreign += rows.foreign;
     }

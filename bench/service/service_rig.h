@@ -47,6 +47,11 @@ class ServiceProcess {
     int Stop(int timeoutMs);
     // The log's last lines, to show why something went wrong.
     QString LogTail(int lines) const;
+    // Lines logged so far.
+    qsizetype LogLines() {
+        ReadLog();
+        return log_.count('\n');
+    }
 
   private:
     void ReadLog();

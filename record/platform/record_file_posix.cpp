@@ -147,7 +147,8 @@ std::variant<std::unique_ptr<AppendFile>, FileError> AppendFile::Open(
 std::variant<std::unique_ptr<FolderLock>, FolderLock::Held, FileError> FolderLock::Acquire(
     const std::filesystem::path& folder, std::string_view owner) {
     const std::filesystem::path path = folder / kFileName;
-    const int fd = Retried([&] { return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644); });
+    const int fd =
+        Retried([&] { return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644); });
     if (fd < 0) {
         return ErrorOf(errno);
     }

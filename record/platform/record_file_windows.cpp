@@ -14,8 +14,8 @@ namespace {
 std::string SystemText(DWORD code) {
     std::array<wchar_t, 512> text{};
     const DWORD length =
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                       0, text.data(), static_cast<DWORD>(text.size()), nullptr);
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                       text.data(), static_cast<DWORD>(text.size()), nullptr);
     if (length == 0) {
         return "Windows error " + std::to_string(code);
     }
@@ -68,9 +68,9 @@ std::optional<FileIdentity> IdentityOfHandle(HANDLE handle) {
     if (!GetFileInformationByHandle(handle, &info)) {
         return std::nullopt;
     }
-    return FileIdentity{info.dwVolumeSerialNumber,
-                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) |
-                            info.nFileIndexLow};
+    return FileIdentity{
+        info.dwVolumeSerialNumber,
+        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
 class WindowsFile final : public AppendFile {
@@ -128,9 +128,9 @@ constexpr DWORD kLockOffsetHigh = 1;
 
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
     // No access rights are needed to ask which file it is; folders need the backup flag.
-    const HANDLE handle = CreateFileW(path.c_str(), 0,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle =
+        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
@@ -225,7 +225,7 @@ LocalDateTime LocalNow() {
     } else if (mode == TIME_ZONE_ID_STANDARD) {
         bias += zone.StandardBias;
     }
-    return {local.wYear, local.wMonth,  local.wDay,         local.wHour,
+    return {local.wYear,   local.wMonth,  local.wDay,          local.wHour,
             local.wMinute, local.wSecond, local.wMilliseconds, static_cast<int>(-bias * 60)};
 }
 

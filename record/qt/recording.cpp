@@ -103,18 +103,19 @@ std::optional<RecordingRefusal> Recording::Start(const QString& folder) {
     // the new one writes only after it.
     std::shared_ptr<const FolderLock> lock = locks_[key].lock();
     if (lock) {
-        const auto predecessor = std::find_if(finishing_.rbegin(), finishing_.rend(),
-                                              [&](const auto& entry) { return entry.first == key; });
+        const auto predecessor =
+            std::find_if(finishing_.rbegin(), finishing_.rend(),
+                         [&](const auto& entry) { return entry.first == key; });
         if (predecessor != finishing_.rend()) {
             options.predecessor = predecessor->second->FinishedFlag();
         }
     } else {
         auto acquired = FolderLock::Acquire(root, ProcessOwnerText().toStdString());
         if (auto* held = std::get_if<FolderLock::Held>(&acquired)) {
-            return RecordingRefusal{{FileFault::Busy, {}, folder.toStdString()},
-                                    QString::fromUtf8(held->owner.data(),
-                                                      static_cast<qsizetype>(held->owner.size()))
-                                        .trimmed()};
+            return RecordingRefusal{
+                {FileFault::Busy, {}, folder.toStdString()},
+                QString::fromUtf8(held->owner.data(), static_cast<qsizetype>(held->owner.size()))
+                    .trimmed()};
         }
         if (auto* error = std::get_if<FileError>(&acquired)) {
             error->path = folder.toStdString();
@@ -211,7 +212,7 @@ std::string Recording::Abandon() {
     if (!stuck) {
         return {};
     }
-    return std::to_string(unwritten) + " rows";
+    return std::to_string(unwritten) + (unwritten == 1 ? " row" : " rows");
 }
 
 void Recording::OnFailure(const CsvRecorder* recorder, const FileError& error) {

@@ -8,10 +8,10 @@
 #include <optional>
 #include <vector>
 
+#include "device/acquisition_sink.h"
 #include "device/page_ports.h"
 #include "process/orderly_stop.h"
 #include "record/csv_recorder.h"
-#include "server/device_tab_host.h"
 
 namespace corvelle {
 

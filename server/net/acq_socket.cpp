@@ -149,7 +149,7 @@ void AcqListenSocket::OnAccept() {
             const std::string peer = PeerText(socket->peerAddress(), socket->peerPort());
             socket->abort();
             socket->deleteLater();
-            owner_->ReportRefusedConnection(peer, CloseReason::NotAllowed);
+            owner_->ReportRefusedConnection(peer, CloseReason::NotAllowed, MonotonicMs());
             continue;
         }
         owner_->AcceptClient(std::make_unique<CAcqSocket>(socket, *owner_), MonotonicMs());
@@ -204,21 +204,19 @@ NetworkTabHost::NetworkTabHost(SlotTables& tables, TabHostView& view)
     : host_(tables, view, listener_, timer_, clock_) {
     listener_.SetOwner(host_);
     timer_.SetOwner(host_);
-    QObject::connect(&expirySweep_, &QTimer::timeout, &expirySweep_,
-                     [this] { host_.ExpireUnregistered(MonotonicMs()); });
+    QObject::connect(&sweep_, &QTimer::timeout, &sweep_, [this] { host_.Sweep(MonotonicMs()); });
 }
 
 void NetworkTabHost::Apply(const LimitOptions& options) {
     listener_.SetAllowed(options.allowed);
-    SetLimits(options.limits);
-}
-
-void NetworkTabHost::SetLimits(const ConnectionLimits& limits) {
-    host_.SetLimits(limits);
-    if (limits.registrationTimeoutMs) {
-        expirySweep_.start(kExpirySweepMs);
+    host_.SetLimits(options.limits);
+    // Without limits there is nothing to sweep: the console as it always was.
+    const ConnectionLimits& limits = options.limits;
+    if (limits.registrationTimeoutMs || limits.maxUnregistered || limits.silentTimeoutMs ||
+        !options.allowed.isEmpty()) {
+        sweep_.start(kSweepMs);
     } else {
-        expirySweep_.stop();
+        sweep_.stop();
     }
 }
 

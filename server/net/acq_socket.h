@@ -115,15 +115,14 @@ std::uint64_t MonotonicMs();
 // The connection server on real sockets: the behaviour plus its Qt listener and timers.
 class NetworkTabHost {
   public:
-    // How often connections that wait to register are checked against their time limit.
-    static constexpr int kExpirySweepMs = 250;
+    // How often connections are checked against their time limits and refusals reported.
+    static constexpr int kSweepMs = 250;
 
     NetworkTabHost(SlotTables& tables, TabHostView& view);
     DeviceTabHost& Host() { return host_; }
     AcqListenSocket& ListenSocket() { return listener_; }
     const AcqListenSocket& ListenSocket() const { return listener_; }
     const QtRegistrationTimer& RegistrationTimers() const { return timer_; }
-    void SetLimits(const ConnectionLimits& limits);
     // The limits and allowed addresses, as the command line gave them.
     void Apply(const LimitOptions& options);
 
@@ -132,7 +131,7 @@ class NetworkTabHost {
     AcqListenSocket listener_;
     QtRegistrationTimer timer_;
     LocalClock clock_;
-    QTimer expirySweep_;
+    QTimer sweep_;
     DeviceTabHost host_;
 };
 

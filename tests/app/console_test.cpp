@@ -47,6 +47,20 @@ QStringList Column(const QTableWidget& list, int column) {
     return cells;
 }
 
+// A simulated terminal of that name connecting to port; nothing when it cannot be made.
+std::unique_ptr<sim::Terminal> StartedTerminal(quint16 port, const QString& name) {
+    sim::TerminalConfig config;
+    config.port = port;
+    config.name = name;
+    QString error;
+    auto terminals = sim::CreateTerminals(config, 1, error);
+    if (terminals.size() != 1) {
+        return nullptr;
+    }
+    terminals.front()->start();
+    return std::move(terminals.front());
+}
+
 class ConsoleTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -387,22 +401,17 @@ TEST(ConsoleWithoutOptions, WritesNothingAnywhere) {
         const quint16 port = test::FreePort();
         console.Tables().acquisitionIntervalMs = 200;
         console.TabHost().ToggleListening(port);
-        sim::TerminalConfig config;
-        config.port = port;
-        config.name = QStringLiteral("安静");
-        QString error;
-        auto terminals = sim::CreateTerminals(config, 1, error);
-        ASSERT_EQ(terminals.size(), 1U) << error.toStdString();
-        terminals.front()->start();
+        const auto terminal = StartedTerminal(port, QStringLiteral("安静"));
+        ASSERT_NE(terminal, nullptr);
         CDevicePageDlg& page = console.TabHost().PageDlg(0);
         ASSERT_TRUE(QTest::qWaitFor(
             [&] { return page.StatusLabel().text().endsWith(QStringLiteral(" 已连接")); }, 5000));
         ASSERT_TRUE(QTest::qWaitFor([&] { return page.ValueList().rowCount() > 0; }));
-        const std::uint16_t relays = terminals.front()->board().RelayWord();
+        const std::uint16_t relays = terminal->board().RelayWord();
         QTest::mouseClick(&page.RelayButton(0), Qt::LeftButton);
         EXPECT_TRUE(
-            QTest::qWaitFor([&] { return terminals.front()->board().RelayWord() != relays; }));
-        terminals.front()->stop();
+            QTest::qWaitFor([&] { return terminal->board().RelayWord() != relays; }));
+        terminal->stop();
         ASSERT_TRUE(QTest::qWaitFor(
             [&] { return page.StatusLabel().text().endsWith(QStringLiteral(" 已断开")); }));
     }
@@ -420,6 +429,32 @@ TEST(ConsoleWithoutOptions, WritesNothingAnywhere) {
                .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
                .join(QLatin1Char(' '))
                .toStdString();
+}
+
+// The close box stops the console in order: the terminals' detaches are recorded before the
+// recording's stop mark.
+TEST_F(ConsoleTest, ClosingRecordsEveryDetachBeforeTheRecordingEnds) {
+    QTemporaryDir folder;
+    ASSERT_FALSE(window.Recorder().Start(folder.path()));
+    const quint16 port = test::FreePort();
+    window.Tables().acquisitionIntervalMs = 200;
+    window.TabHost().ToggleListening(port);
+    const auto terminal = StartedTerminal(port, QStringLiteral("关闭"));
+    ASSERT_NE(terminal, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return PageDlg(0).StatusLabel().text().endsWith(QStringLiteral(" 已连接")); }));
+    QSignalSpy stopped(&window, &CMainDlg::stopped);
+    window.close();
+    ASSERT_TRUE(stopped.wait(5000));
+    EXPECT_EQ(stopped.at(0).at(0).toInt(), 0);
+    EXPECT_FALSE(window.TabHost().Host().IsListening());
+    QFile events(folder.filePath(
+        QStringLiteral("events-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate))));
+    ASSERT_TRUE(events.open(QIODevice::ReadOnly));
+    const QString story = QString::fromUtf8(events.readAll());
+    const auto detached = story.indexOf(QStringLiteral(",关闭,已断开,"));
+    ASSERT_GE(detached, 0) << story.toStdString();
+    EXPECT_GT(story.indexOf(QStringLiteral(",停止记录,")), detached);
 }
 
 TEST_F(ConsoleTest, RecordsWhatTheScreenShows) {

@@ -43,6 +43,7 @@ class RecordingSender : public DeviceSender {
     void SendToDevice(std::span<const std::uint8_t> envelope, ClientRecord* record) override {
         sent.push_back({{envelope.begin(), envelope.end()}, record});
     }
+    void NoteValidReply(ClientRecord* /*record*/) override { ++validReplies; }
     std::vector<std::string> Payloads() const {
         std::vector<std::string> payloads;
         for (const auto& envelope : sent) {
@@ -52,6 +53,7 @@ class RecordingSender : public DeviceSender {
     }
 
     std::vector<SentEnvelope> sent;
+    int validReplies = 0;
 };
 
 class FakeTimer : public OneShotTimer {

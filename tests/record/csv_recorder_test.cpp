@@ -244,9 +244,9 @@ TEST_F(CsvRecorderTest, OverflowIsCountedAndRecordedOnceWritingCatchesUp) {
     {
         CsvRecorderOptions options;
         options.queueCapacity = 4;
-        CsvRecorder recorder(Folder(),
-                             [&](std::span<const std::uint8_t> raw) { return gate.Decode(raw); },
-                             Clock(), options);
+        CsvRecorder recorder(
+            Folder(), [&](std::span<const std::uint8_t> raw) { return gate.Decode(raw); }, Clock(),
+            options);
         ASSERT_EQ(recorder.Start(), std::nullopt);
         recorder.OnReading(At(Dec(8, 10, 0, 0)));
         gate.WaitEntered();

@@ -57,6 +57,8 @@ TEST(EventRow, KindsInChineseNamesQuotedWhenNeeded) {
         {EventKind::ClosedByConsole, false, CloseReason::UnregisteredLimit, 0, 0, "",
          ",,关闭连接,未注册连接过多 10.0.0.5:4001"},
         {EventKind::ReadingsDropped, false, {}, 0, 17, "", ",,数据丢弃,17行"},
+        {EventKind::ConnectionsRefused, false, CloseReason::NotAllowed, 0, 300, "",
+         ",,拒绝连接,地址不允许 10.0.0.5:4001：300次"},
         // Spreadsheets must not take a name for a formula.
         {EventKind::Detached, false, {}, 4, 0, "=1+2", "4,'=1+2,已断开,"},
         {EventKind::Detached, false, {}, 4, 0, "@SUM(A1)", "4,'@SUM(A1),已断开,"},
@@ -70,13 +72,15 @@ TEST(EventRow, KindsInChineseNamesQuotedWhenNeeded) {
         event.value = c.value;
         event.on = c.on;
         event.reason = c.reason;
-        EXPECT_TRUE(IsRecorded(c.kind));
+        EXPECT_TRUE(IsRecorded(event));
         EXPECT_EQ(EventRow(event, c.name), "2026-12-08 10:15:30.123," + c.row);
     }
-    for (const EventKind kind : {EventKind::Connected, EventKind::Refused}) {
-        EXPECT_FALSE(IsRecorded(kind));
+    for (const EventKind kind :
+         {EventKind::Connected, EventKind::Refused, EventKind::ConnectionsRefused}) {
         AcquisitionEvent event;
         event.kind = kind;
+        event.reason = CloseReason::InvalidRegistration;
+        EXPECT_FALSE(IsRecorded(event));
         EXPECT_EQ(EventRow(event, "x"), std::nullopt);
     }
 }

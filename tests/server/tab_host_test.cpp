@@ -404,8 +404,9 @@ TEST_F(TabHostTest, EventsAndReadingsReachTheSink) {
     EXPECT_EQ(sink.events,
               (std::vector<std::string>{
                   "0 connected", "1 registered into slot 1", "0 connected",
-                  "0 registration refused with status 0", "1 identified with 4 channels",
-                  "1 relay 3 off", "0 connected", "1 registered into slot 1",
+                  "0 registration refused: not a valid registration (status 0)",
+                  "1 identified with 4 channels", "1 relay 3 off", "0 connected",
+                  "1 registered into slot 1",
                   "1 closed by the console: taken over by a newer connection of the same name",
                   "1 detached"}));
     ASSERT_EQ(sink.readings.size(), 1U);
@@ -421,35 +422,52 @@ TEST_F(TabHostTest, EventsAndReadingsReachTheSink) {
     EXPECT_EQ(reading.signalValue, 7);
 }
 
-// The limits of a server exposed to a network never touch registered terminals.
-TEST_F(TabHostTest, LimitsCloseOnlyConnectionsThatWaitToRegister) {
+// The limits of a server exposed to a network never touch registered terminals that answer,
+// and a flood of refused connections costs one report per address and minute.
+TEST_F(TabHostTest, LimitsCloseIdleAndSilentConnectionsAndRefusalsAreSummed) {
     test::RecordingSink sink;
     host.SetSink(&sink);
-    host.SetLimits({.registrationTimeoutMs = 1000, .maxUnregistered = 2});
-    FakeConnection* terminal = Accept();
-    Send(terminal, BuildRegistrationPacket(ToBytes("PUMP")));
+    host.SetLimits({.registrationTimeoutMs = 1000, .maxUnregistered = 2, .silentTimeoutMs = 5000});
+    const auto module = BuildModuleReply("BX4B");
+    const Bytes moduleReply(module.begin(), module.end());
+    FakeConnection* answering = Register("PUMP");
+    Send(answering, moduleReply);
+    FakeConnection* silent = Register("MUTE");
     auto accept = [&](std::uint64_t atMs) {
         auto connection = std::make_unique<FakeConnection>();
         FakeConnection* raw = connection.get();
         host.AcceptClient(std::move(connection), atMs);
         return raw;
     };
-    accept(100);
-    FakeConnection* second = accept(200);
-    accept(300);  // the first idle one goes
-    EXPECT_EQ(host.ClientCount(), 3U);
-    EXPECT_EQ(RecordOf(second)->acceptedAtMs, 200U);
-    host.ExpireUnregistered(1250);
+    for (std::uint64_t i = 0; i < 300; ++i) {
+        accept(100 + i);
+    }
+    EXPECT_EQ(host.ClientCount(), 4U);
+    host.Sweep(1000);
+    host.Sweep(1500);
     EXPECT_EQ(host.ClientCount(), 2U);
-    host.ExpireUnregistered(100000);
-    EXPECT_EQ(host.ClientCount(), 1U);
-    EXPECT_EQ(SlotOf(terminal), 0);
-    EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(),
-                         "0 closed by the console: registration timeout"),
-              2);
-    EXPECT_EQ(std::count(sink.events.begin(), sink.events.end(),
-                         "0 closed by the console: too many unregistered connections"),
-              1);
+    const auto reports = [&](std::string_view text) {
+        return std::count(sink.events.begin(), sink.events.end(), text);
+    };
+    EXPECT_EQ(reports("0 refused 1 connection from 192.0.2.7 (too many unregistered)"), 1);
+    EXPECT_EQ(reports("0 refused 1 connection from 192.0.2.7 (registration timeout)"), 1);
+    // A minute on, the rest of each count; the answering terminal keeps answering.
+    Send(answering, moduleReply);
+    host.Sweep(61'000);
+    Send(answering, moduleReply);
+    host.Sweep(62'000);
+    EXPECT_EQ(reports("0 refused 297 connections from 192.0.2.7 (too many unregistered)"), 1);
+    EXPECT_EQ(reports("0 refused 1 connection from 192.0.2.7 (registration timeout)"), 2);
+    EXPECT_EQ(std::count_if(sink.events.begin(), sink.events.end(),
+                            [](const std::string& e) { return e.starts_with("0 refused"); }),
+              4);
+    // The silent terminal's slot keeps its name, so it comes back to it.
+    EXPECT_EQ(RecordOf(silent), nullptr);
+    EXPECT_NE(std::find(sink.events.begin(), sink.events.end(),
+                        "2 closed by the console: no valid reply for too long"),
+              sink.events.end());
+    EXPECT_EQ(SlotOf(answering), 0);
+    EXPECT_EQ(SlotOf(Register("MUTE")), 1);
 }
 
 TEST_F(TabHostTest, ShutdownClosesWithoutDetaching) {

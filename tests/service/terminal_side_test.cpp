@@ -1,7 +1,10 @@
 // What a terminal sees on the wire, checked against the console (its main window, in this
 // process) and against corvelled (a separate process): the two must not be told apart.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDate>
 #include <QElapsedTimer>
@@ -10,6 +13,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <cstring>
 #include <memory>
 
 #include "app/main_dlg.h"
@@ -220,18 +225,48 @@ TEST(ServiceLimits, IdleAndForeignConnectionsAreClosedRegisteredTerminalsStay) {
     EXPECT_TRUE(third.WaitForClose());
     EXPECT_EQ(registered.socket.state(), QAbstractSocket::ConnectedState);
     const QByteArray log = service.Log();
-    EXPECT_TRUE(log.contains("closed by the console: too many unregistered connections"));
-    EXPECT_TRUE(log.contains("closed by the console: registration timeout"));
+    EXPECT_TRUE(log.contains("refused 1 connection from 127.0.0.1 (too many unregistered)"));
+    EXPECT_TRUE(log.contains("refused 1 connection from 127.0.0.1 (registration timeout)"));
 }
 
-TEST(ServiceLimits, OnlyAllowedAddressesAreServed) {
+// A registered connection that never answers gives its slot back; its terminal gets it again.
+TEST(ServiceLimits, ASilentConnectionIsClosedAndItsTerminalComesBackToItsSlot) {
+    ServiceServer service({QStringLiteral("--silent-timeout"), QStringLiteral("1")});
+    TestTerminal silent(service.Port());
+    ASSERT_TRUE(silent.Connected());
+    silent.Send(BuildRegistrationPacket(ToBytes("PUMP")));
+    EXPECT_TRUE(silent.WaitForClose());
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        return service.Log().contains("closed by the console: no valid reply for too long");
+    }));
+    TestTerminal back(service.Port());
+    ASSERT_TRUE(back.Connected());
+    back.Send(BuildRegistrationPacket(ToBytes("PUMP")));
+    ASSERT_TRUE(back.WaitForBytes(27));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return service.Log().count("registered into slot 1") == 2; }));
+}
+
+// A flood from outside the allowed ranges costs one log line per address and minute.
+TEST(ServiceLimits, OnlyAllowedAddressesAreServedAndRefusalsAreSummed) {
     ServiceServer service({QStringLiteral("--allow"), QStringLiteral("10.0.0.0/8")});
-    TestTerminal foreign(service.Port());
-    foreign.Send(BuildRegistrationPacket(ToBytes("PUMP")));
-    EXPECT_TRUE(foreign.WaitForClose());
-    EXPECT_TRUE(foreign.received.empty());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return service.Log().contains("127.0.0.1:"); }));
-    EXPECT_TRUE(service.Log().contains("closed by the console: address not allowed"));
+    // In rounds that the listen queue takes whole.
+    for (int round = 0; round < 6; ++round) {
+        std::vector<std::unique_ptr<TestTerminal>> foreign;
+        foreign.reserve(50);
+        for (int i = 0; i < 50; ++i) {
+            foreign.push_back(std::make_unique<TestTerminal>(service.Port()));
+        }
+        foreign.front()->Send(BuildRegistrationPacket(ToBytes("PUMP")));
+        for (auto& connection : foreign) {
+            EXPECT_TRUE(connection->WaitForClose());
+            EXPECT_TRUE(connection->received.empty());
+        }
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return service.Log().contains("refused"); }));
+    const QByteArray log = service.Log();
+    EXPECT_EQ(log.count("refused"), 1) << log.data();
+    EXPECT_TRUE(log.contains(" refused 1 connection from 127.0.0.1 (not allowed)\n"));
 }
 
 TEST(ServiceProcess, StopsInOrderOnSigtermAndRefusesBadOptions) {
@@ -279,6 +314,140 @@ TEST(ServiceProcess, StopsInOrderOnSigtermAndRefusesBadOptions) {
         ASSERT_TRUE(bad.waitForFinished(5000));
         EXPECT_EQ(bad.exitCode(), status) << arguments.join(' ').toStdString();
         EXPECT_EQ(bad.readAllStandardError().count('\n'), 1);
+    }
+}
+
+QString EventsFile(const QTemporaryDir& records) {
+    return records.filePath(
+        QStringLiteral("events-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate)));
+}
+
+QString ReadText(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// What a supervisor sees of the service: signals and the exit statuses.
+TEST(ServiceProcess, TwoQuickSignalsAreOneAndAHangupIsLogged) {
+    QTemporaryDir records;
+    ServiceServer service({QStringLiteral("--record"), records.path()});
+    const auto pid = static_cast<pid_t>(service.Process().processId());
+    ::kill(pid, SIGHUP);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return service.Log().contains("SIGHUP: there is no configuration to reload"); }));
+    EXPECT_EQ(service.Process().state(), QProcess::Running);
+    // GNU timeout and shells send two; only a second one 2 s later forces the exit.
+    ::kill(pid, SIGTERM);
+    ::usleep(500);
+    ::kill(pid, SIGTERM);
+    ASSERT_TRUE(service.Process().waitForFinished(5000));
+    EXPECT_EQ(service.Process().exitCode(), 0);
+    EXPECT_TRUE(ReadText(EventsFile(records)).contains(QStringLiteral(",停止记录,")));
+}
+
+TEST(ServiceProcess, TooFewDescriptorsForTheSlotsIsABadConfiguration) {
+    QProcess service;
+    service.setChildProcessModifier([] {
+        const rlimit limit{40, 40};
+        setrlimit(RLIMIT_NOFILE, &limit);
+    });
+    service.start(QStringLiteral(CORVELLED_PATH),
+                  {QStringLiteral("--port"), QString::number(test::FreePort())});
+    ASSERT_TRUE(service.waitForFinished(5000));
+    EXPECT_EQ(service.exitCode(), 2);
+    const QByteArray error = service.readAllStandardError();
+    EXPECT_EQ(error.count('\n'), 1);
+    EXPECT_TRUE(error.contains("needs 328 file descriptors")) << error.data();
+    EXPECT_TRUE(error.contains("may open 40")) << error.data();
+}
+
+// Recording and stopping as an administrator meets them.
+TEST(ServiceRecording, OneProgramPerFolderAndWhatCannotBeWrittenAtStopIsTheExitStatus) {
+    QTemporaryDir records;
+    {
+        ServiceServer first({QStringLiteral("--record"), records.path()});
+        QProcess second;
+        second.start(QStringLiteral(CORVELLED_PATH),
+                     {QStringLiteral("--port"), QString::number(test::FreePort()),
+                      QStringLiteral("--record"), records.path()});
+        ASSERT_TRUE(second.waitForFinished(5000));
+        EXPECT_EQ(second.exitCode(), 3);
+        EXPECT_TRUE(second.readAllStandardError().contains(
+            QStringLiteral("(corvelled %1@").arg(first.Process().processId()).toUtf8()));
+    }
+
+    // A size limit on the process's files: the start and ten registrations fit, the rows of the
+    // stop do not.
+    QTemporaryDir limited;
+    QProcess service;
+    service.setChildProcessModifier([] {
+        const rlimit limit{800, 800};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    const quint16 port = test::FreePort();
+    service.start(QStringLiteral(CORVELLED_PATH),
+                  {QStringLiteral("--port"), QString::number(port), QStringLiteral("--slots"),
+                   QStringLiteral("10"), QStringLiteral("--record"), limited.path()});
+    QByteArray log;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        log += service.readAllStandardError();
+        return log.contains("listening on");
+    }));
+    std::vector<std::unique_ptr<TestTerminal>> terminals;
+    for (int i = 0; i < 10; ++i) {
+        terminals.push_back(std::make_unique<TestTerminal>(port));
+        ASSERT_TRUE(terminals.back()->Connected());
+        terminals.back()->Send(BuildRegistrationPacket(ToBytes("T" + std::to_string(i))));
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return ReadText(EventsFile(limited)).count(QStringLiteral(",注册,")) == 10; }));
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(5000));
+    log += service.readAllStandardError();
+    EXPECT_EQ(service.exitCode(), 1) << log.toStdString();
+    EXPECT_TRUE(log.contains("recording: file too large")) << log.toStdString();
+    EXPECT_FALSE(ReadText(EventsFile(limited)).contains(QStringLiteral(",停止记录,")));
+}
+
+// A file server that stopped answering: the writer waits on a day file's open, and the stop
+// still ends on its deadline, saying what it left behind.
+TEST(ServiceRecording, AHungDiskHoldsTheStopNoLongerThanItsDeadline) {
+    QTemporaryDir records;
+    // A read lease holds every open for writing until it is given up; breaking it is announced
+    // with SIGIO, whose default action would end this process.
+    std::signal(SIGIO, SIG_IGN);
+    QFile created(EventsFile(records));
+    ASSERT_TRUE(created.open(QIODevice::WriteOnly));
+    created.close();
+    const int lease = ::open(EventsFile(records).toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::fcntl(lease, F_SETLEASE, F_RDLCK), 0) << std::strerror(errno);
+    {
+        ServiceServer service({QStringLiteral("--record"), records.path()});
+        QElapsedTimer clock;
+        clock.start();
+        service.Process().terminate();
+        ASSERT_TRUE(service.Process().waitForFinished(5000));
+        EXPECT_LT(clock.elapsed(), 3500);
+        EXPECT_EQ(service.Process().exitCode(), 1);
+        EXPECT_TRUE(service.Log().contains("not written at stop: 1 row")) << service.Log().data();
+    }
+    ::close(lease);
+}
+
+TEST(ConsoleProcess, QuitsInOrderOnSignals) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QTemporaryDir records;
+        QProcess console;
+        console.start(QStringLiteral(CORVELLE_PATH), {QStringLiteral("--record"), records.path()});
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return ReadText(EventsFile(records)).contains(QStringLiteral(",开始记录,")); },
+            10000));
+        ::kill(static_cast<pid_t>(console.processId()), signal);
+        ASSERT_TRUE(console.waitForFinished(5000));
+        EXPECT_EQ(console.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(console.exitCode(), 0);
+        EXPECT_TRUE(ReadText(EventsFile(records)).contains(QStringLiteral(",停止记录,")));
     }
 }
 

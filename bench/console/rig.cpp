@@ -17,6 +17,7 @@
 #include <numbers>
 #include <utility>
 
+#include "bench/console/x_server.h"
 #include "device/ui/device_page_dlg.h"
 #include "protocol/modbus_ascii.h"
 
@@ -50,12 +51,27 @@ ProcessSample SampleProcess() {
     getrusage(RUSAGE_SELF, &usage);
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     return {Seconds(usage.ru_utime) + Seconds(usage.ru_stime),
-            std::chrono::duration<double>(now).count()};
+            std::chrono::duration<double>(now).count(), XServerCpuSeconds()};
 }
 
 double CpuPercent(const ProcessSample& from, const ProcessSample& to) {
     const double wall = to.wallSeconds - from.wallSeconds;
     return wall > 0 ? 100.0 * (to.cpuSeconds - from.cpuSeconds) / wall : 0.0;
+}
+
+double XServerCpuPercent(const ProcessSample& from, const ProcessSample& to) {
+    const double wall = to.wallSeconds - from.wallSeconds;
+    return wall > 0 ? 100.0 * (to.xServerCpuSeconds - from.xServerCpuSeconds) / wall : 0.0;
+}
+
+void XServerRow(Table& table, double percent) {
+    if (RunningOnX()) {
+        table.Row({"X server CPU, not counted above (% of one core)", Fixed(percent, 2)});
+    }
+}
+
+std::string XServerFigure(double percent) {
+    return RunningOnX() ? " x_server_cpu=" + Fixed(percent, 2) + "%" : std::string();
 }
 
 double CurrentRssMb() {

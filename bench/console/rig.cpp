@@ -28,12 +28,6 @@ double Seconds(const timeval& t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }
 
-qint64 ThreadCpuNs() {
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return static_cast<qint64>((Seconds(usage.ru_utime) + Seconds(usage.ru_stime)) * 1e9);
-}
-
 template <typename Widget>
 Widget& Control(QWidget& window, const char* name) {
     auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
@@ -45,6 +39,12 @@ Widget& Control(QWidget& window, const char* name) {
 }
 
 }  // namespace
+
+qint64 ThreadCpuNs() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<qint64>((Seconds(usage.ru_utime) + Seconds(usage.ru_stime)) * 1e9);
+}
 
 ProcessSample SampleProcess() {
     rusage usage{};

@@ -35,6 +35,8 @@ double XServerCpuPercent(const ProcessSample& from, const ProcessSample& to);
 // console's, not counted in it; nothing offscreen.
 void XServerRow(Table& table, double percent);
 std::string XServerFigure(double percent);
+// CPU time of the calling thread, in microsecond steps.
+qint64 ThreadCpuNs();
 double CurrentRssMb();
 double PeakRssMb();
 // Bytes the allocator has handed out and not got back.

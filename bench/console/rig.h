@@ -35,7 +35,7 @@ double XServerCpuPercent(const ProcessSample& from, const ProcessSample& to);
 // console's, not counted in it; nothing offscreen.
 void XServerRow(Table& table, double percent);
 std::string XServerFigure(double percent);
-// CPU time of the calling thread, in microsecond steps.
+// CPU time of the calling thread.
 qint64 ThreadCpuNs();
 double CurrentRssMb();
 double PeakRssMb();

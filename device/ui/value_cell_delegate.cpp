@@ -73,13 +73,15 @@ const ValueCellDelegate::PlacedText* ValueCellDelegate::Place(
         placed_.clear();
         font_ = option.font;
     }
-    const QString key =
-        QStringLiteral("%1x%2 %3 %4 %5")
-            .arg(option.rect.width())
-            .arg(option.rect.height())
-            .arg(static_cast<int>(option.displayAlignment))
-            .arg(static_cast<int>(option.direction) * 2 + (option.showDecorationSelected ? 1 : 0))
-            .arg(option.text);
+    // The cell's size and the text's placement, then the text itself.
+    QString key;
+    key.reserve(option.text.size() + 4);
+    key.append(QChar(static_cast<char16_t>(option.rect.width())))
+        .append(QChar(static_cast<char16_t>(option.rect.height())))
+        .append(QChar(static_cast<char16_t>(option.displayAlignment.toInt())))
+        .append(QChar(static_cast<char16_t>(static_cast<int>(option.direction) * 2 +
+                                            (option.showDecorationSelected ? 1 : 0))))
+        .append(option.text);
     if (const PlacedText* found = placed_.object(key)) {
         return found;
     }
@@ -94,18 +96,19 @@ const ValueCellDelegate::PlacedText* ValueCellDelegate::Place(
     placed->layout.setText(option.text);
     placed->layout.setFont(option.font);
     // Where the style puts the text's rectangle: the whole cell, or the text's natural size
-    // plus margins aligned in it.
-    LayOut(placed->layout, option, cell.width());
-    if (placed->layout.lineCount() != 1) {
-        return nullptr;
+    // plus margins aligned in it, which takes a first layout to measure.
+    QRect textRect = cell;
+    if (!option.showDecorationSelected) {
+        LayOut(placed->layout, option, cell.width());
+        if (placed->layout.lineCount() != 1) {
+            return nullptr;
+        }
+        const QTextLine measured = placed->layout.lineAt(0);
+        const QSize natural(qCeil(measured.naturalTextWidth()) + 2 * sizeMargin,
+                            qCeil(measured.height()));
+        textRect = QStyle::alignedRect(option.direction, option.displayAlignment,
+                                       natural.boundedTo(cell.size()), cell);
     }
-    const QTextLine measured = placed->layout.lineAt(0);
-    const QSize natural(qCeil(measured.naturalTextWidth()) + 2 * sizeMargin,
-                        qCeil(measured.height()));
-    const QRect textRect = option.showDecorationSelected
-                               ? cell
-                               : QStyle::alignedRect(option.direction, option.displayAlignment,
-                                                     natural.boundedTo(cell.size()), cell);
     // Then the text is laid out in that rectangle less the margins and the line aligned in it.
     const QRect inner = textRect.adjusted(margin, 0, -margin, 0);
     LayOut(placed->layout, option, inner.width());

@@ -121,9 +121,9 @@ const ValueCellDelegate::PlacedText* ValueCellDelegate::Place(
                             QSize(static_cast<int>(line.width()), static_cast<int>(line.height())),
                             inner)
             .topLeft();
-    const PlacedText* result = placed.get();
+    // The cache owns what it takes, and may drop it at once.
     placed_.insert(key, placed.release());
-    return result;
+    return placed_.object(key);
 }
 
 }  // namespace corvelle

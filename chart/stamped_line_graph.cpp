@@ -195,9 +195,7 @@ void StampedLineGraph::draw(QCPPainter* painter) {
         return;
     }
     GetPlainLines(lines_);
-    // The painter states QCPGraph::draw leaves for its (empty) fill and then its line.
-    painter->setBrush(mBrush);
-    painter->setPen(Qt::NoPen);
+    // The painter as QCPGraph::draw sets it for the line.
     painter->setPen(mPen);
     painter->setBrush(Qt::NoBrush);
     drawLinePlot(painter, lines_);

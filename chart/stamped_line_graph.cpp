@@ -1,6 +1,7 @@
 #include "chart/stamped_line_graph.h"
 
 #include <cmath>
+#include <limits>
 
 #include <QPaintEngine>
 #include <QRegion>
@@ -15,7 +16,8 @@ constexpr qreal kStampedWidth = 2.0;
 // Largest device the stamps were checked on.
 constexpr int kLargestDevice = 4096;
 // Qt cuts a segment whose capped ends come within half the pen width of the clip; a stamp this
-// far inside is never cut.
+// far inside is never cut, and a segment whose ends stay this far outside on one side leaves
+// no pixel inside.
 constexpr int kMargin = 4;
 // The probe image leaves this much room around the longest extent.
 constexpr int kProbePad = kMargin + 2;
@@ -47,6 +49,8 @@ class ImagePaintBuffer final : public QCPAbstractPaintBuffer {
         painter->drawImage(0, 0, image_);
         painter->restore();
     }
+
+    bool Opaque() const { return opaque_; }
 
     void clear(const QColor& colour) override {
         opaque_ = !backdrop_.isNull() && backdrop_.size() == image_.size();
@@ -121,6 +125,7 @@ bool LineStamps::Begin(QPainter& painter) {
     // What Qt's solid fill writes for an opaque pen, in either format.
     colour_ = qPremultiply(pen.color().rgba64()).toArgb32();
     inner_ = clip.adjusted(kMargin, kMargin, -kMargin, -kMargin);
+    outer_ = clip.adjusted(-kMargin, -kMargin, kMargin, kMargin);
     return true;
 }
 
@@ -171,6 +176,119 @@ int LineStamps::Rasterize(int dx, int dy) {
 StampedLineGraph::StampedLineGraph(QCPAxis* keyAxis, QCPAxis* valueAxis, LineStamps& stamps)
     : QCPGraph(keyAxis, valueAxis), stamps_(stamps) {}
 
+bool StampedLineGraph::PlainLine() const {
+    const QCPAxis* key = mKeyAxis.data();
+    const QCPAxis* value = mValueAxis.data();
+    return key != nullptr && value != nullptr && mLineStyle == lsLine && mScatterStyle.isNone() &&
+           mAdaptiveSampling && selection().isEmpty() && mBrush.style() == Qt::NoBrush &&
+           key->orientation() == Qt::Horizontal && value->orientation() == Qt::Vertical &&
+           key->scaleType() == QCPAxis::stLinear && value->scaleType() == QCPAxis::stLinear &&
+           !key->rangeReversed() && !value->rangeReversed();
+}
+
+void StampedLineGraph::draw(QCPPainter* painter) {
+    if (!PlainLine()) {
+        QCPGraph::draw(painter);
+        return;
+    }
+    if (mKeyAxis->range().size() <= 0 || mDataContainer->isEmpty()) {
+        return;
+    }
+    GetPlainLines(lines_);
+    // The painter as QCPGraph::draw sets it for the line.
+    painter->setPen(mPen);
+    painter->setBrush(Qt::NoBrush);
+    drawLinePlot(painter, lines_);
+}
+
+void StampedLineGraph::GetPlainLines(QVector<QPointF>& lines) const {
+    // QCPAxis::coordToPixel and pixelToCoord for a linear axis that is not reversed, the same
+    // operations in the same order.
+    const QCPRange keyRange = mKeyAxis->range();
+    const QCPRange valueRange = mValueAxis->range();
+    const QRect keyRect = mKeyAxis->axisRect()->rect();
+    const QRect valueRect = mValueAxis->axisRect()->rect();
+    const double keyLower = keyRange.lower;
+    const double keySize = keyRange.size();
+    const double valueLower = valueRange.lower;
+    const double valueSize = valueRange.size();
+    const int left = keyRect.left();
+    const int width = keyRect.width();
+    const int bottom = valueRect.bottom();
+    const int height = valueRect.height();
+    const auto keyToPixel = [&](double k) { return (k - keyLower) / keySize * width + left; };
+    const auto pixelToKey = [&](double p) {
+        return (p - left) / static_cast<double>(width) * keySize + keyLower;
+    };
+    const auto point = [&](double k, double v) {
+        return QPointF(keyToPixel(k), bottom - (v - valueLower) / valueSize * height);
+    };
+
+    // The visible points and one beyond each end, as QCPGraph::getVisibleDataBounds.
+    auto begin = mDataContainer->findBegin(keyRange.lower);
+    auto end = mDataContainer->findEnd(keyRange.upper);
+    lines.resize(0);
+    if (begin == end) {
+        return;
+    }
+    // QCPGraph::getOptimizedLineData: at two points or more per pixel column on average, each
+    // column's points become its first, lowest, highest and last value at fixed places.
+    const int count = static_cast<int>(end - begin);
+    int maxCount = std::numeric_limits<int>::max();
+    const double keyPixelSpan = qAbs(keyToPixel(begin->key) - keyToPixel((end - 1)->key));
+    if (2 * keyPixelSpan + 2 < static_cast<double>(std::numeric_limits<int>::max())) {
+        maxCount = static_cast<int>(2 * keyPixelSpan + 2);
+    }
+    if (count < maxCount) {
+        lines.reserve(count);
+        for (auto it = begin; it != end; ++it) {
+            lines.append(point(it->key, it->value));
+        }
+        return;
+    }
+    auto it = begin;
+    double minValue = it->value;
+    double maxValue = it->value;
+    auto first = it;
+    double start = pixelToKey(static_cast<int>(keyToPixel(begin->key)));
+    double lastEnd = start;
+    const double epsilon = qAbs(start - pixelToKey(keyToPixel(start) + 1.0));
+    int inColumn = 1;
+    const auto closeColumn = [&](bool more, double nextKey, double lastValue) {
+        if (inColumn < 2) {
+            lines.append(point(first->key, first->value));
+            return;
+        }
+        if (lastEnd < start - epsilon) {
+            lines.append(point(start + epsilon * 0.2, first->value));
+        }
+        lines.append(point(start + epsilon * 0.25, minValue));
+        lines.append(point(start + epsilon * 0.75, maxValue));
+        if (more && nextKey > start + epsilon * 2) {
+            lines.append(point(start + epsilon * 0.8, lastValue));
+        }
+    };
+    for (++it; it != end; ++it) {
+        if (it->key < start + epsilon) {
+            if (it->value < minValue) {
+                minValue = it->value;
+            } else if (it->value > maxValue) {
+                maxValue = it->value;
+            }
+            ++inColumn;
+            continue;
+        }
+        closeColumn(true, it->key, (it - 1)->value);
+        lastEnd = (it - 1)->key;
+        minValue = it->value;
+        maxValue = it->value;
+        first = it;
+        start = pixelToKey(static_cast<int>(keyToPixel(it->key)));
+        inColumn = 1;
+    }
+    closeColumn(false, 0, 0);
+}
+
 void StampedLineGraph::drawLinePlot(QCPPainter* painter, const QVector<QPointF>& lines) const {
     // QCustomPlot draws one painter line per segment under these conditions.
     const bool fastPolylines = mParentPlot->plottingHints().testFlag(QCP::phFastPolylines) &&
@@ -185,7 +303,8 @@ void StampedLineGraph::drawLinePlot(QCPPainter* painter, const QVector<QPointF>&
         return;
     }
     // A segment joins two neighbouring points that are both numbers, as in QCustomPlot's loop;
-    // those the stamps decline go to the painter as QCustomPlot would send them.
+    // those the stamps decline go to the painter as QCustomPlot would send them, unless they
+    // lie wholly outside the clip (readings beyond the value axis), where Qt draws nothing.
     const QPointF* previous = nullptr;
     QPoint previousPixel;
     bool previousNear = false;
@@ -196,8 +315,9 @@ void StampedLineGraph::drawLinePlot(QCPPainter* painter, const QVector<QPointF>&
         }
         const bool near = Near(point);
         const QPoint pixel = near ? point.toPoint() : QPoint();
+        const QLine line(previousPixel, pixel);
         if (previous != nullptr &&
-            !(previousNear && near && stamps_.Stamp(QLine(previousPixel, pixel)))) {
+            !(previousNear && near && (stamps_.Stamp(line) || stamps_.Outside(line)))) {
             painter->drawLine(*previous, point);
         }
         previous = &point;
@@ -209,6 +329,11 @@ void StampedLineGraph::drawLinePlot(QCPPainter* painter, const QVector<QPointF>&
 StampedPlot::StampedPlot(QWidget* parent) : QCustomPlot(parent) {
     // Replots lay the layers into the buffers that are there, the first one at the bottom.
     connect(this, &QCustomPlot::beforeReplot, this, &StampedPlot::InstallImageBuffer);
+    // An opaque bottom buffer covers the whole plot, so nothing beneath it needs painting.
+    connect(this, &QCustomPlot::afterReplot, this, [this] {
+        const auto* bottom = dynamic_cast<const ImagePaintBuffer*>(mPaintBuffers.first().data());
+        setAttribute(Qt::WA_OpaquePaintEvent, bottom != nullptr && bottom->Opaque());
+    });
 }
 
 void StampedPlot::InstallImageBuffer() {

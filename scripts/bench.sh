@@ -16,7 +16,9 @@ build/release/bench/chart/bench_chart
 echo "==== bench_record"
 build/release/bench/record/bench_record
 status=0
-for scenario in steady storm crowd churn charts hostile record record-stall publish \
+# steady, charts and fill run again under Xvfb (fill: a whole chart fill in real time, twice
+# ten minutes).
+for scenario in steady storm crowd churn charts fill hostile record record-stall publish \
     broker-outage; do
   echo "==== bench_console ${scenario}"
   build/release/bench/console/bench_console "$scenario" || status=1

@@ -298,10 +298,22 @@ std::string Verdict(bool met) {
     return met ? "met" : "MISSED";
 }
 
+namespace {
+std::string& SummaryFigures() {
+    static std::string figures;
+    return figures;
+}
+}  // namespace
+
 int Summary(const std::string& scenario, bool correct, const std::string& figures) {
+    SummaryFigures() = figures;
     std::printf("\n== %s: %s  %s\n", scenario.c_str(), correct ? "PASS" : "FAIL", figures.c_str());
     std::fflush(stdout);
     return correct ? 0 : 1;
+}
+
+const std::string& LastSummaryFigures() {
+    return SummaryFigures();
 }
 
 }  // namespace corvelle::bench

@@ -104,5 +104,7 @@ std::string Fixed(double value, int decimals);
 std::string Verdict(bool met);
 // The last line of every scenario; returns the exit code (0 when correctness held).
 int Summary(const std::string& scenario, bool correct, const std::string& figures);
+// The figures of the last Summary printed.
+const std::string& LastSummaryFigures();
 
 }  // namespace corvelle::bench

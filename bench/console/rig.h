@@ -22,13 +22,21 @@
 
 namespace corvelle::bench {
 
-// CPU time and memory of this process.
+// CPU time and memory of this process, and under X the X server's CPU time beside it.
 struct ProcessSample {
     double cpuSeconds = 0;
     double wallSeconds = 0;
+    double xServerCpuSeconds = 0;
 };
 ProcessSample SampleProcess();
 double CpuPercent(const ProcessSample& from, const ProcessSample& to);
+double XServerCpuPercent(const ProcessSample& from, const ProcessSample& to);
+// Under X, a row and a summary figure (" x_server_cpu=N%") of the X server's CPU beside the
+// console's, not counted in it; nothing offscreen.
+void XServerRow(Table& table, double percent);
+std::string XServerFigure(double percent);
+// CPU time of the calling thread.
+qint64 ThreadCpuNs();
 double CurrentRssMb();
 double PeakRssMb();
 // Bytes the allocator has handed out and not got back.

@@ -12,6 +12,7 @@ int RunChurn(const Options& options);
 int RunCrowd(const Options& options);
 int RunHostile(const Options& options);
 int RunFullCharts(const Options& options);
+int RunFill(const Options& options);
 int RunRecord(const Options& options);
 int RunRecordStall(const Options& options);
 int RunPublish(const Options& options);

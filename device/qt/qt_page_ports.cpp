@@ -24,11 +24,20 @@ void QtOneShotTimer::Stop() {
 }
 
 LocalDateTime LocalClock::Now() const {
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDate date = now.date();
-    const QTime time = now.time();
-    return {date.year(),   date.month(),  date.day(),  time.hour(),
-            time.minute(), time.second(), time.msec(), now.offsetFromUtc()};
+    const qint64 milliseconds = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = milliseconds / 1000 - (milliseconds % 1000 < 0 ? 1 : 0);
+    if (second != second_) {
+        // Zone offsets are whole seconds, so one UTC second is one local second.
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        const QDate date = local.date();
+        const QTime time = local.time();
+        atSecond_ = {date.year(),   date.month(),  date.day(), time.hour(),
+                     time.minute(), time.second(), 0,          local.offsetFromUtc()};
+        second_ = second;
+    }
+    LocalDateTime now = atSecond_;
+    now.millisecond = static_cast<int>(milliseconds - second * 1000);
+    return now;
 }
 
 }  // namespace corvelle

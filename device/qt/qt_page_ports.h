@@ -24,6 +24,12 @@ class QtOneShotTimer final : public OneShotTimer {
 class LocalClock final : public Clock {
   public:
     LocalDateTime Now() const override;
+
+  private:
+    // The local time of the UTC second last asked for: within a second only the milliseconds
+    // move, so the zone rules are consulted once a second instead of on every reading.
+    mutable qint64 second_ = -1;
+    mutable LocalDateTime atSecond_;
 };
 
 }  // namespace corvelle

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "chart/ct_chart.h"
+#include "device/ui/value_cell_delegate.h"
 #include "res/resources.h"
 #include "ui_page_105.h"
 
@@ -56,8 +57,8 @@ CDevicePageDlg::CDevicePageDlg(int slot, SlotTables& tables, DeviceSender& sende
         relayButtons_[i] = Control<QPushButton>(*this, "button", kRelayButtonIds[i]);
         connect(relayButtons_[i], &QPushButton::clicked, this,
                 [this, relay = i + 1] { page_.OnRelayButton(relay); });
-        ShowLamp(*inputLamps_[i], false);
-        ShowLamp(*relayLamps_[i], false);
+        ShowLamp(*inputLamps_[i], inputLit_[i], false);
+        ShowLamp(*relayLamps_[i], relayLit_[i], false);
     }
     PrepareValueList();
     page_.Initialise();
@@ -92,6 +93,7 @@ void CDevicePageDlg::PrepareValueList() {
     list.setSelectionMode(QAbstractItemView::SingleSelection);
     // Replies rewrite the cells whenever their values change, so an edit could not last.
     list.setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list.setItemDelegate(new ValueCellDelegate(&list));
     list.setColumnCount(3);
     list.setHorizontalHeaderLabels(
         {QStringLiteral("序号"), QStringLiteral("AD序号"), QStringLiteral("电压值")});
@@ -137,25 +139,25 @@ void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
     }
 }
 
-void CDevicePageDlg::ShowLamp(QLabel& lamp, bool lit) {
-    const QString description = res::LampDescription(lit);
-    if (lamp.accessibleDescription() == description && !lamp.pixmap().isNull()) {
+void CDevicePageDlg::ShowLamp(QLabel& lamp, std::optional<bool>& shown, bool lit) {
+    if (shown == lit) {
         return;
     }
     lamp.setPixmap(lit ? lampOn_ : lampOff_);
-    lamp.setAccessibleDescription(description);
+    lamp.setAccessibleDescription(res::LampDescription(lit));
+    shown = lit;
 }
 
 void CDevicePageDlg::SetInputLamp(std::size_t index, bool lit) {
-    ShowLamp(*inputLamps_.at(index), lit);
+    ShowLamp(*inputLamps_.at(index), inputLit_.at(index), lit);
 }
 
 void CDevicePageDlg::SetRelay(std::size_t index, bool lit, std::string_view caption) {
-    ShowLamp(*relayLamps_.at(index), lit);
-    QPushButton& button = *relayButtons_.at(index);
-    const QString text = Text(caption);
-    if (button.text() != text) {
-        button.setText(text);
+    ShowLamp(*relayLamps_.at(index), relayLit_.at(index), lit);
+    std::string& shown = captions_.at(index);
+    if (shown != caption) {
+        relayButtons_.at(index)->setText(Text(caption));
+        shown = caption;
     }
 }
 

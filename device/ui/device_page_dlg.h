@@ -4,6 +4,8 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "device/device_page.h"
@@ -51,13 +53,18 @@ class CDevicePageDlg final : public QWidget, private PageView {
     void SetRelay(std::size_t index, bool lit, std::string_view caption) override;
 
     void PrepareValueList();
-    void ShowLamp(QLabel& lamp, bool lit);
+    // Lamps and captions are compared with what they show here rather than read back from
+    // the widgets, which every reply of every page would do 36 times.
+    void ShowLamp(QLabel& lamp, std::optional<bool>& shown, bool lit);
 
     std::unique_ptr<Ui::DevicePageDlg> ui_;
     CTChart* chart_ = nullptr;
     std::array<QLabel*, kRelayCount> inputLamps_{};
     std::array<QLabel*, kRelayCount> relayLamps_{};
     std::array<QPushButton*, kRelayCount> relayButtons_{};
+    std::array<std::optional<bool>, kRelayCount> inputLit_{};
+    std::array<std::optional<bool>, kRelayCount> relayLit_{};
+    std::array<std::string, kRelayCount> captions_{};
     QPixmap lampOn_;
     QPixmap lampOff_;
     std::vector<ValueRow> shownRows_;  // what the value list shows

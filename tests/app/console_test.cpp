@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRegion>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -272,6 +273,34 @@ TEST_F(ConsoleTest, ReplyRepaintsOnlyWhatChanged) {
                 << row << "," << column;
         }
     }
+}
+
+// The value list's cells look as the style draws them, from texts laid out afresh and from
+// texts laid out before: plain, too long for their cell, in a selected row and the current cell.
+TEST_F(ConsoleTest, ValueListCellsLookAsTheStyleDrawsThem) {
+    CDevicePageDlg& dlg = PageDlg(0);
+    dlg.Page().OnDeviceData(
+        Frame({0x0A, 0x04, 12, 0, 7, 0x05, 0x08, 0x80, 0x01, 0x09, 0xC4, 0x04, 0xB5, 0x04, 0xB5}));
+    QTableWidget& list = dlg.ValueList();
+    ASSERT_GE(list.rowCount(), 3);
+    list.item(1, 1)->setText(QStringLiteral("一个放不下的很长很长的名字 and more"));
+    QAbstractItemDelegate* own = list.itemDelegate();
+    QStyledItemDelegate style;
+    const auto grab = [&](QAbstractItemDelegate* delegate) {
+        list.setItemDelegate(delegate);
+        return list.viewport()->grab().toImage();
+    };
+    const auto expectSame = [&](const char* state) {
+        const QImage styled = grab(&style);
+        EXPECT_TRUE(grab(own) == styled) << state << ", texts laid out afresh";
+        EXPECT_TRUE(grab(own) == styled) << state << ", texts laid out before";
+    };
+    expectSame("plain");
+    list.setFocus();
+    list.selectRow(2);
+    list.setCurrentCell(0, 2, QItemSelectionModel::NoUpdate);
+    expectSame("selected and current");
+    list.setItemDelegate(own);
 }
 
 TEST_F(ConsoleTest, EnterAndEscapeKeepTheWindowOpen) {

@@ -10,6 +10,7 @@
 #include "names/terminal_names.h"
 #include "record/csv_rows.h"
 #include "record/record_writer.h"
+#include "tests/support/file_text.h"
 
 namespace corvelle {
 namespace {
@@ -35,19 +36,12 @@ class FakeClock final : public RecorderClock {
     milliseconds elapsed{36'000'000};
 };
 
-std::string FileText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class RecordWriterTest : public ::testing::Test {
   protected:
     void SetUp() override { fs::create_directories(dir_); }
     void TearDown() override { fs::remove_all(dir_); }
 
-    RecordWriter& Writer(const RecordWriterOptions& options = {}) {
+    RecordWriter& Writer(RecordWriterOptions options = {}) {
         writer_ = std::make_unique<RecordWriter>(
             dir_,
             [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
@@ -75,7 +69,7 @@ class RecordWriterTest : public ::testing::Test {
         return static_cast<int>(std::count_if(news_.begin(), news_.end(),
                                               [kind](const auto& e) { return e.kind == kind; }));
     }
-    std::string Events() const { return FileText(dir_ / "events-2026-12-08.csv"); }
+    std::string Events() const { return test::FileText(dir_ / "events-2026-12-08.csv"); }
 
     const fs::path dir_ =
         fs::temp_directory_path() /
@@ -108,7 +102,8 @@ TEST_F(RecordWriterTest, OneTerminalsFailureStopsOnlyItsRowsAndEndsWhenItCan) {
     // Readers find each folder's terminal by its name file.
     const std::string hostile = "events-2026-12-08.csv";
     const std::vector<std::uint8_t> raw(hostile.begin(), hostile.end());
-    EXPECT_EQ(FileText(dir_ / FolderName(raw, hostile) / RecordWriter::kNameFile), hostile + "\n");
+    EXPECT_EQ(test::FileText(dir_ / FolderName(raw, hostile) / RecordWriter::kNameFile),
+              hostile + "\n");
 
     fs::remove(dir_ / "blocked");
     for (int second = 0; second < 31; ++second) {
@@ -133,7 +128,7 @@ TEST_F(RecordWriterTest, AFileReplacedUnderTheWriterIsFollowedWithoutLosingARow)
     writer_->Write(From("p"));
     ASSERT_EQ(Second({"p"}), std::nullopt);
     EXPECT_EQ(Count(EventKind::RecordingFileReopened), 1);
-    const std::string rows = FileText(file);
+    const std::string rows = test::FileText(file);
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 4) << rows;
     EXPECT_EQ(rows.find(kReadingHeader, 10), std::string::npos);
 }

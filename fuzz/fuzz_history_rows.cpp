@@ -82,6 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(events.size() <= 64 && eventProblems.firstLine <= lines);
 
     std::vector<RowTime> absences;
+    absences.reserve(events.size());
     for (const EventRecord& event : events) {
         absences.push_back(event.time);
     }

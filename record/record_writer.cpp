@@ -25,7 +25,7 @@ constexpr std::size_t kMaxOpenFiles = 320;
 // Names repeat, so each is decoded once; a stream of new ones from hostile peers only empties
 // the cache now and then.
 constexpr std::size_t kMaxCachedNames = 256;
-constexpr std::size_t kReadBlock = 64 * 1024;
+constexpr std::size_t kReadBlock = std::size_t{64} << 10;
 constexpr std::string_view kCsvSuffix = ".csv";
 
 // What must go in front of the next row of an existing file: nothing when its last row is
@@ -503,7 +503,8 @@ void RecordWriter::RemoveOld() {
             for (const auto& file : fs::directory_iterator(entry.path(), ec)) {
                 const std::string fileName = PathText(file.path().filename());
                 if (file.is_regular_file(ec) && !file.is_symlink(ec) && old(fileName, "")) {
-                    removals.emplace_back(file.path(), name + "/" + fileName);
+                    removals.emplace_back(file.path(),
+                                          std::string(name).append("/").append(fileName));
                 }
             }
         }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -56,16 +57,7 @@ class BenchClock final : public corvelle::RecorderClock {
 };
 
 corvelle::LocalDateTime LocalAt(Days day, milliseconds inDay) {
-    const std::chrono::year_month_day date(day);
-    const auto ms = inDay.count();
-    return {static_cast<int>(date.year()),
-            static_cast<int>(static_cast<unsigned>(date.month())),
-            static_cast<int>(static_cast<unsigned>(date.day())),
-            static_cast<int>(ms / 3'600'000),
-            static_cast<int>(ms / 60'000 % 60),
-            static_cast<int>(ms / 1000 % 60),
-            static_cast<int>(ms % 1000),
-            8 * 3600};
+    return corvelle::LocalDateTimeOf(corvelle::StartOf(day) + inDay);
 }
 
 // A 12-channel reading: waves of several periods with a little noise, inputs changing now and
@@ -226,12 +218,11 @@ double Pandas(const std::vector<fs::path>& files) {
     if (pipe == nullptr) {
         return -1;
     }
-    double seconds = -1;
-    unsigned long long rows = 0;
-    if (std::fscanf(pipe, "%lf %llu", &seconds, &rows) != 2) {
-        seconds = -1;
-    }
-    return pclose(pipe) == 0 ? seconds : -1;
+    std::array<char, 128> line{};
+    const bool read = std::fgets(line.data(), line.size(), pipe) != nullptr;
+    char* end = line.data();
+    const double seconds = read ? std::strtod(line.data(), &end) : -1;
+    return pclose(pipe) == 0 && end != line.data() ? seconds : -1;
 }
 
 void PrintLoad(const char* what, const LoadFigures& figures, const std::vector<fs::path>& files,
@@ -273,7 +264,7 @@ Series MonthAt200Ms() {
         const RowTime midnight =
             corvelle::StartOf(kLastDay - std::chrono::days(kMonthDays - 1 - day));
         for (std::int64_t i = 0; i < 432'000; ++i) {
-            const double t = static_cast<double>(day * 432'000 + i);
+            const double t = static_cast<double>(day) * 432'000 + static_cast<double>(i);
             for (std::size_t k = 0; k < 6; ++k) {
                 noise = noise * 1664525U + 1013904223U;
                 values[k] =
@@ -390,6 +381,7 @@ int main(int argc, char** argv) {
     const corvelle::HistoryRequest month{
         root, monthFolder, kLastDay - std::chrono::days(kMonthDays - 1), kLastDay, all};
     std::vector<fs::path> monthFiles;
+    monthFiles.reserve(kMonthDays);
     for (int d = 0; d < kMonthDays; ++d) {
         monthFiles.push_back(fileOf(monthFolder, month.first + std::chrono::days(d)));
     }

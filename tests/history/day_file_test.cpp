@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 
@@ -58,7 +59,8 @@ TEST(DayFile, ToleratesWhatSpreadsheetsMakeOfTheFile) {
     // added at the end.
     const std::string resaved =
         "\xca\xb1\xbc\xe4,AD1\r\n"
-        "\"2026/12/8 9:05:01\",\"-1.2\",5E-3,,,,,,,,,,,22,2.5,12,7,10000000000,\"0\",,\r\n"
+        "\"2026/12/8 "
+        "9:05:01\",\"-1.2\",5E-3,5.48746591,,,,,,,,,,22,2.5,12,7,10000000000,\"0\",,\r\n"
         "2026-12-08T09:06,1,,,,,,,,,,,,22,2.5,12,7,0,0\r";
     const std::string cases[] = {lf, resaved, kHeader + kRow + "\r" + kLater + "\r"};
     for (const std::string& text : cases) {
@@ -71,6 +73,7 @@ TEST(DayFile, ToleratesWhatSpreadsheetsMakeOfTheFile) {
     const auto block = Read(resaved, problems);
     EXPECT_EQ(block->Values(0)[0], -1.2F);
     EXPECT_EQ(block->Values(1)[0], 0.005F);
+    EXPECT_EQ(block->Values(2)[0], std::strtof("5.48746591", nullptr));
     EXPECT_EQ(block->Flags()[0], InputBit(2));
     EXPECT_EQ(block->Times()[1] - block->Times()[0], std::chrono::seconds(59));
 }
@@ -101,7 +104,7 @@ TEST(DayFile, SkipsAndCountsEachBadRowNamingTheFirst) {
     for (const Case& c : cases) {
         ReadProblems problems;
         const auto block =
-            Read(kHeader + kRow + "\r\n" + c.bad + "\r\n" + kLater + "\r\n", problems);
+            Read(kHeader + kRow + "\r\n" + c.bad + ("\r\n" + kLater) + "\r\n", problems);
         EXPECT_EQ(block->Rows(), 2U) << c.bad.substr(0, 40);
         EXPECT_EQ(problems.rows, c.count) << c.bad.substr(0, 40);
         EXPECT_EQ(problems.firstFile, "泵站/2026-12-08.csv");

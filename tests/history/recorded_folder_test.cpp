@@ -10,6 +10,7 @@
 #include <map>
 #include <thread>
 
+#include "device/time_text.h"
 #include "history/history_loader.h"
 #include "history/record_folder.h"
 #include "record/record_writer.h"
@@ -159,11 +160,7 @@ TEST_F(RecordedFolder, ReadsBackEveryReadingExactlyWithItsGap) {
     ASSERT_EQ(series.Rows(), readings_.size());
     for (std::size_t row = 0; row < readings_.size(); ++row) {
         const Reading& r = readings_[row];
-        const auto date = std::chrono::year{r.time.year} / r.time.month / r.time.day;
-        EXPECT_EQ(series.Time(row),
-                  StartOf(std::chrono::sys_days{date}) + std::chrono::hours(r.time.hour) +
-                      std::chrono::minutes(r.time.minute) + std::chrono::seconds(r.time.second) +
-                      milliseconds(r.time.millisecond));
+        EXPECT_EQ(FormatDateTimeMs(LocalDateTimeOf(series.Time(row))), FormatDateTimeMs(r.time));
         EXPECT_EQ(series.Value(0, row), static_cast<float>(r.channelMillivolts[0]) / 1000.0F);
         if (r.channelCount == 12) {
             EXPECT_EQ(series.Value(1, row), static_cast<float>(r.channelMillivolts[4]) / 1000.0F);

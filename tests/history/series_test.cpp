@@ -70,6 +70,7 @@ std::shared_ptr<const DayBlock> Block(const std::vector<std::int64_t>& times, fl
 
 std::vector<std::int64_t> Every(std::int64_t from, std::int64_t step, int count) {
     std::vector<std::int64_t> times;
+    times.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         times.push_back(from + step * i);
     }
@@ -87,7 +88,7 @@ std::vector<std::size_t> Starts(const Series& series) {
 TEST(Series, PixelColumnsHoldEveryRowOnceWithExactRanges) {
     Series series({{0}, true});
     std::mt19937 random(3);
-    for (int block = 0; block < 3; ++block) {
+    for (std::int64_t block = 0; block < 3; ++block) {
         std::vector<std::int64_t> times;
         for (std::int64_t t = 0; t < 20000; t += 1 + random() % 400) {
             times.push_back(block * 20000 + t);

@@ -97,11 +97,15 @@ History LoadHistory(const HistoryRequest& request, LoadObserver& observer) {
     history.days = dates.size();
 
     std::uint64_t total = 0;
-    std::error_code ec;
+    const auto add = [&total](bool has, const fs::path& path) {
+        std::error_code ec;
+        const std::uintmax_t size = has ? fs::file_size(path, ec) : 0;
+        total += ec ? 0 : size;
+    };
     for (const DayFiles& day : dates) {
         const std::string iso = IsoDate(day.date);
-        total += day.hasDay ? fs::file_size(DayFilePath(request.root, request.folder, iso), ec) : 0;
-        total += day.hasEvents ? fs::file_size(EventsFilePath(request.root, iso), ec) : 0;
+        add(day.hasDay, DayFilePath(request.root, request.folder, iso));
+        add(day.hasEvents, EventsFilePath(request.root, iso));
     }
     std::uint64_t done = 0;
     observer.OnProgress(0, total);

@@ -48,8 +48,8 @@ struct TimeSpan {
 // past the board's count) breaks the line too. Where a view holds fewer rows than pixels, the
 // rows themselves (Find, Time, Value) draw it just as well. Inputs and relays: FlagsOver.
 //
-// Copies share the blocks, so a copy is cheap and may be handed to another thread; a series is
-// not changed by two threads at once.
+// Copies share the blocks, so a copy is cheap and may be handed to another thread; a series
+// that one thread appends to is not read by another (LoadObserver::OnDay hands out a copy).
 class Series {
   public:
     explicit Series(RowSelection selection = {});

@@ -29,14 +29,14 @@ RowSelection All() {
     return selection;
 }
 
-std::shared_ptr<const DayBlock> Read(const std::string& text, ReadProblems& problems) {
+std::shared_ptr<const DayBlock> ReadDay(const std::string& text, ReadProblems& problems) {
     std::istringstream in(text);
     return ReadDayFile(in, All(), "泵站/2026-12-08.csv", problems).block;
 }
 
 TEST(DayFile, ReadsTheRecordersRowsExactly) {
     ReadProblems problems;
-    const auto block = Read(kHeader + kRow + "\r\n" + kLater + "\r\n", problems);
+    const auto block = ReadDay(kHeader + kRow + "\r\n" + kLater + "\r\n", problems);
     ASSERT_EQ(block->Rows(), 2U);
     EXPECT_EQ(problems.rows, 0U);
     EXPECT_EQ(block->Times()[1] - block->Times()[0], std::chrono::milliseconds(200));
@@ -65,12 +65,12 @@ TEST(DayFile, ToleratesWhatSpreadsheetsMakeOfTheFile) {
     const std::string cases[] = {lf, resaved, kHeader + kRow + "\r" + kLater + "\r"};
     for (const std::string& text : cases) {
         ReadProblems problems;
-        const auto block = Read(text, problems);
+        const auto block = ReadDay(text, problems);
         EXPECT_EQ(block->Rows(), 2U) << text;
         EXPECT_EQ(problems.rows, 0U) << text;
     }
     ReadProblems problems;
-    const auto block = Read(resaved, problems);
+    const auto block = ReadDay(resaved, problems);
     EXPECT_EQ(block->Values(0)[0], -1.2F);
     EXPECT_EQ(block->Values(1)[0], 0.005F);
     EXPECT_EQ(block->Values(2)[0], std::strtof("5.48746591", nullptr));
@@ -104,7 +104,7 @@ TEST(DayFile, SkipsAndCountsEachBadRowNamingTheFirst) {
     for (const Case& c : cases) {
         ReadProblems problems;
         const auto block =
-            Read(kHeader + kRow + "\r\n" + c.bad + ("\r\n" + kLater) + "\r\n", problems);
+            ReadDay(kHeader + kRow + "\r\n" + c.bad + ("\r\n" + kLater) + "\r\n", problems);
         EXPECT_EQ(block->Rows(), 2U) << c.bad.substr(0, 40);
         EXPECT_EQ(problems.rows, c.count) << c.bad.substr(0, 40);
         EXPECT_EQ(problems.firstFile, "泵站/2026-12-08.csv");
@@ -116,20 +116,21 @@ TEST(DayFile, EmptyFilesAndHeadersAloneHoldNoRows) {
     for (const std::string& text :
          {std::string(), std::string(kByteOrderMark), kHeader, std::string("\r\n\r\n")}) {
         ReadProblems problems;
-        EXPECT_EQ(Read(text, problems)->Rows(), 0U);
+        EXPECT_EQ(ReadDay(text, problems)->Rows(), 0U);
         EXPECT_EQ(problems.rows, 0U);
     }
     // Without a header, the first row is a row; a first line that is neither is counted.
     ReadProblems problems;
-    EXPECT_EQ(Read(kRow + "\r\n" + kLater, problems)->Rows(), 2U);
-    EXPECT_EQ(Read("2026-12-08 10:15:31.000,1\r\n" + kRow, problems)->Rows(), 1U);
+    EXPECT_EQ(ReadDay(kRow + "\r\n" + kLater, problems)->Rows(), 2U);
+    EXPECT_EQ(ReadDay("2026-12-08 10:15:31.000,1\r\n" + kRow, problems)->Rows(), 1U);
     EXPECT_EQ(problems.rows, 1U);
     EXPECT_EQ(problems.firstLine, 1U);
 }
 
 TEST(DayFile, TimesGoingBackStartAPieceAndAreKept) {
     ReadProblems problems;
-    const auto block = Read(kHeader + kLater + "\r\n" + kRow + "\r\n" + kLater + "\r\n", problems);
+    const auto block =
+        ReadDay(kHeader + kLater + "\r\n" + kRow + "\r\n" + kLater + "\r\n", problems);
     ASSERT_EQ(block->Rows(), 3U);
     EXPECT_EQ(problems.rows, 0U);
     ASSERT_EQ(block->Breaks().size(), 1U);

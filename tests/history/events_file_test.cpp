@@ -13,8 +13,8 @@
 namespace corvelle {
 namespace {
 
-std::vector<EventRecord> Read(const std::string& rows, ReadProblems& problems,
-                              std::size_t maxEvents = 100) {
+std::vector<EventRecord> ReadEvents(const std::string& rows, ReadProblems& problems,
+                                    std::size_t maxEvents = 100) {
     std::istringstream in(std::string(kByteOrderMark).append(kEventHeader) + "\r\n" + rows);
     std::vector<EventRecord> events;
     ReadEventsFile(
@@ -25,7 +25,7 @@ std::vector<EventRecord> Read(const std::string& rows, ReadProblems& problems,
 
 TEST(EventsFile, GenericRowsWithQuotedFieldsOverLines) {
     ReadProblems problems;
-    const auto events = Read(
+    const auto events = ReadEvents(
         "2026-12-08 10:00:00.000,,,开始记录,/data（corvelle 1.0）\r\n"
         "2026-12-08 10:00:01.000,3,\"a,\"\"b\"\"\",注册,10.0.0.5:4001\r\n"
         "2026-12-08 10:00:02.000,3,'=1+2,已断开,\r\n"
@@ -49,7 +49,7 @@ TEST(EventsFile, GenericRowsWithQuotedFieldsOverLines) {
 
 TEST(EventsFile, BadRowsCountedOnTheLineTheyStart) {
     ReadProblems problems;
-    const auto events = Read(
+    const auto events = ReadEvents(
         "2026-12-08 10:00:00.000,1,a,注册,\"x\r\ny\"\r\n"  // lines 2 and 3
         "2026-12-08 10:00:01.000,x,a,注册,\r\n"            // line 4: no slot
         "2026-12-08 10:00:02.000,1,a,注册\r\n"             // a field too few

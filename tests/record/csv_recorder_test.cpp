@@ -13,6 +13,7 @@
 
 #include "record/csv_recorder.h"
 #include "record/csv_rows.h"
+#include "tests/support/file_text.h"
 
 namespace corvelle {
 namespace {
@@ -25,13 +26,6 @@ const std::string kEventTop = kBom + std::string(kEventHeader) + "\r\n";
 
 std::string Ascii(std::span<const std::uint8_t> raw) {
     return {raw.begin(), raw.end()};
-}
-
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 bool WaitUntil(const std::function<bool()>& done) {
@@ -130,7 +124,7 @@ TEST_F(CsvRecorderTest, StartsNewAndEmptyFilesAppendsToOthersAndEndsACutRow) {
             std::ofstream(file, std::ios::binary) << *existing;
         }
         Record({At(Dec(8, 10, 0, 1))});
-        EXPECT_EQ(Read(file), expected);
+        EXPECT_EQ(test::FileText(file), expected);
     }
 }
 
@@ -141,7 +135,7 @@ TEST_F(CsvRecorderTest, ACutQuotedFieldIsClosedBeforeTheNextRow) {
     const std::string cut = kEventTop + "2026-12-08 07:00:00.000,1,\"a,\"\"b";
     std::ofstream(events, std::ios::binary) << cut;
     Record({});
-    const std::string text = Read(events);
+    const std::string text = test::FileText(events);
     ASSERT_EQ(text.substr(0, cut.size() + 3), cut + "\"\r\n") << text;
     EXPECT_EQ(EventLines(text.substr(0, kEventTop.size()) + text.substr(cut.size() + 3)).front(),
               ",,开始记录," + Folder() + "（）");
@@ -150,8 +144,9 @@ TEST_F(CsvRecorderTest, ACutQuotedFieldIsClosedBeforeTheNextRow) {
 TEST_F(CsvRecorderTest, EachDayGetsItsOwnFileAndARestartAddsNoSecondHeader) {
     Record({At(Dec(8, 23, 59, 59, 900)), At(Dec(9, 0, 0, 0, 100))});
     Record({At(Dec(9, 0, 0, 1))});
-    EXPECT_EQ(Read(dir_ / "p1" / "2026-12-08.csv"), kReadingTop + Row(Dec(8, 23, 59, 59, 900)));
-    EXPECT_EQ(Read(dir_ / "p1" / "2026-12-09.csv"),
+    EXPECT_EQ(test::FileText(dir_ / "p1" / "2026-12-08.csv"),
+              kReadingTop + Row(Dec(8, 23, 59, 59, 900)));
+    EXPECT_EQ(test::FileText(dir_ / "p1" / "2026-12-09.csv"),
               kReadingTop + Row(Dec(9, 0, 0, 0, 100)) + Row(Dec(9, 0, 0, 1)));
 }
 
@@ -168,7 +163,7 @@ TEST_F(CsvRecorderTest, EventsFileHoldsRecordedKindsBetweenTheMarksUntilStop) {
     recorder.Stop();
     recorder.OnEvent(event(3, EventKind::Detached));
     ASSERT_TRUE(WaitUntil([&] { return recorder.Finished(); }));
-    EXPECT_EQ(Read(dir_ / "events-2026-12-08.csv"),
+    EXPECT_EQ(test::FileText(dir_ / "events-2026-12-08.csv"),
               kEventTop + "2026-12-08 08:00:00.000,,,开始记录," + Folder() + "（）\r\n" +
                   "2026-12-08 09:00:01.000,2,\"a,b\",注册,h:1\r\n" +
                   "2026-12-08 09:00:02.000,2,\"a,b\",已连接,6通道\r\n" +
@@ -200,7 +195,7 @@ TEST_F(CsvRecorderTest, FolderRemovedWhileRecordingStopsItOnceWithoutRecreatingI
     });
     ASSERT_EQ(recorder.Start(), std::nullopt);
     recorder.OnReading(At(Dec(8, 10, 0, 0)));
-    ASSERT_TRUE(WaitUntil([&] { return Read(file).ends_with(Row(Dec(8, 10, 0, 0))); }));
+    ASSERT_TRUE(WaitUntil([&] { return test::FileText(file).ends_with(Row(Dec(8, 10, 0, 0))); }));
     fs::remove_all(dir_);
     ASSERT_TRUE(WaitUntil([&] { return recorder.Finished(); }));
     EXPECT_EQ(failures, 1);
@@ -244,9 +239,9 @@ TEST_F(CsvRecorderTest, OverflowIsCountedAndRecordedOnceWritingCatchesUp) {
     {
         CsvRecorderOptions options;
         options.queueCapacity = 4;
-        CsvRecorder recorder(Folder(),
-                             [&](std::span<const std::uint8_t> raw) { return gate.Decode(raw); },
-                             Clock(), options);
+        CsvRecorder recorder(
+            Folder(), [&](std::span<const std::uint8_t> raw) { return gate.Decode(raw); }, Clock(),
+            options);
         ASSERT_EQ(recorder.Start(), std::nullopt);
         recorder.OnReading(At(Dec(8, 10, 0, 0)));
         gate.WaitEntered();
@@ -261,14 +256,14 @@ TEST_F(CsvRecorderTest, OverflowIsCountedAndRecordedOnceWritingCatchesUp) {
         EXPECT_EQ(recorder.ReadingRowsWritten(), 5U);
         EXPECT_EQ(recorder.EventRowsWritten(), 3U);
     }
-    EXPECT_EQ(EventLines(Read(dir_ / "events-2026-12-08.csv")),
+    EXPECT_EQ(EventLines(test::FileText(dir_ / "events-2026-12-08.csv")),
               (std::vector<std::string>{",,开始记录," + Folder() + "（）", ",,数据丢弃,6行",
                                         ",,停止记录,写入7行，丢弃6行"}));
     std::string rows = kReadingTop;
     for (int second = 0; second <= 4; ++second) {
         rows += Row(Dec(8, 10, 0, second));
     }
-    EXPECT_EQ(Read(dir_ / "p1" / "2026-12-08.csv"), rows);
+    EXPECT_EQ(test::FileText(dir_ / "p1" / "2026-12-08.csv"), rows);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "names/terminal_names.h"
 #include "record/csv_rows.h"
 #include "record/record_writer.h"
+#include "tests/support/file_text.h"
 
 namespace corvelle {
 namespace {
@@ -21,21 +22,19 @@ class FakeClock final : public RecorderClock {
   public:
     LocalDateTime Now() const override {
         const auto seconds = elapsed.count() / 1000;
-        return {2026, 12, 8 + static_cast<int>(seconds / 86400), static_cast<int>(seconds / 3600 % 24),
-                static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60),
-                static_cast<int>(elapsed.count() % 1000), 28800};
+        return {2026,
+                12,
+                8 + static_cast<int>(seconds / 86400),
+                static_cast<int>(seconds / 3600 % 24),
+                static_cast<int>(seconds / 60 % 60),
+                static_cast<int>(seconds % 60),
+                static_cast<int>(elapsed.count() % 1000),
+                28800};
     }
     milliseconds Elapsed() const override { return elapsed; }
     // From 2026-12-08 00:00:00.
     milliseconds elapsed{36'000'000};
 };
-
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class RecordWriterTest : public ::testing::Test {
   protected:
@@ -44,7 +43,8 @@ class RecordWriterTest : public ::testing::Test {
 
     RecordWriter& Writer(RecordWriterOptions options = {}) {
         writer_ = std::make_unique<RecordWriter>(
-            dir_, [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
+            dir_,
+            [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
             clock_, options, [this](const AcquisitionEvent& event) { news_.push_back(event); });
         EXPECT_EQ(writer_->Begin(dir_.string()), std::nullopt);
         return *writer_;
@@ -69,11 +69,12 @@ class RecordWriterTest : public ::testing::Test {
         return static_cast<int>(std::count_if(news_.begin(), news_.end(),
                                               [kind](const auto& e) { return e.kind == kind; }));
     }
-    std::string Events() const { return Read(dir_ / "events-2026-12-08.csv"); }
+    std::string Events() const { return test::FileText(dir_ / "events-2026-12-08.csv"); }
 
-    const fs::path dir_ = fs::temp_directory_path() /
-                          ("writer-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                           std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    const fs::path dir_ =
+        fs::temp_directory_path() /
+        ("writer-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     FakeClock clock_;
     std::vector<AcquisitionEvent> news_;
     std::unique_ptr<RecordWriter> writer_;
@@ -101,7 +102,8 @@ TEST_F(RecordWriterTest, OneTerminalsFailureStopsOnlyItsRowsAndEndsWhenItCan) {
     // Readers find each folder's terminal by its name file.
     const std::string hostile = "events-2026-12-08.csv";
     const std::vector<std::uint8_t> raw(hostile.begin(), hostile.end());
-    EXPECT_EQ(Read(dir_ / FolderName(raw, hostile) / RecordWriter::kNameFile), hostile + "\n");
+    EXPECT_EQ(test::FileText(dir_ / FolderName(raw, hostile) / RecordWriter::kNameFile),
+              hostile + "\n");
 
     fs::remove(dir_ / "blocked");
     for (int second = 0; second < 31; ++second) {
@@ -126,7 +128,7 @@ TEST_F(RecordWriterTest, AFileReplacedUnderTheWriterIsFollowedWithoutLosingARow)
     writer_->Write(From("p"));
     ASSERT_EQ(Second({"p"}), std::nullopt);
     EXPECT_EQ(Count(EventKind::RecordingFileReopened), 1);
-    const std::string rows = Read(file);
+    const std::string rows = test::FileText(file);
     EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 4) << rows;
     EXPECT_EQ(rows.find(kReadingHeader, 10), std::string::npos);
 }
@@ -163,9 +165,9 @@ TEST_F(RecordWriterTest, TheFolderGoneOrTheDiskNearlyFullEndTheWholeRecording) {
 // once at start and again after midnight.
 TEST_F(RecordWriterTest, RetentionRemovesOnlyOldFilesOfItsOwnPattern) {
     fs::create_directories(dir_ / "p");
-    for (const char* name : {"events-2026-11-30.csv", "events-2026-12-01.csv", "notes.csv",
-                             "p/2026-11-30.csv", "p/2026-12-01.csv", "p/2026-11-30.txt",
-                             "p/report 2026-11-30.csv", "p/2026-02-30.csv"}) {
+    for (const char* name :
+         {"events-2026-11-30.csv", "events-2026-12-01.csv", "notes.csv", "p/2026-11-30.csv",
+          "p/2026-12-01.csv", "p/2026-11-30.txt", "p/report 2026-11-30.csv", "p/2026-02-30.csv"}) {
         std::ofstream(dir_ / name) << "x";
     }
     RecordWriterOptions keepWeek;

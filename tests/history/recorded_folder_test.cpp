@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "history/history_loader.h"
 #include "history/record_folder.h"
 #include "record/record_writer.h"
+#include "tests/support/test_files.h"
 
 namespace corvelle {
 namespace {
@@ -131,10 +133,7 @@ class RecordedFolder : public ::testing::Test {
                 selection};
     }
 
-    const fs::path root_ =
-        fs::temp_directory_path() /
-        ("history-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    const fs::path root_ = test::UniqueTempPath("history-test-");
     SetClock clock_;
     std::vector<Reading> readings_;
 };
@@ -202,11 +201,17 @@ TEST_F(RecordedFolder, LoadsOffThreadAndStopsWhenCancelled) {
 
     Observer empty;
     const fs::path nothing = root_ / "nothing";
-    fs::create_directory(nothing);
+    fs::create_directories(nothing / "plain");
     EXPECT_TRUE(ListTerminals(nothing).empty());
-    const History none = LoadHistory({nothing, "x", {}, {}, {}}, empty);
+    const History none = LoadHistory({nothing, "plain", {}, {}, {}}, empty);
+    EXPECT_EQ(none.name, "plain");
     EXPECT_EQ(none.series.Rows(), 0U);
     EXPECT_EQ(none.days, 0U);
+    // A folder with a day file but no name file is a terminal named as its folder.
+    std::ofstream(nothing / "plain" / "2026-12-08.csv").put('\n');
+    const auto terminals = ListTerminals(nothing);
+    ASSERT_EQ(terminals.size(), 1U);
+    EXPECT_EQ(terminals[0].name, "plain");
     EXPECT_TRUE(empty.days.empty());
 }
 

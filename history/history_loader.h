@@ -51,11 +51,12 @@ struct History {
 class LoadObserver {
   public:
     virtual ~LoadObserver() = default;
-    // Asked before each file and after every megabyte read: true ends the load.
+    // Asked before each file and after each piece read (a megabyte at most): true ends the load.
     virtual bool Cancelled() = 0;
     // Bytes read so far of all the files of the load, and their size at the start.
     virtual void OnProgress(std::uint64_t bytesRead, std::uint64_t bytesTotal) = 0;
-    // After each date, first of all after the first: everything read so far.
+    // After each date, first of all after the first: everything read so far, for the call's
+    // length; a copy to keep is cheap.
     virtual void OnDay(const History& soFar) = 0;
 };
 

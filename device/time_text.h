@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "device/page_ports.h"
 
@@ -14,6 +17,9 @@ std::string FormatTimeOfDay(const LocalDateTime& time);
 
 // "2026-12-08": the date of a day's files.
 std::string FormatIsoDate(const LocalDateTime& time);
+
+// The date of "2026-12-08" (exactly that form), when it is a valid date.
+std::optional<std::chrono::sys_days> ParseIsoDate(std::string_view text);
 
 // "2026-12-08 10:15:30.123": a recorded row's time.
 std::string FormatDateTimeMs(const LocalDateTime& time);

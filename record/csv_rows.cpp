@@ -40,7 +40,19 @@ std::string CloseReasonText(CloseReason reason) {
     return "?";
 }
 
+bool FormulaLike(std::string_view name) {
+    return !name.empty() && std::string_view("=+-@\t\r").find(name[0]) != std::string_view::npos;
+}
+
 }  // namespace
+
+std::string EventNameText(std::string_view name) {
+    return FormulaLike(name) ? "'" + std::string(name) : std::string(name);
+}
+
+std::string_view NameOfEventText(std::string_view text) {
+    return text.starts_with('\'') && FormulaLike(text.substr(1)) ? text.substr(1) : text;
+}
 
 std::string CsvField(std::string_view text) {
     if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
@@ -80,73 +92,103 @@ bool IsRecorded(const AcquisitionEvent& event) {
            !IsRegistrationRefusal(event);
 }
 
+std::string_view EventName(EventKind kind) {
+    switch (kind) {
+        case EventKind::Connected:
+        case EventKind::Refused:
+            return {};
+        case EventKind::Registered:
+            return "注册";
+        case EventKind::Identified:
+            return "已连接";
+        case EventKind::Detached:
+            return "已断开";
+        case EventKind::RelayEcho:
+            return "继电器";
+        case EventKind::ClosedByConsole:
+            return "关闭连接";
+        case EventKind::ConnectionsRefused:
+            return "拒绝连接";
+        case EventKind::ReadingsDropped:
+            return "数据丢弃";
+        case EventKind::RecordingStarted:
+            return "开始记录";
+        case EventKind::RecordingStopped:
+            return "停止记录";
+        case EventKind::TerminalRecordingFailed:
+            return "记录失败";
+        case EventKind::TerminalRecordingResumed:
+            return "恢复记录";
+        case EventKind::RecordingSpaceLow:
+            return "磁盘空间不足";
+        case EventKind::RecordingFileRemoved:
+            return "删除旧文件";
+        case EventKind::RecordingFileReopened:
+            return "重新打开文件";
+    }
+    return {};
+}
+
 std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_view name,
                                     std::string_view program) {
     if (!IsRecorded(event)) {
         return std::nullopt;
     }
     const std::string value = std::to_string(event.value);
-    std::string what;
     std::string detail;
     switch (event.kind) {
         case EventKind::Connected:
         case EventKind::Refused:
             return std::nullopt;
         case EventKind::Registered:
-            what = "注册", detail = event.peer;
+            detail = event.peer;
             break;
         case EventKind::Identified:
-            what = "已连接", detail = value + "通道";
+            detail = value + "通道";
             break;
         case EventKind::Detached:
-            what = "已断开";
             break;
         case EventKind::RelayEcho:
-            what = "继电器", detail = "继电器" + value + (event.on ? " 开" : " 关");
+            detail = "继电器" + value + (event.on ? " 开" : " 关");
             break;
         case EventKind::ClosedByConsole:
-            what = "关闭连接", detail = CloseReasonText(event.reason) + " " + event.peer;
+            detail = CloseReasonText(event.reason) + " " + event.peer;
             break;
         case EventKind::ConnectionsRefused:
-            what = "拒绝连接",
             detail = CloseReasonText(event.reason) + " " + event.peer + "：" + value + "次";
             break;
         case EventKind::ReadingsDropped:
-            what = "数据丢弃", detail = value + "行";
+            detail = value + "行";
             break;
         case EventKind::RecordingStarted:
-            what = "开始记录", detail = event.detail + "（" + std::string(program) + "）";
+            detail = event.detail + "（" + std::string(program) + "）";
             break;
         case EventKind::RecordingStopped:
-            what = "停止记录", detail = "写入" + value + "行，丢弃" + event.detail + "行";
+            detail = "写入" + value + "行，丢弃" + event.detail + "行";
             if (event.error) {
                 detail += "；" + ChineseText(*event.error);
             }
             break;
         case EventKind::TerminalRecordingFailed:
-            what = "记录失败", detail = ChineseText(event.error.value_or(FileError{})) + "：" +
-                                        event.detail + "；数据行将被丢弃，直到可以写入";
+            detail = ChineseText(event.error.value_or(FileError{})) + "：" + event.detail +
+                     "；数据行将被丢弃，直到可以写入";
             break;
         case EventKind::TerminalRecordingResumed:
-            what = "恢复记录", detail = event.detail + "；期间丢弃" + value + "行";
+            detail = event.detail + "；期间丢弃" + value + "行";
             break;
         case EventKind::RecordingSpaceLow:
-            what = "磁盘空间不足", detail = "剩余" + std::to_string(event.value >> 20) + " MB";
+            detail = "剩余" + std::to_string(event.value >> 20) + " MB";
             break;
         case EventKind::RecordingFileRemoved:
-            what = "删除旧文件", detail = event.detail;
+            detail = event.detail;
             break;
         case EventKind::RecordingFileReopened:
-            what = "重新打开文件", detail = event.detail + "（文件被替换或删除）";
+            detail = event.detail + "（文件被替换或删除）";
             break;
     }
-    // A spreadsheet would run a name such as "=cmd|..." as a formula; the apostrophe keeps it
-    // text, as spreadsheets themselves mark typed text.
-    const bool formulaLike =
-        !name.empty() && std::string_view("=+-@\t\r").find(name[0]) != std::string_view::npos;
-    const std::string shownName = formulaLike ? "'" + std::string(name) : std::string(name);
     return FormatDateTimeMs(event.time) + ',' + (event.slot > 0 ? std::to_string(event.slot) : "") +
-           ',' + CsvField(shownName) + ',' + what + ',' + CsvField(detail);
+           ',' + CsvField(EventNameText(name)) + ',' + std::string(EventName(event.kind)) + ',' +
+           CsvField(detail);
 }
 
 }  // namespace corvelle

@@ -18,8 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::string_view kLineEnd = "\r\n";
 // Room for the service's 256 slots and the events, so that no row has to reopen its file, yet
 // with the connections well below the usual limit of 1024 descriptors; a stream of new names
 // only makes the least recently used file close.
@@ -27,7 +25,8 @@ constexpr std::size_t kMaxOpenFiles = 320;
 // Names repeat, so each is decoded once; a stream of new ones from hostile peers only empties
 // the cache now and then.
 constexpr std::size_t kMaxCachedNames = 256;
-constexpr std::size_t kReadBlock = std::size_t{64} * 1024;
+constexpr std::size_t kReadBlock = std::size_t{64} << 10;
+constexpr std::string_view kCsvSuffix = ".csv";
 
 // What must go in front of the next row of an existing file: nothing when its last row is
 // whole. A crash or power loss can cut a row anywhere: in a quoted field (only the events file
@@ -75,32 +74,6 @@ bool CanWriteIn(const fs::path& root) {
     return false;
 }
 
-// "YYYY-MM-DD" of a valid date, or nothing.
-std::optional<std::chrono::sys_days> DateOf(std::string_view text) {
-    if (text.size() != 10 || text[4] != '-' || text[7] != '-') {
-        return std::nullopt;
-    }
-    int parts[3] = {0, 0, 0};
-    const std::size_t starts[3] = {0, 5, 8};
-    const std::size_t lengths[3] = {4, 2, 2};
-    for (int i = 0; i < 3; ++i) {
-        for (std::size_t k = 0; k < lengths[i]; ++k) {
-            const char c = text[starts[i] + k];
-            if (c < '0' || c > '9') {
-                return std::nullopt;
-            }
-            parts[i] = parts[i] * 10 + (c - '0');
-        }
-    }
-    const std::chrono::year_month_day date{std::chrono::year(parts[0]),
-                                           std::chrono::month(static_cast<unsigned>(parts[1])),
-                                           std::chrono::day(static_cast<unsigned>(parts[2]))};
-    if (!date.ok()) {
-        return std::nullopt;
-    }
-    return std::chrono::sys_days(date);
-}
-
 // Whole rows in text.
 std::uint64_t RowsIn(std::string_view text) {
     std::uint64_t rows = 0;
@@ -112,6 +85,24 @@ std::uint64_t RowsIn(std::string_view text) {
 }
 
 }  // namespace
+
+fs::path DayFilePath(const fs::path& root, std::string_view folder, std::string_view date) {
+    return root / Utf8Path(folder) / Utf8Path(std::string(date).append(kCsvSuffix));
+}
+
+fs::path EventsFilePath(const fs::path& root, std::string_view date) {
+    return root / Utf8Path(std::string(kEventsFilePrefix).append(date).append(kCsvSuffix));
+}
+
+std::optional<std::chrono::sys_days> DateOfFile(std::string_view fileName,
+                                                std::string_view prefix) {
+    if (fileName.size() < prefix.size() + kCsvSuffix.size() || !fileName.starts_with(prefix) ||
+        !fileName.ends_with(kCsvSuffix)) {
+        return std::nullopt;
+    }
+    return ParseIsoDate(
+        fileName.substr(prefix.size(), fileName.size() - prefix.size() - kCsvSuffix.size()));
+}
 
 LocalDateTime SystemRecorderClock::Now() const {
     return LocalNow();
@@ -242,10 +233,8 @@ std::optional<FileError> RecordWriter::WriteOwn(AcquisitionEvent event) {
 }
 
 fs::path RecordWriter::FileOf(const Stream& stream, const std::string& date) const {
-    if (stream.IsEvents()) {
-        return root_ / Utf8Path("events-" + date + ".csv");
-    }
-    return root_ / Utf8Path(stream.folder) / Utf8Path(date + ".csv");
+    return stream.IsEvents() ? EventsFilePath(root_, date)
+                             : DayFilePath(root_, stream.folder, date);
 }
 
 std::optional<FileError> RecordWriter::Open(Stream& stream, const std::string& date) {
@@ -496,29 +485,27 @@ void RecordWriter::SyncAll() {
 }
 
 void RecordWriter::RemoveOld() {
-    const auto today = DateOf(today_);
+    const auto today = ParseIsoDate(today_);
     if (options_.keepDays <= 0 || !today) {
         return;
     }
     const std::chrono::sys_days cutoff = *today - std::chrono::days(options_.keepDays);
     const auto old = [&](std::string_view name, std::string_view prefix) {
-        if (!name.starts_with(prefix) || !name.ends_with(".csv")) {
-            return false;
-        }
-        const auto date = DateOf(name.substr(prefix.size(), name.size() - prefix.size() - 4));
+        const auto date = DateOfFile(name, prefix);
         return date && *date < cutoff;
     };
     std::vector<std::pair<fs::path, std::string>> removals;
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(root_, ec)) {
         const std::string name = PathText(entry.path().filename());
-        if (entry.is_regular_file(ec) && !entry.is_symlink(ec) && old(name, "events-")) {
+        if (entry.is_regular_file(ec) && !entry.is_symlink(ec) && old(name, kEventsFilePrefix)) {
             removals.emplace_back(entry.path(), name);
         } else if (entry.is_directory(ec) && !entry.is_symlink(ec)) {
             for (const auto& file : fs::directory_iterator(entry.path(), ec)) {
                 const std::string fileName = PathText(file.path().filename());
                 if (file.is_regular_file(ec) && !file.is_symlink(ec) && old(fileName, "")) {
-                    removals.emplace_back(file.path(), std::string(name).append("/").append(fileName));
+                    removals.emplace_back(file.path(),
+                                          std::string(name).append("/").append(fileName));
                 }
             }
         }

@@ -10,12 +10,22 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/acquisition_sink.h"
 #include "record/platform/record_file.h"
 
 namespace corvelle {
+
+// The files of a recording folder: each terminal's day files in a folder of its own, named
+// FolderName(...)/YYYY-MM-DD.csv, and the events of a day in events-YYYY-MM-DD.csv.
+inline constexpr std::string_view kEventsFilePrefix = "events-";
+std::filesystem::path DayFilePath(const std::filesystem::path& root, std::string_view folder,
+                                  std::string_view date);
+std::filesystem::path EventsFilePath(const std::filesystem::path& root, std::string_view date);
+// The date of a file named prefix + "YYYY-MM-DD.csv" ("" for the day files).
+std::optional<std::chrono::sys_days> DateOfFile(std::string_view fileName, std::string_view prefix);
 
 // A device name's raw bytes as UTF-8 text, exactly as the tabs show it.
 using NameDecoder = std::function<std::string(std::span<const std::uint8_t>)>;

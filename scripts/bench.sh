@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the release preset and runs every benchmark: the codec, the trend chart, and the
-# console and the service under load and faults, one scenario per process. Prints figures
-# against their targets; exits non-zero only when a scenario finds the console or the service
-# misbehaving. Figures mean most on an otherwise quiet machine.
+# Builds the release preset and runs every benchmark: the codec, the trend chart, the recorder,
+# reading recorded days back for the history (beside pandas), and the console and the service
+# under load and faults, one scenario per process. Prints figures against their targets; exits
+# non-zero only when a scenario finds the console or the service misbehaving. Figures mean most
+# on an otherwise quiet machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -15,6 +16,8 @@ echo "==== bench_chart"
 build/release/bench/chart/bench_chart
 echo "==== bench_record"
 build/release/bench/record/bench_record
+echo "==== bench_history"
+build/release/bench/history/bench_history
 status=0
 # steady, charts and fill run again under Xvfb (fill: a whole chart fill in real time, twice
 # ten minutes).

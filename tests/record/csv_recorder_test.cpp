@@ -13,7 +13,7 @@
 
 #include "record/csv_recorder.h"
 #include "record/csv_rows.h"
-#include "tests/support/file_text.h"
+#include "tests/support/test_files.h"
 
 namespace corvelle {
 namespace {
@@ -100,10 +100,7 @@ class CsvRecorderTest : public ::testing::Test {
 
     std::string Folder() const { return dir_.string(); }
 
-    const fs::path dir_ =
-        fs::temp_directory_path() /
-        ("record-test-" +
-         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    const fs::path dir_ = test::UniqueTempPath("record-test-");
 };
 
 TEST_F(CsvRecorderTest, StartsNewAndEmptyFilesAppendsToOthersAndEndsACutRow) {

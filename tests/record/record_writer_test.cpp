@@ -5,12 +5,11 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include "names/terminal_names.h"
 #include "record/csv_rows.h"
 #include "record/record_writer.h"
-#include "tests/support/file_text.h"
+#include "tests/support/test_files.h"
 
 namespace corvelle {
 namespace {
@@ -41,7 +40,7 @@ class RecordWriterTest : public ::testing::Test {
     void SetUp() override { fs::create_directories(dir_); }
     void TearDown() override { fs::remove_all(dir_); }
 
-    RecordWriter& Writer(RecordWriterOptions options = {}) {
+    RecordWriter& Writer(const RecordWriterOptions& options = {}) {
         writer_ = std::make_unique<RecordWriter>(
             dir_,
             [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
@@ -71,10 +70,7 @@ class RecordWriterTest : public ::testing::Test {
     }
     std::string Events() const { return test::FileText(dir_ / "events-2026-12-08.csv"); }
 
-    const fs::path dir_ =
-        fs::temp_directory_path() /
-        ("writer-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    const fs::path dir_ = test::UniqueTempPath("writer-test-");
     FakeClock clock_;
     std::vector<AcquisitionEvent> news_;
     std::unique_ptr<RecordWriter> writer_;

@@ -474,7 +474,8 @@ TEST_F(ConsoleTest, ClosingRecordsEveryDetachBeforeTheRecordingEnds) {
         [&] { return PageDlg(0).StatusLabel().text().endsWith(QStringLiteral(" 已连接")); }));
     QSignalSpy stopped(&window, &CMainDlg::stopped);
     window.close();
-    ASSERT_TRUE(stopped.wait(5000));
+    // When everything was written already, the stop ends within close() itself.
+    ASSERT_TRUE(!stopped.isEmpty() || stopped.wait(5000));
     EXPECT_EQ(stopped.at(0).at(0).toInt(), 0);
     EXPECT_FALSE(window.TabHost().Host().IsListening());
     QFile events(folder.filePath(

@@ -13,6 +13,7 @@ packages=(
   xvfb xauth xdotool x11-utils x11-apps netpbm
   dpkg-dev lintian g++-mingw-w64-x86-64-posix
   mosquitto libmosquitto-dev
+  libtomlplusplus-dev
 )
 
 missing=()

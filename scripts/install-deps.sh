@@ -14,6 +14,7 @@ packages=(
   dpkg-dev lintian g++-mingw-w64-x86-64-posix
   mosquitto libmosquitto-dev
   python3-pandas
+  libtomlplusplus-dev
 )
 
 missing=()

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include "profile/profile_file.h"
+
+namespace corvelle {
+namespace {
+
+constexpr std::string_view kExample = R"(
+[terminals."一号泵站"]
+description = "东区 \"一号\" 泵站"
+
+[terminals."一号泵站".channels.AD3]
+name = "水位"
+unit = "m"
+raw = [1.0, 5]
+scaled = [0.0, 10.0]
+
+[terminals."一号泵站".channels.AD12]
+name = "温度"
+unit = "℃"
+decimals = 0
+axis = "right"
+
+[terminals."一号泵站".inputs.IN1]
+name = "门禁"
+
+[terminals."一号泵站".relays.RL12]
+name = "水泵"
+)";
+
+TEST(Profiles, ReadWhatTheFileSaysAndWriteItBackTheSame) {
+    const auto read = ParseProfiles(kExample, "terminals.toml");
+    ASSERT_TRUE(std::holds_alternative<ProfileSet>(read)) << std::get<ProfileError>(read).EnglishText();
+    const ProfileSet& set = std::get<ProfileSet>(read);
+    const auto profile = set.Find("一号泵站");
+    ASSERT_NE(profile, nullptr);
+    EXPECT_EQ(set.Find("二号泵站"), nullptr);
+    EXPECT_EQ(profile->description, "东区 \"一号\" 泵站");
+    ASSERT_TRUE(profile->channels[2].has_value());
+    EXPECT_EQ(profile->channels[2]->scaling, (Scaling{1, 5, 0, 10}));
+    EXPECT_EQ(profile->channels[2]->decimals, 2);
+    EXPECT_EQ(profile->channels[11]->axis, Axis::Right);
+    EXPECT_FALSE(profile->channels[11]->scaling.has_value());
+    EXPECT_FALSE(profile->channels[0].has_value());
+    EXPECT_EQ(profile->inputs[0].name, "门禁");
+    EXPECT_EQ(profile->relays[11].name, "水泵");
+
+    const auto again = ParseProfiles(FormatProfiles(set), "again.toml");
+    ASSERT_TRUE(std::holds_alternative<ProfileSet>(again));
+    EXPECT_EQ(*std::get<ProfileSet>(again).Find("一号泵站"), *profile);
+    EXPECT_EQ(MetaJson(*profile),
+              R"({"name":"一号泵站","description":"东区 \"一号\" 泵站","channels":[)"
+              R"({"channel":3,"name":"水位","unit":"m","raw":[1,5],"scaled":[0,10],"decimals":2,)"
+              R"("axis":"left"},{"channel":12,"name":"温度","unit":"℃","decimals":0,"axis":"right"}],)"
+              R"("inputs":[{"number":1,"name":"门禁"}],"relays":[{"number":12,"name":"水泵"}]})");
+}
+
+// Every fault names the place, the terminal and the key; nothing of the file is applied.
+TEST(Profiles, FaultsNameFileLineColumnTerminalAndKey) {
+    const std::string table = "[terminals.\"P\".channels.AD3]\n";
+    const struct {
+        std::string text;
+        ProfileError::Kind kind;
+        std::size_t line;
+        std::string key;
+    } cases[] = {
+        {table + "raw = [1.0, 1.0]\nscaled = [0, 1]\n", ProfileError::Kind::EqualRawPoints, 2,
+         "channels.AD3.raw"},
+        {table + "raw = [1.0, 2.0]\n", ProfileError::Kind::ScalingIncomplete, 1, "channels.AD3"},
+        {table + "decimals = 7\n", ProfileError::Kind::DecimalsOutOfRange, 2,
+         "channels.AD3.decimals"},
+        {table + "decimals = 1.5\n", ProfileError::Kind::WrongType, 2, "channels.AD3.decimals"},
+        {table + "name = \"" + std::string(33, 'x') + "\"\n", ProfileError::Kind::TooLong, 2,
+         "channels.AD3.name"},
+        {table + "unit = \"" + std::string(16, 'x') + "\"\nname = \"" + std::string(32, 'x') +
+             "\"\ncolour = 1\n",
+         ProfileError::Kind::UnknownKey, 4, "channels.AD3.colour"},
+        {table + "axis = \"top\"\n", ProfileError::Kind::BadAxis, 2, "channels.AD3.axis"},
+        {table + "raw = [1, inf]\nscaled = [0, 1]\n", ProfileError::Kind::NotTwoNumbers, 2,
+         "channels.AD3.raw"},
+        {"[terminals.\"P\".channels.AD13]\nname = \"x\"\n", ProfileError::Kind::UnknownKey, 1,
+         "channels.AD13"},
+        {"[terminals.\"P\".inputs.IN01]\nname = \"x\"\n", ProfileError::Kind::UnknownKey, 1,
+         "inputs.IN01"},
+        {table + "name = \"x\n", ProfileError::Kind::Syntax, 2, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto read = ParseProfiles(c.text, "t.toml");
+        ASSERT_TRUE(std::holds_alternative<ProfileError>(read));
+        const ProfileError& error = std::get<ProfileError>(read);
+        EXPECT_EQ(error.kind, c.kind);
+        EXPECT_EQ(error.line, c.line);
+        EXPECT_EQ(error.key, c.key);
+        EXPECT_TRUE(error.EnglishText().starts_with("t.toml:" + std::to_string(c.line) + ":"))
+            << error.EnglishText();
+        if (!c.key.empty()) {
+            EXPECT_NE(error.ChineseText().find("终端“P” 键 " + c.key + "："), std::string::npos)
+                << error.ChineseText();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace corvelle

@@ -70,7 +70,8 @@ ChannelSettingsDlg::ChannelSettingsDlg(TerminalProfiles& profiles, const DeviceP
 
     const bool decodable = !terminal.contains(QChar::ReplacementCharacter);
     Fill(decodable ? profiles_.Profiles().Find(terminal_).get() : nullptr);
-    channels.resizeColumnsToContents();
+    // The dialog is wide enough for every column to show its header and the current values.
+    channels.horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     for (int row = 0; row < static_cast<int>(kProfileChannels); ++row) {
         connect(static_cast<QSpinBox*>(channels.cellWidget(row, kDecimals)),
                 &QSpinBox::valueChanged, this, &ChannelSettingsDlg::ShowCurrentValues);
@@ -80,6 +81,8 @@ ChannelSettingsDlg::ChannelSettingsDlg(TerminalProfiles& profiles, const DeviceP
             ShowCurrentValues();
         }
     });
+    ui_->buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
+    ui_->buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("取消"));
     connect(ui_->buttons, &QDialogButtonBox::accepted, this, &ChannelSettingsDlg::accept);
     connect(ui_->buttons, &QDialogButtonBox::rejected, this, &ChannelSettingsDlg::reject);
     if (!decodable) {

@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <numeric>
 
 #include "app/about_box.h"
 #include "app/main_dlg.h"
@@ -224,6 +225,11 @@ TEST_F(ConsoleTest, RelayCaptionsAndLampsFollowRepliesAndEchoes) {
 class PaintLog : public QObject {
   public:
     int Count(const QObject* widget) const { return counts_.value(widget); }
+    int Total() const { return std::accumulate(counts_.begin(), counts_.end(), 0); }
+    void Clear() {
+        counts_.clear();
+        listRegion = {};
+    }
     QRegion listRegion;
     const QObject* list = nullptr;
 
@@ -248,8 +254,6 @@ TEST_F(ConsoleTest, ReplyRepaintsOnlyWhatChanged) {
     const auto reply = [&](std::uint8_t signal) {
         dlg.Page().OnDeviceData(Frame({0x0A, 0x04, 12, 0, signal, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     };
-    reply(1);
-    QTest::qWait(50);
     PaintLog paints;
     QTableWidget& list = dlg.ValueList();
     paints.list = list.viewport();
@@ -259,6 +263,13 @@ TEST_F(ConsoleTest, ReplyRepaintsOnlyWhatChanged) {
         dlg.InputLamp(i).installEventFilter(&paints);
         dlg.RelayLamp(i).installEventFilter(&paints);
     }
+    reply(1);
+    // A loaded machine may still be drawing the window's first pictures: wait for a quiet spell.
+    for (int painted = -1; painted != paints.Total();) {
+        painted = paints.Total();
+        QTest::qWait(100);
+    }
+    paints.Clear();
 
     reply(2);  // only the signal row's value changes
     ASSERT_TRUE(QTest::qWaitFor([&] { return paints.Count(&dlg.Chart()) > 0; }));

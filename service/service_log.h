@@ -13,11 +13,15 @@ namespace corvelle {
 enum class Verbosity { Quiet, Normal, Verbose };
 
 // The service's log: one line per event on a stream (standard error), plain text:
-// "2026-12-08 10:15:30.123 slot 3 "一号泵站" 192.0.2.7:40000 registered into slot 3".
-// Quiet keeps errors only; Verbose adds every frame in both directions.
+// "2026-12-08 10:15:30.123+08:00 slot 3 "一号泵站" 192.0.2.7:40000 registered into slot 3".
+// Quiet keeps errors only; Verbose adds every frame in both directions. Written into the
+// journal, each line starts with its syslog priority ("<4>"), which the journal takes off.
 class ServiceLog final : public AcquisitionSink, public FrameTap {
   public:
-    ServiceLog(std::FILE* stream, Verbosity verbosity, const SlotTables& tables);
+    enum class Priority { Error = 3, Warning = 4, Info = 6, Debug = 7 };
+
+    // priorities: lines start with their priority, for the journal.
+    ServiceLog(std::FILE* stream, Verbosity verbosity, const SlotTables& tables, bool priorities);
 
     void OnReading(const Reading&) override {}
     void OnEvent(const AcquisitionEvent& event) override;
@@ -25,16 +29,19 @@ class ServiceLog final : public AcquisitionSink, public FrameTap {
                  std::span<const std::uint8_t> bytes) override;
 
     void Info(const QString& message);
+    // Something went wrong that the service works around: a broker away, messages dropped.
+    void Warning(const QString& message);
     void Error(const QString& message);
     Verbosity Level() const { return verbosity_; }
 
   private:
-    void Line(int slot, std::span<const std::uint8_t> name, std::string_view peer,
-              const QString& what);
+    void Line(Priority priority, int slot, std::span<const std::uint8_t> name,
+              std::string_view peer, const QString& what);
 
     std::FILE* stream_;
     Verbosity verbosity_;
     const SlotTables& tables_;
+    bool priorities_;
 };
 
 // A device name for a log line: as the tabs show it, quoted, with quotes and backslashes

@@ -43,7 +43,8 @@ class ServiceMetrics final : public prometheus::Collectable {
     explicit ServiceMetrics(std::size_t slotCount);
 
     // slot is 0-based. A slot's series are those of the terminal named nameUtf8: when the name
-    // changes, the old series go and the new ones count from counts on. An empty name: the slot
+    // changes, the old series go and the new ones count from counts (the page's at the change)
+    // on. An empty name: the slot
     // is not in use and has no series. Takes a lock: for name changes only.
     void RenameTerminal(std::size_t slot, const std::string& nameUtf8, const PageCounts& counts);
     // The slot's counts as its page has them now; a reply since the last call was at now.

@@ -22,7 +22,8 @@ MetricsEndpoint::MetricsEndpoint(const SlotTables& tables, const DeviceTabHost& 
       publishing_(std::move(publishing)),
       metrics_(std::make_shared<ServiceMetrics>(tables.SlotCount())),
       process_(std::make_shared<ProcessCollector>()),
-      names_(tables.SlotCount()) {
+      names_(tables.SlotCount()),
+      seen_(tables.SlotCount()) {
     QObject::connect(&sampler_, &QTimer::timeout, &sampler_, [this] { Sample(); });
 }
 
@@ -54,9 +55,10 @@ void MetricsEndpoint::Sample() {
             names_[slot] = name;
             const bool inUse = name != DefaultSlotName(static_cast<int>(slot));
             metrics_->RenameTerminal(
-                slot, inUse ? DeviceNameText(name).toStdString() : std::string(), page->Counts());
+                slot, inUse ? DeviceNameText(name).toStdString() : std::string(), seen_[slot]);
         }
-        metrics_->SetTerminal(slot, tables_.linkFlags[slot] == 1, page->Counts(), now);
+        seen_[slot] = page->Counts();
+        metrics_->SetTerminal(slot, tables_.linkFlags[slot] == 1, seen_[slot], now);
     }
     metrics_->SetConnections(host_.Counts());
     SampleRecording();

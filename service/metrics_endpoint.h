@@ -48,8 +48,11 @@ class MetricsEndpoint {
     std::shared_ptr<ProcessCollector> process_;
     std::unique_ptr<prometheus::Exposer> exposer_;
     QTimer sampler_;
-    // The names each slot's series were made for, as received.
+    // The names each slot's series were made for, as received, and the counts of the last
+    // sample: a slot takes a new name only while unlinked, so these are its counts at the
+    // change.
     std::vector<std::vector<std::uint8_t>> names_;
+    std::vector<PageCounts> seen_;
     // Recordings restart after a failure with counts of their own: the totals of those before.
     const CsvRecorder* recorder_ = nullptr;
     RecordingFigures before_;

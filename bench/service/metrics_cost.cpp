@@ -1,0 +1,100 @@
+// What the metrics cost the service: 256 terminals polled every second, the service restarted on
+// one port for alternating windows without and with --metrics, and scraped every 15 s in the
+// windows with them. Alternating windows of one run see the same fleet and the same load on the
+// machine; the added cost is the difference of the two kinds' mean CPU.
+#include <QTcpSocket>
+#include <QTimer>
+#include <cstdio>
+#include <numeric>
+#include <vector>
+
+#include "bench/service/scenarios.h"
+
+namespace corvelle::bench {
+namespace {
+
+constexpr int kTerminals = 256;
+constexpr int kIntervalMs = 1000;
+constexpr int kScrapeMs = 15000;
+
+// One scrape of the metrics, as Prometheus makes it; the number of bytes it read.
+qint64 Scrape(quint16 port) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(1000)) {
+        return 0;
+    }
+    socket.write("GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    qint64 bytes = 0;
+    while (socket.waitForReadyRead(2000)) {
+        bytes += socket.readAll().size();
+    }
+    return bytes;
+}
+
+double Mean(const std::vector<double>& values) {
+    return values.empty() ? 0 : std::accumulate(values.begin(), values.end(), 0.0) / values.size();
+}
+
+}  // namespace
+
+int RunMetricsCost(const Options& options) {
+    const int seconds = options.seconds > 0 ? options.seconds : (options.smoke ? 4 : 60);
+    const int pairs = options.smoke ? 1 : 3;
+    const int count = options.crowd > 0 ? options.crowd : kTerminals;
+    const quint16 port = FreePort();
+    const quint16 metricsPort = FreePort();
+    Children children;
+    std::vector<double> without;
+    std::vector<double> with;
+    bool correct = true;
+    qint64 scrapedBytes = 0;
+    for (int window = 0; window < 2 * pairs; ++window) {
+        const bool metrics = window % 2 == 1;
+        QStringList serviceOptions{QStringLiteral("--interval"), QString::number(kIntervalMs),
+                                   QStringLiteral("--slots"), QString::number(count)};
+        if (metrics) {
+            serviceOptions << QStringLiteral("--metrics") << QString::number(metricsPort);
+        }
+        ServiceProcess service(serviceOptions, port);
+        if (window == 0) {
+            StartTerminals(children, port, 1, count);
+        }
+        if (!service.Listening() ||
+            !RunUntil([&] { return AllIdentified(service, 1, count); }, 60000)) {
+            std::printf("window %d: the fleet did not come back\n%s\n", window,
+                        service.LogTail(5).toUtf8().constData());
+            correct = false;
+            break;
+        }
+        RunFor(2000);
+        QTimer scraper;
+        QObject::connect(&scraper, &QTimer::timeout, &scraper,
+                         [&] { scrapedBytes += Scrape(metricsPort); });
+        if (metrics) {
+            scraper.start(kScrapeMs);
+            scrapedBytes += Scrape(metricsPort);
+        }
+        const ChildSample start = SampleChild(service.Pid());
+        RunFor(seconds * 1000);
+        const double cpu = ChildCpuPercent(start, SampleChild(service.Pid()));
+        (metrics ? with : without).push_back(cpu);
+        std::printf("window %d %s --metrics: %.3f %% of a core\n", window,
+                    metrics ? "with" : "without", cpu);
+        correct = service.Stop(5000) == 0 && correct;
+    }
+    const double added = Mean(with) - Mean(without);
+    Table table("corvelled metrics: " + std::to_string(count) + " terminals, " +
+                    std::to_string(kIntervalMs) + " ms interval, " + std::to_string(pairs) +
+                    " pairs of " + std::to_string(seconds) + " s windows, scraped every 15 s",
+                {"figure", "measured", "target", "verdict"});
+    table.Row({"service CPU without metrics (% of one core)", Fixed(Mean(without), 3), "", ""});
+    table.Row({"service CPU with metrics (% of one core)", Fixed(Mean(with), 3), "", ""});
+    table.Row({"added (% of one core)", Fixed(added, 3), "<= 0.2", Verdict(added <= 0.2)});
+    table.Row({"bytes scraped", std::to_string(scrapedBytes), "", ""});
+    return Summary("metrics", correct && scrapedBytes > 0 && with.size() == without.size(),
+                   "added=" + Fixed(added, 3) + "% without=" + Fixed(Mean(without), 3) +
+                       "% with=" + Fixed(Mean(with), 3) + "%");
+}
+
+}  // namespace corvelle::bench

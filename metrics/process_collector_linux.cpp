@@ -7,12 +7,12 @@
 #include <sstream>
 #include <string>
 
+#include "metrics/families.h"
 #include "metrics/process_collector.h"
 
 namespace corvelle {
 namespace {
 
-using prometheus::ClientMetric;
 using prometheus::MetricFamily;
 using prometheus::MetricType;
 
@@ -60,17 +60,6 @@ std::size_t OpenDescriptors() {
     return count > 0 ? count - 1 : 0;
 }
 
-void Add(std::vector<MetricFamily>& families, std::string name, std::string help, MetricType type,
-         double value) {
-    ClientMetric metric;
-    if (type == MetricType::Counter) {
-        metric.counter.value = value;
-    } else {
-        metric.gauge.value = value;
-    }
-    families.push_back({std::move(name), std::move(help), type, {std::move(metric)}});
-}
-
 }  // namespace
 
 std::optional<ProcStat> ParseProcStat(std::string_view text) {
@@ -113,20 +102,21 @@ std::vector<MetricFamily> ProcessCollector::Collect() const {
     const auto stat = ParseProcStat(ReadSmall("/proc/self/stat"));
     const auto ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
     if (stat && ticks > 0) {
-        Add(families, "process_cpu_seconds_total", "Total user and system CPU time in seconds.",
-            MetricType::Counter, static_cast<double>(stat->userTicks + stat->systemTicks) / ticks);
-        Add(families, "process_resident_memory_bytes", "Resident memory size in bytes.",
-            MetricType::Gauge,
-            static_cast<double>(stat->residentPages) *
-                static_cast<double>(::sysconf(_SC_PAGESIZE)));
+        AddSingle(families, "process_cpu_seconds_total",
+                  "Total user and system CPU time in seconds.", MetricType::Counter,
+                  static_cast<double>(stat->userTicks + stat->systemTicks) / ticks);
+        AddSingle(families, "process_resident_memory_bytes", "Resident memory size in bytes.",
+                  MetricType::Gauge,
+                  static_cast<double>(stat->residentPages) *
+                      static_cast<double>(::sysconf(_SC_PAGESIZE)));
         if (const auto boot = BootTime()) {
-            Add(families, "process_start_time_seconds",
-                "Start time of the process since the epoch in seconds.", MetricType::Gauge,
-                *boot + static_cast<double>(stat->startTicks) / ticks);
+            AddSingle(families, "process_start_time_seconds",
+                      "Start time of the process since the epoch in seconds.", MetricType::Gauge,
+                      *boot + static_cast<double>(stat->startTicks) / ticks);
         }
     }
-    Add(families, "process_open_fds", "Number of open file descriptors.", MetricType::Gauge,
-        static_cast<double>(OpenDescriptors()));
+    AddSingle(families, "process_open_fds", "Number of open file descriptors.", MetricType::Gauge,
+              static_cast<double>(OpenDescriptors()));
     return families;
 }
 

@@ -1,5 +1,7 @@
 #include "metrics/service_metrics.h"
 
+#include "metrics/families.h"
+
 #include <limits>
 #include <utility>
 
@@ -17,28 +19,6 @@ constexpr std::array kRefusalReasons{CloseReason::NotAllowed, CloseReason::Unreg
 template <typename T>
 double Load(const std::atomic<T>& value) {
     return static_cast<double>(value.load(std::memory_order_relaxed));
-}
-
-MetricFamily Family(std::string name, std::string help, MetricType type) {
-    return {std::move(name), std::move(help), type, {}};
-}
-
-void AddSample(MetricFamily& family, double value, std::vector<ClientMetric::Label> labels = {}) {
-    ClientMetric metric;
-    metric.label = std::move(labels);
-    if (family.type == MetricType::Counter) {
-        metric.counter.value = value;
-    } else {
-        metric.gauge.value = value;
-    }
-    family.metric.push_back(std::move(metric));
-}
-
-void AddSingle(std::vector<MetricFamily>& families, std::string name, std::string help,
-               MetricType type, double value) {
-    MetricFamily family = Family(std::move(name), std::move(help), type);
-    AddSample(family, value);
-    families.push_back(std::move(family));
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -35,12 +34,17 @@ bool StandardErrorIsJournal() {
     if (stream == nullptr) {
         return false;
     }
-    unsigned long long device = 0;
-    unsigned long long inode = 0;
+    // "DEVICE:INODE", both decimal.
+    char* end = nullptr;
+    const unsigned long long device = std::strtoull(stream, &end, 10);
+    if (end == stream || *end != ':') {
+        return false;
+    }
+    const char* inodeText = end + 1;
+    const unsigned long long inode = std::strtoull(inodeText, &end, 10);
     struct stat status {};
-    return std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 &&
-           ::fstat(STDERR_FILENO, &status) == 0 && status.st_dev == device &&
-           status.st_ino == inode;
+    return end != inodeText && *end == '\0' && ::fstat(STDERR_FILENO, &status) == 0 &&
+           status.st_dev == device && status.st_ino == inode;
 }
 
 }  // namespace corvelle

@@ -24,7 +24,7 @@ check_list "$console" \
   ./usr/share/doc/corvelle/copyright ./usr/share/doc/corvelle/changelog.gz
 check_list "$service" \
   ./usr/bin/corvelled ./usr/lib/systemd/system/corvelled.service ./etc/default/corvelled \
-  ./usr/share/man/man1/corvelled.1.gz \
+  ./usr/share/man/man1/corvelled.1.gz ./usr/share/doc/corvelled/examples/profiles.toml \
   ./usr/share/doc/corvelled/copyright ./usr/share/doc/corvelled/changelog.gz
 if dpkg-deb -c "$console" | grep -q corvelled; then echo "the console package has the service"; exit 1; fi
 

@@ -13,8 +13,8 @@
 namespace corvelle::bench {
 namespace {
 
-constexpr int kTerminals = 256;
-constexpr int kIntervalMs = 1000;
+constexpr int kMeteredFleet = 256;
+constexpr int kMeteredIntervalMs = 1000;
 constexpr int kScrapeMs = 15000;
 
 // One scrape of the metrics, as Prometheus makes it; the number of bytes it read.
@@ -32,7 +32,7 @@ qint64 Scrape(quint16 port) {
     return bytes;
 }
 
-double Mean(const std::vector<double>& values) {
+double MeanOf(const std::vector<double>& values) {
     return values.empty() ? 0 : std::accumulate(values.begin(), values.end(), 0.0) / values.size();
 }
 
@@ -41,7 +41,7 @@ double Mean(const std::vector<double>& values) {
 int RunMetricsCost(const Options& options) {
     const int seconds = options.seconds > 0 ? options.seconds : (options.smoke ? 4 : 60);
     const int pairs = options.smoke ? 1 : 3;
-    const int count = options.crowd > 0 ? options.crowd : kTerminals;
+    const int count = options.crowd > 0 ? options.crowd : kMeteredFleet;
     const quint16 port = FreePort();
     const quint16 metricsPort = FreePort();
     Children children;
@@ -51,8 +51,9 @@ int RunMetricsCost(const Options& options) {
     qint64 scrapedBytes = 0;
     for (int window = 0; window < 2 * pairs; ++window) {
         const bool metrics = window % 2 == 1;
-        QStringList serviceOptions{QStringLiteral("--interval"), QString::number(kIntervalMs),
-                                   QStringLiteral("--slots"), QString::number(count)};
+        QStringList serviceOptions{QStringLiteral("--interval"),
+                                   QString::number(kMeteredIntervalMs), QStringLiteral("--slots"),
+                                   QString::number(count)};
         if (metrics) {
             serviceOptions << QStringLiteral("--metrics") << QString::number(metricsPort);
         }
@@ -83,18 +84,18 @@ int RunMetricsCost(const Options& options) {
                     metrics ? "with" : "without", cpu);
         correct = service.Stop(5000) == 0 && correct;
     }
-    const double added = Mean(with) - Mean(without);
+    const double added = MeanOf(with) - MeanOf(without);
     Table table("corvelled metrics: " + std::to_string(count) + " terminals, " +
-                    std::to_string(kIntervalMs) + " ms interval, " + std::to_string(pairs) +
+                    std::to_string(kMeteredIntervalMs) + " ms interval, " + std::to_string(pairs) +
                     " pairs of " + std::to_string(seconds) + " s windows, scraped every 15 s",
                 {"figure", "measured", "target", "verdict"});
-    table.Row({"service CPU without metrics (% of one core)", Fixed(Mean(without), 3), "", ""});
-    table.Row({"service CPU with metrics (% of one core)", Fixed(Mean(with), 3), "", ""});
+    table.Row({"service CPU without metrics (% of one core)", Fixed(MeanOf(without), 3), "", ""});
+    table.Row({"service CPU with metrics (% of one core)", Fixed(MeanOf(with), 3), "", ""});
     table.Row({"added (% of one core)", Fixed(added, 3), "<= 0.2", Verdict(added <= 0.2)});
     table.Row({"bytes scraped", std::to_string(scrapedBytes), "", ""});
     return Summary("metrics", correct && scrapedBytes > 0 && with.size() == without.size(),
-                   "added=" + Fixed(added, 3) + "% without=" + Fixed(Mean(without), 3) +
-                       "% with=" + Fixed(Mean(with), 3) + "%");
+                   "added=" + Fixed(added, 3) + "% without=" + Fixed(MeanOf(without), 3) +
+                       "% with=" + Fixed(MeanOf(with), 3) + "%");
 }
 
 }  // namespace corvelle::bench

@@ -1,7 +1,7 @@
 // What the metrics cost the service: 256 terminals polled every second, the service restarted on
 // one port for alternating windows without and with --metrics, and scraped every 15 s in the
-// windows with them. Alternating windows of one run see the same fleet and the same load on the
-// machine; the added cost is the difference of the two kinds' mean CPU.
+// windows with them. Windows start and end without, so that each window with metrics is
+// compared with the mean of its two neighbours: a drift of the machine's load cancels out.
 #include <QTcpSocket>
 #include <QTimer>
 #include <cstdio>
@@ -49,7 +49,7 @@ int RunMetricsCost(const Options& options) {
     std::vector<double> with;
     bool correct = true;
     qint64 scrapedBytes = 0;
-    for (int window = 0; window < 2 * pairs; ++window) {
+    for (int window = 0; window < 2 * pairs + 1; ++window) {
         const bool metrics = window % 2 == 1;
         QStringList serviceOptions{QStringLiteral("--interval"),
                                    QString::number(kMeteredIntervalMs), QStringLiteral("--slots"),
@@ -84,16 +84,21 @@ int RunMetricsCost(const Options& options) {
                     metrics ? "with" : "without", cpu);
         correct = service.Stop(5000) == 0 && correct;
     }
-    const double added = MeanOf(with) - MeanOf(without);
+    std::vector<double> differences;
+    for (std::size_t i = 0; i < with.size() && i + 1 < without.size(); ++i) {
+        differences.push_back(with[i] - (without[i] + without[i + 1]) / 2);
+    }
+    const double added = MeanOf(differences);
     Table table("corvelled metrics: " + std::to_string(count) + " terminals, " +
                     std::to_string(kMeteredIntervalMs) + " ms interval, " + std::to_string(pairs) +
                     " pairs of " + std::to_string(seconds) + " s windows, scraped every 15 s",
                 {"figure", "measured", "target", "verdict"});
     table.Row({"service CPU without metrics (% of one core)", Fixed(MeanOf(without), 3), "", ""});
     table.Row({"service CPU with metrics (% of one core)", Fixed(MeanOf(with), 3), "", ""});
-    table.Row({"added (% of one core)", Fixed(added, 3), "<= 0.2", Verdict(added <= 0.2)});
+    table.Row({"added: with minus its neighbours' mean (% of one core)", Fixed(added, 3), "<= 0.2",
+               Verdict(added <= 0.2)});
     table.Row({"bytes scraped", std::to_string(scrapedBytes), "", ""});
-    return Summary("metrics", correct && scrapedBytes > 0 && with.size() == without.size(),
+    return Summary("metrics", correct && scrapedBytes > 0 && with.size() + 1 == without.size(),
                    "added=" + Fixed(added, 3) + "% without=" + Fixed(MeanOf(without), 3) +
                        "% with=" + Fixed(MeanOf(with), 3) + "%");
 }

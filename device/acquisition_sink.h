@@ -99,6 +99,8 @@ enum class CloseReason : std::uint8_t {
     InvalidRegistration,
     NoFreeSlot,
 };
+inline constexpr std::size_t kCloseReasonCount =
+    static_cast<std::size_t>(CloseReason::NoFreeSlot) + 1;
 
 struct AcquisitionEvent {
     LocalDateTime time;

@@ -105,6 +105,7 @@ void DevicePage::OnDeviceData(std::span<const std::uint8_t> chunk) {
     } else if (chunk.size() == kModuleReplySize) {
         HandleModuleReply(chunk.first<kModuleReplySize>());
     } else {
+        ++counts_.replyErrors;
         SendModuleQuery();
     }
 }
@@ -117,6 +118,7 @@ void DevicePage::OnTimer(int timerId) {
     for (int& polls : pollsSinceRelayRequest_) {
         ++polls;
     }
+    ++counts_.polls;
     const std::string_view request = ReadInputRegistersRequest(channelCount_);
     if (request.empty()) {
         SendModuleQuery();
@@ -130,6 +132,7 @@ void DevicePage::OnRelayButton(std::size_t relay) {
     if (relay < 1 || relay > kRelayCount) {
         return;
     }
+    ++counts_.relayCommands;
     SendFrame(WriteSingleCoilRequest(relay, relayStates_[relay - 1] == 0));
 }
 
@@ -154,6 +157,7 @@ bool DevicePage::RequestRelayState(std::size_t relay, bool on) {
 
 void DevicePage::SendRelayRequest(std::size_t index) {
     pollsSinceRelayRequest_[index] = 0;
+    ++counts_.relayCommands;
     SendFrame(WriteSingleCoilRequest(index + 1, relayRequests_[index].front()));
 }
 
@@ -193,6 +197,7 @@ void DevicePage::ShowLinkStatus(std::string_view state) {
 void DevicePage::HandleModuleReply(std::span<const std::uint8_t, kModuleReplySize> reply) {
     const ModuleEvaluation evaluation = EvaluateModuleReply(reply);
     if (!evaluation.valid) {
+        ++counts_.replyErrors;
         SendModuleQuery();
         return;
     }
@@ -214,6 +219,8 @@ void DevicePage::HandleModbusChunk(std::span<const std::uint8_t> chunk) {
                 DecodeRegisters(result.bytes);
             } else if constexpr (std::is_same_v<Result, CoilEcho>) {
                 ApplyCoilEcho(result.coil, result.value);
+            } else {
+                ++counts_.replyErrors;
             }
         },
         CheckModbusChunk(chunk, channelCount_));
@@ -221,6 +228,7 @@ void DevicePage::HandleModbusChunk(std::span<const std::uint8_t> chunk) {
 
 void DevicePage::DecodeRegisters(std::span<const std::uint8_t> bytes) {
     sender_.NoteValidReply(record_);
+    ++counts_.replies;
     registers_ = DecodeRegisterBlock(bytes);
     // Relays and inputs keep their last state when a short reply does not carry them.
     if (registers_.HasRelayWord()) {

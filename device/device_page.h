@@ -18,6 +18,19 @@
 
 namespace corvelle {
 
+// What a page has exchanged with its terminals since it was created: plain counts on the UI
+// thread, for whoever reports on the service.
+struct PageCounts {
+    // Requests sent by the poll timer: register reads, or module queries while unidentified.
+    std::uint64_t polls = 0;
+    // Accepted register replies: one per reading.
+    std::uint64_t replies = 0;
+    // Received chunks that were neither a valid reply nor a relay echo.
+    std::uint64_t replyErrors = 0;
+    // Relay switch frames sent, from buttons and from commands.
+    std::uint64_t relayCommands = 0;
+};
+
 // Everything one device slot does with its terminal, without widgets: link handling,
 // identification, the poll cycle, decoding, the value list, lamps, relays and the chart.
 class DevicePage {
@@ -87,6 +100,7 @@ class DevicePage {
     const std::array<std::uint8_t, kChannelCount>& InputStates() const { return inputStates_; }
     const std::array<std::uint8_t, kChannelCount>& RelayStates() const { return relayStates_; }
     const TrendChartDriver& Chart() const { return chart_; }
+    const PageCounts& Counts() const { return counts_; }
 
   private:
     void SendRelayRequest(std::size_t index);
@@ -126,6 +140,7 @@ class DevicePage {
     std::shared_ptr<const TerminalProfile> profile_;
     // Value list rows the last reply filled, for redrawing them under a new profile.
     int valueRows_ = static_cast<int>(kChartSeriesCount);
+    PageCounts counts_;
 
     RegisterBlock registers_;
     std::array<float, kChannelCount> channelVolts_{};

@@ -57,13 +57,19 @@ std::string FormatDateTimeMs(const LocalDateTime& time) {
     return text.data();
 }
 
-std::string FormatIsoDateTime(const LocalDateTime& time) {
-    const int offsetMinutes = std::abs(time.utcOffsetSeconds) / 60;
-    std::array<char, 64> text{};
-    std::snprintf(text.data(), text.size(), "%sT%s.%03d%c%02d:%02d", FormatIsoDate(time).c_str(),
-                  FormatTimeOfDay(time).c_str(), time.millisecond,
-                  time.utcOffsetSeconds < 0 ? '-' : '+', offsetMinutes / 60, offsetMinutes % 60);
+std::string FormatUtcOffset(int offsetSeconds) {
+    const int offsetMinutes = std::abs(offsetSeconds) / 60;
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), "%c%02d:%02d", offsetSeconds < 0 ? '-' : '+',
+                  offsetMinutes / 60, offsetMinutes % 60);
     return text.data();
+}
+
+std::string FormatIsoDateTime(const LocalDateTime& time) {
+    std::array<char, 64> text{};
+    std::snprintf(text.data(), text.size(), "%sT%s.%03d", FormatIsoDate(time).c_str(),
+                  FormatTimeOfDay(time).c_str(), time.millisecond);
+    return text.data() + FormatUtcOffset(time.utcOffsetSeconds);
 }
 
 }  // namespace corvelle

@@ -24,6 +24,9 @@ std::optional<std::chrono::sys_days> ParseIsoDate(std::string_view text);
 // "2026-12-08 10:15:30.123": a recorded row's time.
 std::string FormatDateTimeMs(const LocalDateTime& time);
 
+// "+08:00", "-03:30": an offset from UTC.
+std::string FormatUtcOffset(int offsetSeconds);
+
 // "2026-12-08T10:15:30.123+08:00": local time with its offset from UTC (ISO 8601).
 std::string FormatIsoDateTime(const LocalDateTime& time);
 

@@ -75,7 +75,16 @@ void MqttLink::Enqueue(Outgoing item) {
         queue_.pop_front();
         handed_ -= handed_ > 0 ? 1 : 0;
         ++dropped_;
+        droppedTotal_.fetch_add(1, std::memory_order_relaxed);
     }
+    queued_.store(queue_.size(), std::memory_order_relaxed);
+}
+
+MqttLinkCounts MqttLink::Counts() const {
+    return {.published = published_.load(std::memory_order_relaxed),
+            .dropped = droppedTotal_.load(std::memory_order_relaxed),
+            .queued = queued_.load(std::memory_order_relaxed),
+            .connected = connectedNow_.load(std::memory_order_relaxed)};
 }
 
 void MqttLink::SetRetained(const QByteArray& topic, const QByteArray& payload) {
@@ -438,8 +447,10 @@ void MqttLink::PumpQueue(mosquitto* client) {
             // Leaves the queue only with the broker's acknowledgement.
             inFlight_[mid] = {InFlight::Kind::Queued, next->id, {}, 0, SteadyClock::now()};
         } else if (code == MOSQ_ERR_SUCCESS) {
+            published_.fetch_add(1, std::memory_order_relaxed);
             Remove(next->id);
         } else if (Unpublishable(code)) {
+            droppedTotal_.fetch_add(1, std::memory_order_relaxed);
             Remove(next->id);
             Log(QStringLiteral("MQTT: cannot publish to %1: %2")
                     .arg(QString::fromUtf8(message.topic),
@@ -462,6 +473,7 @@ void MqttLink::OnPublish(int mid) {
     inFlight_.erase(found);
     switch (done.kind) {
         case InFlight::Kind::Queued:
+            published_.fetch_add(1, std::memory_order_relaxed);
             Remove(done.id);
             break;
         case InFlight::Kind::Retained: {
@@ -596,6 +608,7 @@ void MqttLink::Report(State state, const QString& message) {
         return;
     }
     reported_ = state;
+    connectedNow_.store(state == State::Connected, std::memory_order_relaxed);
     Tell([&message, state](const MqttLinkNews& news) {
         news.state(message, state != State::Connected);
     });
@@ -612,6 +625,7 @@ void MqttLink::Remove(std::uint64_t id) {
         }
         queue_.erase(found);
     }
+    queued_.store(queue_.size(), std::memory_order_relaxed);
 }
 
 }  // namespace corvelle

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -26,6 +27,16 @@ struct MqttLinkNews {
     std::function<void(const RelayCommand& command)> relay;
 };
 
+// What a link has done since it was made, readable from any thread.
+struct MqttLinkCounts {
+    // Messages the broker took (acknowledged, or handed over at QoS 0).
+    std::uint64_t published = 0;
+    // Messages given up on: past the queue's bound, or refused by the library.
+    std::uint64_t dropped = 0;
+    std::size_t queued = 0;
+    bool connected = false;
+};
+
 // The broker connection, the retained topics and the bounded queue in front of it. Enqueue,
 // SetRetained, HoldsRetained, RequestStop, WaitFinished and Silence are called on the owner's
 // thread; Run is the network thread and alone touches libmosquitto.
@@ -48,6 +59,7 @@ class MqttLink {
     bool WaitFinished(std::chrono::milliseconds limit);
     // Messages and retained topics the broker has not taken yet.
     std::size_t UnsentCount();
+    MqttLinkCounts Counts() const;
     // No news reach the owner once this returns.
     void Silence();
 
@@ -133,6 +145,11 @@ class MqttLink {
     std::uint64_t dropped_ = 0;
     bool stopRequested_ = false;
     bool finished_ = false;
+
+    std::atomic<std::uint64_t> published_{0};
+    std::atomic<std::uint64_t> droppedTotal_{0};
+    std::atomic<std::size_t> queued_{0};
+    std::atomic<bool> connectedNow_{false};
 
     // The network thread's own.
     DeviceNames names_;

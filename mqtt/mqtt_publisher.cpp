@@ -42,6 +42,10 @@ MqttPublisher::~MqttPublisher() {
     Stop();
 }
 
+MqttLinkCounts MqttPublisher::Counts() const {
+    return link_->Counts();
+}
+
 void MqttPublisher::Start() {
     if (!thread_.joinable()) {
         thread_ = std::thread([link = link_] { link->Run(); });

@@ -13,14 +13,13 @@
 #include <thread>
 
 #include "device/acquisition_sink.h"
+#include "mqtt/mqtt_link.h"
 #include "mqtt/mqtt_messages.h"
 #include "mqtt/mqtt_options.h"
 #include "mqtt/relay_commands.h"
 #include "server/device_tab_host.h"
 
 namespace corvelle {
-
-class MqttLink;
 
 // Publishes every reading and event to an MQTT broker and, when asked to, takes relay commands
 // from it. The broker is served on a thread of its own: OnReading and OnEvent only copy into a
@@ -52,6 +51,8 @@ class MqttPublisher final : public QObject, public AcquisitionSink {
 
     void OnReading(const Reading& reading) override;
     void OnEvent(const AcquisitionEvent& event) override;
+
+    MqttLinkCounts Counts() const;
 
     // A retained topic of a terminal that has identified, "prefix/id/<level>/<leaf>", kept
     // with its statuses and sent again on every connection; an empty payload removes it.

@@ -31,6 +31,8 @@ class Publishing final : public QObject, public Drain {
     bool Drained() const override;
     std::string Abandon() override;
 
+    MqttLinkCounts Counts() const { return publisher_.Counts(); }
+
   signals:
     // Connected, or why publishing does not work; once for each change.
     void stateChanged(const QString& message, bool problem);

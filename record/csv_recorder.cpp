@@ -46,6 +46,7 @@ struct CsvRecorder::State {
     std::atomic<std::uint64_t> queueDrops{0};
     std::atomic<std::uint64_t> writerDrops{0};
     std::atomic<std::uint64_t> writerPending{0};
+    std::atomic<std::size_t> openFiles{0};
     std::shared_ptr<std::atomic<bool>> finished = std::make_shared<std::atomic<bool>>(false);
     std::thread writer;
 
@@ -151,6 +152,10 @@ std::uint64_t CsvRecorder::Dropped() const {
     return state_->queueDrops.load() + state_->writerDrops.load();
 }
 
+std::size_t CsvRecorder::OpenFiles() const {
+    return state_->openFiles.load(std::memory_order_relaxed);
+}
+
 std::size_t CsvRecorder::Queued() const {
     const std::lock_guard lock(state_->mutex);
     return state_->queue.size();
@@ -210,6 +215,7 @@ void CsvRecorder::State::Publish(const RecordWriter& writer) {
     eventRows.store(writer.EventRows(), std::memory_order_relaxed);
     writerDrops.store(writer.Dropped(), std::memory_order_relaxed);
     writerPending.store(writer.Pending(), std::memory_order_relaxed);
+    openFiles.store(writer.OpenFiles(), std::memory_order_relaxed);
 }
 
 std::optional<FileError> CsvRecorder::State::WriteUntilStopped() {

@@ -66,6 +66,8 @@ class CsvRecorder final : public AcquisitionSink {
     std::uint64_t EventRowsWritten() const;
     // Rows dropped since Start: on a full queue, or given up on for a file that failed.
     std::uint64_t Dropped() const;
+    // Files the writer holds open, as of its last pass.
+    std::size_t OpenFiles() const;
     // Readings and events waiting for the writer.
     std::size_t Queued() const;
     // Rows accepted but not in their files yet: queued or in the writer's hands.

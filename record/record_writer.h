@@ -99,6 +99,7 @@ class RecordWriter {
     std::uint64_t EventRows() const { return eventRows_; }
     // Rows given up on: files that could not be written.
     std::uint64_t Dropped() const { return dropped_; }
+    std::size_t OpenFiles() const { return openFiles_; }
     // Rows accepted and not yet in their files.
     std::uint64_t Pending() const;
 

@@ -26,7 +26,7 @@ for scenario in steady storm crowd churn charts fill hostile record record-stall
   echo "==== bench_console ${scenario}"
   build/release/bench/console/bench_console "$scenario" || status=1
 done
-for scenario in steady large flood scale-out wan; do
+for scenario in steady large flood scale-out wan metrics; do
   echo "==== bench_service ${scenario}"
   build/release/bench/service/bench_service "$scenario" || status=1
 done

@@ -11,10 +11,11 @@ packages=(
   libqcustomplot-dev
   fonts-wqy-microhei fonts-arphic-uming
   xvfb xauth xdotool x11-utils x11-apps netpbm
-  dpkg-dev lintian g++-mingw-w64-x86-64-posix
+  dpkg-dev lintian debhelper help2man g++-mingw-w64-x86-64-posix
   mosquitto libmosquitto-dev
   python3-pandas
   libtomlplusplus-dev
+  prometheus-cpp-dev prometheus libsystemd-dev systemd
 )
 
 missing=()

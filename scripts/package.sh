@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# Builds the Debian package of corvelle, corvelled and corvelle-sim with CPack and checks it
-# with lintian (errors fail). Argument: the configure preset whose build is packaged (default
-# "package", a release build of the programs alone). Prints the package's path last.
+# Builds the Debian packages corvelle (console and simulator) and corvelled (service) with
+# CPack, with Debian's hardening flags, and checks them with lintian (errors and warnings fail).
+# Argument: the configure preset whose build is packaged (default "package", a release build of
+# the programs alone). Prints the two packages' paths last, one a line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset="${1:-package}"
 scripts/install-deps.sh
-cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" --target corvelle corvelled corvelle-sim corvelle_changelog
-rm -f "build/$preset"/corvelle_*.deb
+# Fortify, stack protector, relro, now and PIE, as Debian builds its own packages; CMake reads
+# no CPPFLAGS, so the preprocessor's part goes with the compiler's.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+eval "$(dpkg-buildflags --export=sh)"
+export CXXFLAGS="$CXXFLAGS $CPPFLAGS" CFLAGS="$CFLAGS $CPPFLAGS"
+cmake --preset "$preset" --fresh >/dev/null
+cmake --build --preset "$preset" --target corvelle corvelled corvelle-sim corvelle_changelog \
+  corvelle_man_pages
+rm -f "build/$preset"/corvelle*_*.deb
 (cd "build/$preset" && cpack -G DEB >/dev/null)
-deb=$(ls "build/$preset"/corvelle_*.deb)
-lintian --fail-on error "$deb" >&2
-echo "$deb"
+debs=("build/$preset"/corvelle_*.deb "build/$preset"/corvelled_*.deb)
+lintian --fail-on error,warning "${debs[@]}" >&2
+printf '%s\n' "${debs[@]}"

@@ -39,7 +39,8 @@ begin "asan: tests"
 ctest --preset asan --parallel "$ctest_jobs"
 end
 begin "package: release build, package, lintian, check"
-packaging/check_package.sh "$(scripts/package.sh | tail -n 1)"
+# shellcheck disable=SC2046 # the two paths, one a line
+packaging/check_package.sh $(scripts/package.sh | tail -n 2)
 end
 begin "Windows cross build of the Qt-free libraries"
 cmake --preset windows-core >/dev/null

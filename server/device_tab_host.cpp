@@ -120,6 +120,7 @@ void DeviceTabHost::AcceptClient(std::unique_ptr<Connection> connection, std::ui
     auto record = std::make_unique<ClientRecord>();
     record->socket = std::move(connection);
     record->acceptedAtMs = nowMs;
+    ++counts_.accepted;
     clients_.push_back(std::move(record));
     Emit(EventKind::Connected, clients_.back().get());
     if (!limits_.maxUnregistered) {
@@ -137,6 +138,7 @@ void DeviceTabHost::AcceptClient(std::unique_ptr<Connection> connection, std::ui
 
 void DeviceTabHost::ReportRefusedConnection(std::string_view peer, CloseReason reason,
                                             std::uint64_t nowMs) {
+    ++counts_.refused[static_cast<std::size_t>(reason)];
     if (const auto report = refusals_.Refused(AddressOf(peer), reason, nowMs)) {
         Report(*report);
     }
@@ -179,6 +181,7 @@ void DeviceTabHost::Sweep(std::uint64_t nowMs) {
             record.silentSinceMs = nowMs;
         } else if (limits_.silentTimeoutMs &&
                    nowMs - record.silentSinceMs >= *limits_.silentTimeoutMs) {
+            ++counts_.silentClosed;
             CloseByConsole(record.socket.get(), CloseReason::SilentTimeout);
         }
     }
@@ -238,7 +241,7 @@ void DeviceTabHost::ApplyDroppedName(ClientRecord& record) {
 }
 
 void DeviceTabHost::ReceiveFromClient(const Connection* connection,
-                                      std::span<const std::uint8_t> chunk) {
+                                      std::span<const std::uint8_t> chunk, std::uint64_t nowMs) {
     const auto it = FindClient(connection);
     if (it == clients_.end()) {
         return;
@@ -252,14 +255,22 @@ void DeviceTabHost::ReceiveFromClient(const Connection* connection,
         record->pageWindow->OnDeviceData(chunk);
         return;
     }
-    Register(*record, chunk);
+    Register(*record, chunk, nowMs);
 }
 
 void DeviceTabHost::ReceiveFailed(const Connection* /*connection*/) {
     view_.ShowMessage(kReceiveErrorText);
 }
 
-void DeviceTabHost::Register(ClientRecord& record, std::span<const std::uint8_t> chunk) {
+void DeviceTabHost::CountRegistration(std::uint64_t milliseconds) {
+    const auto& bounds = ConnectionCounts::kRegistrationBoundsMs;
+    const auto within = std::lower_bound(bounds.begin(), bounds.end(), milliseconds);
+    ++counts_.registrations[static_cast<std::size_t>(within - bounds.begin())];
+    counts_.registrationMsSum += milliseconds;
+}
+
+void DeviceTabHost::Register(ClientRecord& record, std::span<const std::uint8_t> chunk,
+                             std::uint64_t nowMs) {
     auto name = ParseRegistration(chunk);
     if (!name) {
         Refuse(record, RegistrationStatus::Rejected);
@@ -304,6 +315,7 @@ void DeviceTabHost::Register(ClientRecord& record, std::span<const std::uint8_t>
     record.pendingSlot = slot;
     record.pendingName = std::move(*name);
     registrationTimer_.Schedule(&record, kAttachGapMs);
+    CountRegistration(nowMs > record.acceptedAtMs ? nowMs - record.acceptedAtMs : 0);
     Emit(EventKind::Registered, &record);
     // One live connection per slot: the one the page followed until now is closed, and its
     // close detaches nothing.
@@ -311,6 +323,7 @@ void DeviceTabHost::Register(ClientRecord& record, std::span<const std::uint8_t>
         const auto it = std::find_if(clients_.begin(), clients_.end(),
                                      [&](const auto& listed) { return listed.get() == previous; });
         if (it != clients_.end()) {
+            ++counts_.takeovers;
             Emit(EventKind::ClosedByConsole, previous, 0, CloseReason::TakenOver);
             DropRecord(it, false);
         }
@@ -326,6 +339,9 @@ void DeviceTabHost::Refuse(ClientRecord& record, RegistrationStatus status,
     const CloseReason reason = status == RegistrationStatus::NoFreeSlot
                                    ? CloseReason::NoFreeSlot
                                    : CloseReason::InvalidRegistration;
+    if (!record.refusalReported) {
+        ++counts_.refused[static_cast<std::size_t>(reason)];
+    }
     if (std::exchange(record.refusalReported, true) ||
         !refusals_.Refused(AddressOf(peer), reason, nowMs_) || sink_ == nullptr) {
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -26,6 +27,24 @@ enum class RelayRequest : std::uint8_t {
     AlreadySo,
     // The frame went to the terminal; its echo confirms it.
     Sent,
+};
+
+// What the connection server has done since it was created: plain counts on the UI thread, for
+// whoever reports on the service.
+struct ConnectionCounts {
+    // Upper bounds of the registration time classes: from accept to a valid registration.
+    static constexpr std::array<std::uint32_t, 8> kRegistrationBoundsMs{10,  50,   100,  250,
+                                                                        500, 1000, 5000, 30000};
+    std::uint64_t accepted = 0;
+    // Connections closed, or registrations refused, by reason (each connection once).
+    std::array<std::uint64_t, kCloseReasonCount> refused{};
+    // Terminals that registered over their own older connection.
+    std::uint64_t takeovers = 0;
+    std::uint64_t silentClosed = 0;
+    // Registrations by the first class whose bound their time is within; the last one beyond
+    // every bound. And the sum of their times.
+    std::array<std::uint64_t, kRegistrationBoundsMs.size() + 1> registrations{};
+    std::uint64_t registrationMsSum = 0;
 };
 
 // The connection server and tab host behaviour: the listening state, the registry of
@@ -75,8 +94,9 @@ class DeviceTabHost final : public DeviceSender {
     void Sweep(std::uint64_t nowMs);
     // The peer closed the connection or it failed.
     void CloseClient(const Connection* connection);
-    // One chunk (at most kMaxChunk bytes) read from a connection.
-    void ReceiveFromClient(const Connection* connection, std::span<const std::uint8_t> chunk);
+    // One chunk (at most kMaxChunk bytes) read from a connection at nowMs (monotonic).
+    void ReceiveFromClient(const Connection* connection, std::span<const std::uint8_t> chunk,
+                           std::uint64_t nowMs = 0);
     // A read from the connection failed: nothing is delivered.
     void ReceiveFailed(const Connection* connection);
     // The console ends a connection of its own accord; a registered one detaches its page.
@@ -106,11 +126,13 @@ class DeviceTabHost final : public DeviceSender {
     std::size_t ClientCount() const { return clients_.size(); }
     const ClientList& Clients() const { return clients_; }
     int CurrentTab() const { return currentTab_; }
+    const ConnectionCounts& Counts() const { return counts_; }
 
   private:
     void AddDevicePage();
     ClientList::iterator FindClient(const Connection* connection);
-    void Register(ClientRecord& record, std::span<const std::uint8_t> chunk);
+    void Register(ClientRecord& record, std::span<const std::uint8_t> chunk, std::uint64_t nowMs);
+    void CountRegistration(std::uint64_t milliseconds);
     void Refuse(ClientRecord& record, RegistrationStatus status,
                 std::span<const std::uint8_t> name = {});
     // Closes an unregistered connection for reason, counted in the refusal summary.
@@ -135,6 +157,7 @@ class DeviceTabHost final : public DeviceSender {
     const ProfileLookup* profiles_ = nullptr;
     ConnectionLimits limits_;
     RefusalSummary refusals_;
+    ConnectionCounts counts_;
     // The latest monotonic time the host was told, for what happens between sweeps.
     std::uint64_t nowMs_ = 0;
     std::vector<DevicePage*> pages_;

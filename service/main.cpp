@@ -1,4 +1,6 @@
 #include <QCoreApplication>
+#include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <variant>
 
@@ -6,6 +8,7 @@
 #include "mqtt/mqtt_forget.h"
 #include "process/signals.h"
 #include "record/platform/record_file.h"
+#include "service/platform/supervisor.h"
 #include "service/service.h"
 
 namespace {
@@ -55,6 +58,7 @@ int main(int argc, char* argv[]) {
     const bool handled = corvelle::HandleSignals({
         .quit =
             [&service] {
+                corvelle::NotifyStopping();
                 service.Stop([](int status) {
                     corvelle::QuitFinished();
                     QCoreApplication::exit(status);
@@ -69,6 +73,15 @@ int main(int argc, char* argv[]) {
     if (const auto failure = service.Start()) {
         Print(stderr, QStringLiteral("corvelled: %1\n").arg(failure->message));
         return failure->exitStatus;
+    }
+    corvelle::NotifyReady("listening");
+    // Pinged from the event loop, so that a loop that hangs stops the pings and systemd
+    // restarts the service; twice per period, as sd_watchdog_enabled(3) advises.
+    QTimer watchdog;
+    if (const auto period = corvelle::WatchdogPeriod(); period.count() > 0) {
+        QObject::connect(&watchdog, &QTimer::timeout, &watchdog,
+                         [] { corvelle::NotifyWatchdog(); });
+        watchdog.start(std::chrono::duration_cast<std::chrono::milliseconds>(period / 2));
     }
     return QCoreApplication::exec();
 }

@@ -1,6 +1,7 @@
 #include "service/service.h"
 
 #include "process/descriptor_limit.h"
+#include "service/platform/supervisor.h"
 
 #include <utility>
 
@@ -19,7 +20,7 @@ constexpr std::uint64_t kDescriptorMargin = 64;
 Service::Service(ServiceOptions options)
     : options_(std::move(options)),
       tables_(options_.slotCount),
-      log_(stderr, options_.verbosity, tables_),
+      log_(stderr, options_.verbosity, tables_, StandardErrorIsJournal()),
       view_(tables_,
             [this](std::string_view message) {
                 // Until listening starts, Start reports the problem itself.
@@ -98,8 +99,19 @@ std::optional<Service::StartFailure> Service::Start() {
                              }
                          });
         QObject::connect(publishing_.get(), &Publishing::logLine, publishing_.get(),
-                         [this](const QString& line) { log_.Info(line); });
+                         [this](const QString& line) { log_.Warning(line); });
         publishing_->Start();
+    }
+    if (!options_.metricsAddress.empty()) {
+        metrics_ = std::make_unique<MetricsEndpoint>(tables_, host, recording_,
+                                                     [this] { return publishing_.get(); });
+        if (const auto problem = metrics_->Start(options_.metricsAddress)) {
+            return StartFailure{QStringLiteral("cannot serve metrics on %1: %2")
+                                    .arg(QString::fromStdString(options_.metricsAddress), *problem),
+                                kExitHeldElsewhere};
+        }
+        log_.Info(QStringLiteral("serving metrics at http://%1/metrics")
+                      .arg(QString::fromStdString(options_.metricsAddress)));
     }
     log_.Info(QStringLiteral("listening on %1 port %2 with %3 slots, polling every %4 ms")
                   .arg(options_.listen == QHostAddress(QHostAddress::Any)

@@ -13,6 +13,7 @@
 #include "server/net/acq_socket.h"
 #include "service/exit_status.h"
 #include "service/headless_view.h"
+#include "service/metrics_endpoint.h"
 #include "service/service_log.h"
 #include "service/service_options.h"
 
@@ -59,6 +60,8 @@ class Service {
     HostSinks sinks_;
     Recording recording_;
     std::unique_ptr<Publishing> publishing_;
+    // Reads the pages, the recording and the publishing: declared after them, gone before them.
+    std::unique_ptr<MetricsEndpoint> metrics_;
     OrderlyStop stop_;
     bool stopping_ = false;
     // Something could not be written while stopping.

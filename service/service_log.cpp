@@ -4,10 +4,35 @@
 
 #include "device/device_page.h"
 #include "device/qt/device_name.h"
+#include "device/time_text.h"
 #include "protocol/frame_text.h"
 #include "server/client_record.h"
 
 namespace corvelle {
+
+namespace {
+
+// What an operator watching warnings must see: refusals, forced closes, lost rows.
+ServiceLog::Priority PriorityOf(const AcquisitionEvent& event) {
+    switch (event.kind) {
+        case EventKind::RecordingStopped:
+            return event.error ? ServiceLog::Priority::Error : ServiceLog::Priority::Info;
+        case EventKind::ClosedByConsole:
+            return event.reason == CloseReason::TakenOver ? ServiceLog::Priority::Info
+                                                          : ServiceLog::Priority::Warning;
+        case EventKind::Refused:
+        case EventKind::ConnectionsRefused:
+        case EventKind::ReadingsDropped:
+        case EventKind::TerminalRecordingFailed:
+        case EventKind::RecordingSpaceLow:
+        case EventKind::RecordingFileReopened:
+            return ServiceLog::Priority::Warning;
+        default:
+            return ServiceLog::Priority::Info;
+    }
+}
+
+}  // namespace
 
 QString QuotedName(std::span<const std::uint8_t> name) {
     QString text = DeviceNameText(name);
@@ -16,8 +41,9 @@ QString QuotedName(std::span<const std::uint8_t> name) {
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
-ServiceLog::ServiceLog(std::FILE* stream, Verbosity verbosity, const SlotTables& tables)
-    : stream_(stream), verbosity_(verbosity), tables_(tables) {}
+ServiceLog::ServiceLog(std::FILE* stream, Verbosity verbosity, const SlotTables& tables,
+                       bool priorities)
+    : stream_(stream), verbosity_(verbosity), tables_(tables), priorities_(priorities) {}
 
 void ServiceLog::OnEvent(const AcquisitionEvent& event) {
     // Anyone who reaches the port can open connections by the thousand; a terminal's address
@@ -35,7 +61,7 @@ void ServiceLog::OnEvent(const AcquisitionEvent& event) {
             what += ChannelSummary(*profile, static_cast<std::size_t>(event.value));
         }
     }
-    Line(event.slot, event.name, peer, QString::fromStdString(what));
+    Line(PriorityOf(event), event.slot, event.name, peer, QString::fromStdString(what));
 }
 
 void ServiceLog::OnFrame(const ClientRecord& record, bool received,
@@ -49,23 +75,35 @@ void ServiceLog::OnFrame(const ClientRecord& record, bool received,
         slot = record.pageWindow->Slot() + 1;
         name = tables_.deviceNames[static_cast<std::size_t>(slot - 1)];
     }
-    Line(slot, name, record.socket->PeerAddress(),
+    Line(Priority::Debug, slot, name, record.socket->PeerAddress(),
          QLatin1String(received ? "rx " : "tx ") + QString::fromStdString(DescribeFrame(bytes)));
 }
 
 void ServiceLog::Info(const QString& message) {
     if (verbosity_ != Verbosity::Quiet) {
-        Line(0, {}, {}, message);
+        Line(Priority::Info, 0, {}, {}, message);
+    }
+}
+
+void ServiceLog::Warning(const QString& message) {
+    if (verbosity_ != Verbosity::Quiet) {
+        Line(Priority::Warning, 0, {}, {}, message);
     }
 }
 
 void ServiceLog::Error(const QString& message) {
-    Line(0, {}, {}, QStringLiteral("error: ") + message);
+    Line(Priority::Error, 0, {}, {}, QStringLiteral("error: ") + message);
 }
 
-void ServiceLog::Line(int slot, std::span<const std::uint8_t> name, std::string_view peer,
-                      const QString& what) {
-    QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+void ServiceLog::Line(Priority priority, int slot, std::span<const std::uint8_t> name,
+                      std::string_view peer, const QString& what) {
+    const QDateTime now = QDateTime::currentDateTime();
+    QString line;
+    if (priorities_) {
+        line = QStringLiteral("<%1>").arg(static_cast<int>(priority));
+    }
+    line += now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) +
+            QString::fromStdString(FormatUtcOffset(now.offsetFromUtc()));
     if (slot > 0) {
         line += QStringLiteral(" slot %1").arg(slot);
     }

@@ -14,11 +14,15 @@ namespace corvelle {
 enum class Verbosity { Quiet, Normal, Verbose };
 
 // The service's log: one line per event on a stream (standard error), plain text:
-// "2026-12-08 10:15:30.123 slot 3 "一号泵站" 192.0.2.7:40000 registered into slot 3".
-// Quiet keeps errors only; Verbose adds every frame in both directions.
+// "2026-12-08 10:15:30.123+08:00 slot 3 "一号泵站" 192.0.2.7:40000 registered into slot 3".
+// Quiet keeps errors only; Verbose adds every frame in both directions. Written into the
+// journal, each line starts with its syslog priority ("<4>"), which the journal takes off.
 class ServiceLog final : public AcquisitionSink, public FrameTap {
   public:
-    ServiceLog(std::FILE* stream, Verbosity verbosity, const SlotTables& tables);
+    enum class Priority { Error = 3, Warning = 4, Info = 6, Debug = 7 };
+
+    // priorities: lines start with their priority, for the journal.
+    ServiceLog(std::FILE* stream, Verbosity verbosity, const SlotTables& tables, bool priorities);
 
     void OnReading(const Reading&) override {}
     void OnEvent(const AcquisitionEvent& event) override;
@@ -28,17 +32,20 @@ class ServiceLog final : public AcquisitionSink, public FrameTap {
     // Where the "identified" line finds the names and units of the terminal's channels.
     void SetProfiles(const ProfileLookup* profiles) { profiles_ = profiles; }
     void Info(const QString& message);
+    // Something went wrong that the service works around: a broker away, messages dropped.
+    void Warning(const QString& message);
     void Error(const QString& message);
     Verbosity Level() const { return verbosity_; }
 
   private:
-    void Line(int slot, std::span<const std::uint8_t> name, std::string_view peer,
-              const QString& what);
+    void Line(Priority priority, int slot, std::span<const std::uint8_t> name,
+              std::string_view peer, const QString& what);
 
     std::FILE* stream_;
     Verbosity verbosity_;
     const SlotTables& tables_;
     const ProfileLookup* profiles_ = nullptr;
+    bool priorities_;
 };
 
 // A device name for a log line: as the tabs show it, quoted, with quotes and backslashes

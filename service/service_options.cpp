@@ -1,7 +1,6 @@
 #include "service/service_options.h"
 
 #include <QCommandLineParser>
-#include <optional>
 
 #include "profile/qt/profile_options.h"
 #include "record/qt/record_options.h"
@@ -22,6 +21,23 @@ std::optional<std::uint64_t> Number(const QString& text, std::uint64_t lowest,
 }
 
 }  // namespace
+
+std::optional<std::string> ParseMetricsAddress(const QString& text) {
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    const QString host = colon < 0 ? QStringLiteral("127.0.0.1") : text.left(colon);
+    const auto port = Number(text.mid(colon + 1), 1, 65535);
+    if (!port) {
+        return std::nullopt;
+    }
+    const bool bracketed = host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'));
+    const auto address = ParseAddress(bracketed ? host.mid(1, host.size() - 2) : host);
+    if (!address || bracketed != (address->protocol() == QAbstractSocket::IPv6Protocol)) {
+        return std::nullopt;
+    }
+    const QString plain = address->toString();
+    return (bracketed ? QLatin1Char('[') + plain + QLatin1Char(']') : plain).toStdString() + ":" +
+           std::to_string(*port);
+}
 
 std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
     const QStringList& arguments) {
@@ -46,7 +62,12 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
     const QCommandLineOption verbose({QStringLiteral("verbose")},
                                      QStringLiteral("Also log every frame in both directions."));
     const QCommandLineOption quiet({QStringLiteral("quiet")}, QStringLiteral("Log errors only."));
-    parser.addOptions({port, listen, interval, slotsOption, verbose, quiet});
+    const QCommandLineOption metrics(
+        {QStringLiteral("metrics")},
+        QStringLiteral("Serve Prometheus metrics over HTTP at ADDRESS:PORT (a port alone: "
+                       "127.0.0.1; IPv6 in brackets, [::1]:9464). Off by default."),
+        QStringLiteral("ADDRESS:PORT"));
+    parser.addOptions({port, listen, interval, slotsOption, verbose, quiet, metrics});
     AddRecordOptions(parser,
                      QStringLiteral("Record every reading and event to daily CSV files in DIR."));
     AddLimitOptions(parser, LimitDefaults::Service);
@@ -110,6 +131,14 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
     options.verbosity = parser.isSet(verbose) ? Verbosity::Verbose
                         : parser.isSet(quiet) ? Verbosity::Quiet
                                               : Verbosity::Normal;
+    if (parser.isSet(metrics)) {
+        const auto address = ParseMetricsAddress(parser.value(metrics).trimmed());
+        if (!address) {
+            return BadOptions{QStringLiteral("--metrics: expected PORT or ADDRESS:PORT, got \"%1\"")
+                                  .arg(parser.value(metrics))};
+        }
+        options.metricsAddress = *address;
+    }
     auto limits = ReadLimitOptions(parser, LimitDefaults::Service, options.intervalMs);
     if (const auto* problem = std::get_if<QString>(&limits)) {
         return BadOptions{*problem};

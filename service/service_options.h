@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <variant>
 
 #include "mqtt/mqtt_options.h"
@@ -29,7 +31,14 @@ struct ServiceOptions {
     // --mqtt-forget: remove this terminal's retained topics from the broker and exit.
     QString forgetTerminal;
     Verbosity verbosity = Verbosity::Normal;
+    // --metrics: where the Prometheus metrics are served ("127.0.0.1:9464", "[::1]:9464");
+    // empty: nowhere.
+    std::string metricsAddress;
 };
+
+// --metrics PORT or ADDRESS:PORT (an IPv6 address in brackets) as the exposer takes it, with
+// 127.0.0.1 for a port alone; nothing when it is neither.
+std::optional<std::string> ParseMetricsAddress(const QString& text);
 
 // What the command line asks for: options to run with, text to print and exit 0 with (help,
 // version), or the one problem to report before exiting with status 2.

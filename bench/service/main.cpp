@@ -5,6 +5,8 @@
 //   flood   2000 connections that never register, beside eight terminals
 //   scale-out  ten services with 25 terminals each (or --crowd) polled every 1000 ms, all
 //              publishing to one MQTT broker
+//   metrics  256 terminals polled every 1000 ms: the service's CPU in alternating windows
+//            without and with --metrics, scraped every 15 s
 //   wan  60 terminals (or --crowd) at 200 ms publishing through a 100 ms round trip, then a
 //        backlog of 10,000 readings drained through it
 // --smoke shortens a scenario to a few seconds; the exit code reports correctness only.
@@ -18,10 +20,8 @@ int main(int argc, char** argv) {
     RaiseDescriptorLimit();
     QCoreApplication app(argc, argv);
 
-    const Scenarios scenarios = {{"steady", RunSteady},
-                                 {"large", RunLarge},
-                                 {"flood", RunFlood},
-                                 {"scale-out", RunScaleOut},
-                                 {"wan", RunWan}};
+    const Scenarios scenarios = {{"steady", RunSteady}, {"large", RunLarge},
+                                 {"flood", RunFlood},   {"scale-out", RunScaleOut},
+                                 {"wan", RunWan},       {"metrics", RunMetricsCost}};
     return RunScenario(argc, argv, "bench_service", scenarios);
 }

@@ -66,7 +66,8 @@ int ChildDescriptors(qint64 pid) {
     return static_cast<int>(std::distance(begin(entries), end(entries)));
 }
 
-ServiceProcess::ServiceProcess(const QStringList& options) : port_(FreePort()) {
+ServiceProcess::ServiceProcess(const QStringList& options, quint16 port)
+    : port_(port != 0 ? port : FreePort()) {
     QObject::connect(&process_, &QProcess::readyReadStandardError, &process_,
                      [this] { ReadLog(); });
     process_.setStandardOutputFile(QProcess::nullDevice());

@@ -31,8 +31,9 @@ int ChildDescriptors(qint64 pid);
 // corvelled on a free port, its log read as it comes.
 class ServiceProcess {
   public:
-    // Starts it with these options besides the port, and waits until it listens.
-    explicit ServiceProcess(const QStringList& options);
+    // Starts it with these options besides the port (0: a free one), and waits until it
+    // listens.
+    explicit ServiceProcess(const QStringList& options, quint16 port = 0);
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;

@@ -85,7 +85,8 @@ void CAcqSocket::OnReceive() {
         if (n == 0) {
             return;
         }
-        owner_.ReceiveFromClient(this, std::span(buffer).first(static_cast<std::size_t>(n)));
+        owner_.ReceiveFromClient(this, std::span(buffer).first(static_cast<std::size_t>(n)),
+                                 MonotonicMs());
     }
 }
 

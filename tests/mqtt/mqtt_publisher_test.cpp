@@ -298,8 +298,13 @@ TEST(MqttPublisher, StaleRetainedTopicsCorrectedAndStatusesBackAfterABrokerResta
     Watcher late(broker.Port(), "late");
     ASSERT_TRUE(late.WaitFor(kPumpTopic + "/status", 1));
     EXPECT_EQ(late.Payloads("corvelle/console/ghost/status").constLast(), "offline");
-    EXPECT_EQ(late.Payloads("corvelle/console/ghost/meta").constLast(), "");
-    EXPECT_EQ(late.Payloads(kPumpTopic + "/relay/1/set").constLast(), "");
+    // A removal the broker took before this subscription leaves nothing to receive.
+    const auto lastOrNothing = [&late](const QByteArray& topic) {
+        const auto payloads = late.Payloads(topic);
+        return payloads.isEmpty() ? QByteArray() : payloads.constLast();
+    };
+    EXPECT_EQ(lastOrNothing("corvelle/console/ghost/meta"), "");
+    EXPECT_EQ(lastOrNothing(kPumpTopic + "/relay/1/set"), "");
 
     broker.Stop();
     broker.Start();

@@ -143,5 +143,13 @@ TEST(Profiles, ScaledValuesAndTheirText) {
     EXPECT_TRUE(fault->ChineseText().starts_with("键 channels.AD1.raw：")) << fault->ChineseText();
 }
 
+// The commented example the service's package ships reads without a fault.
+TEST(Profiles, ThePackagedExampleReads) {
+    const auto read = ReadProfileFile(PROFILES_EXAMPLE_PATH);
+    ASSERT_TRUE(std::holds_alternative<ProfileSet>(read))
+        << std::get<ProfileError>(read).EnglishText();
+    EXPECT_NE(std::get<ProfileSet>(read).Find("一号泵站"), nullptr);
+}
+
 }  // namespace
 }  // namespace corvelle

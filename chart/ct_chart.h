@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "chart/chart_interface.h"
+#include "chart/chart_look.h"
 #include "chart/stamped_line_graph.h"
 
 class QToolButton;
@@ -92,7 +93,6 @@ class CTChart : public StampedPlot, public TrendChart {
 
     void SetUpLook();
     void SetUpLines();
-    void SetUpReadout();
     void SetUpArrowButtons();
     void RequestReplot();
     void UpdateBackground();
@@ -101,7 +101,6 @@ class CTChart : public StampedPlot, public TrendChart {
     void ScrollAxis(QCPAxis* axis, double direction);
     void ForgetLabelsOnceEmpty();
     QCPRange TimeExtent() const;
-    QCPPlottableLegendItem* LegendItemAt(QPoint pos) const;
     void ShowReadoutAt(std::optional<QPoint> pos);
     void UpdateReadout();
     void RefreshDescription();
@@ -109,8 +108,7 @@ class CTChart : public StampedPlot, public TrendChart {
     QSharedPointer<TimeTicker> ticker_;
     std::vector<Line> lines_;
     std::array<QToolButton*, kArrowNames.size()> arrows_{};
-    QCPItemText* readout_ = nullptr;
-    QCPItemStraightLine* cursor_ = nullptr;
+    HoverReadout readout_;
     std::optional<QPoint> hoverPos_;
     QCPRange valueRange_{-1.0, 5.0};
     bool timeHeld_ = false;   // the operator zoomed or scrolled the time axis

@@ -45,6 +45,8 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     void ShowAbout();
     // Publishes every reading and event from now on; problems come up as messages.
     void StartPublishing(const MqttSettings& settings);
+    // Opens a history window at the recording folder, or the folder last used in this run.
+    void OpenHistory();
 
   signals:
     // Closing the window stopped the console in order: every connection closed, the recording

@@ -44,6 +44,11 @@ void SetUpChartLook(QCustomPlot& plot, const QString& title) {
     plot.setMouseTracking(true);
 }
 
+void SetChartMargins(QCustomPlot& plot, QSize size) {
+    plot.plotLayout()->setMargins(QMargins(size.width() * 2 / 100, size.height() * 3 / 100,
+                                           size.width() * 2 / 100, size.height() / 100));
+}
+
 void SetUpCheckLegend(QCustomPlot& plot) {
     plot.setAutoAddPlottableToLegend(false);
     QCPLegend* legend = plot.legend;

@@ -23,6 +23,9 @@ QColor ChartLineColour(int k);
 // title in bold in a row above the axes, no automatic margins, a zoom rectangle.
 void SetUpChartLook(QCustomPlot& plot, const QString& title);
 
+// Small outer margins for a chart of size, in percent of it: top 3, bottom 1, left and right 2.
+void SetChartMargins(QCustomPlot& plot, QSize size);
+
 // A legend of check boxes in one row across the top right inside the default axis rect.
 void SetUpCheckLegend(QCustomPlot& plot);
 // Adds line's check box in its colour.

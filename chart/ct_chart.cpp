@@ -261,9 +261,7 @@ void CTChart::showEvent(QShowEvent* event) {
 
 void CTChart::resizeEvent(QResizeEvent* event) {
     const QSize size = event->size();
-    // Small outer margins in percent of the chart size: top 3, bottom 1, left and right 2.
-    plotLayout()->setMargins(QMargins(size.width() * 2 / 100, size.height() * 3 / 100,
-                                      size.width() * 2 / 100, size.height() / 100));
+    SetChartMargins(*this, size);
     ticker_->setTickCount(std::max(2, size.width() / kPixelsPerTimeTick));
     if (isVisible()) {
         QCustomPlot::resizeEvent(event);

@@ -81,7 +81,7 @@ ShownChannel::ShownChannel(const Series& series, const ProfileTimeline& profiles
       kept_(kept),
       channel_(channel),
       name_("AD" + std::to_string(channel + 1)),
-      unit_("V") {
+      unit_(UnitOf(nullptr)) {
     for (const auto& stretch : profiles.Stretches()) {
         profiled_ = profiled_ || ProfileOf(stretch.profile.get()) != nullptr;
     }
@@ -89,9 +89,7 @@ ShownChannel::ShownChannel(const Series& series, const ProfileTimeline& profiles
         if (!profile->name.empty()) {
             name_ = profile->name;
         }
-        if (!profile->unit.empty() || profile->scaling) {
-            unit_ = profile->unit;
-        }
+        unit_ = UnitOf(profile);
         decimals_ = profile->decimals;
         right_ = profile->axis == Axis::Right;
     }
@@ -103,6 +101,22 @@ const ChannelProfile* ShownChannel::ProfileOf(const TerminalProfile* profile) co
     }
     const auto& channel = profile->channels.at(static_cast<std::size_t>(channel_));
     return channel ? &*channel : nullptr;
+}
+
+const std::string& ShownChannel::UnitOf(const ChannelProfile* profile) {
+    static const std::string kVolts = "V";
+    // A profile that only names a channel leaves it in volts.
+    return profile != nullptr && (!profile->unit.empty() || profile->scaling) ? profile->unit
+                                                                                : kVolts;
+}
+
+const std::string& ShownChannel::UnitAt(std::size_t row) const {
+    return UnitOf(ProfileOf(profiles_->At(row)));
+}
+
+int ShownChannel::DecimalsAt(std::size_t row) const {
+    const ChannelProfile* profile = ProfileOf(profiles_->At(row));
+    return profile != nullptr ? profile->decimals : kVoltDecimals;
 }
 
 double ShownChannel::Value(std::size_t row) const {

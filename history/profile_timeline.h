@@ -49,6 +49,9 @@ class ProfileTimeline {
     std::size_t refused_ = 0;
 };
 
+// Volts as the recorder writes them.
+inline constexpr int kVoltDecimals = 3;
+
 // One analogue channel (0 to 11) as the history shows it under the profiles in force.
 class ShownChannel {
   public:
@@ -67,12 +70,17 @@ class ShownChannel {
 
     // The row's value scaled by the profile in force at it; NaN for an empty field.
     double Value(std::size_t row) const;
+    // The unit and decimals of that value: the profile's at the row, else volts to the
+    // millivolt.
+    const std::string& UnitAt(std::size_t row) const;
+    int DecimalsAt(std::size_t row) const;
     // The true range of the scaled values of rows [begin, end), from the pyramids, split where
     // the profile changes (a scaling running downwards swaps minimum and maximum).
     ValueRange Range(std::size_t begin, std::size_t end) const;
 
   private:
     const ChannelProfile* ProfileOf(const TerminalProfile* profile) const;
+    static const std::string& UnitOf(const ChannelProfile* profile);
 
     const Series* series_;
     const ProfileTimeline* profiles_;
@@ -80,7 +88,7 @@ class ShownChannel {
     int channel_;
     std::string name_;
     std::string unit_;
-    int decimals_ = 3;
+    int decimals_ = kVoltDecimals;
     bool right_ = false;
     bool profiled_ = false;
 };

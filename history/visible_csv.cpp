@@ -11,9 +11,6 @@
 namespace corvelle {
 namespace {
 
-// The recorder's volts have three decimals.
-constexpr int kVoltDecimals = 3;
-
 void AppendNumber(std::string& line, double value, int decimals) {
     line += ',';
     if (std::isnan(value)) {
@@ -48,7 +45,7 @@ std::uint64_t WriteVisibleCsv(std::ostream& out, const Series& series,
             line = FormatDateTimeMs(LocalDateTimeOf(series.Time(row)));
             for (const ShownChannel& channel : channels) {
                 if (channel.Profiled()) {
-                    AppendNumber(line, channel.Value(row), channel.Decimals());
+                    AppendNumber(line, channel.Value(row), channel.DecimalsAt(row));
                 }
                 AppendNumber(line, series.Value(channel.Kept(), row), kVoltDecimals);
             }

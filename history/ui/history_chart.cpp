@@ -515,7 +515,7 @@ void HistoryChart::ShowReadoutAt(std::optional<QPoint> pos) {
                 const double value = channel.Value(row);
                 text << ReadoutLine(trace->name(),
                                     std::isnan(value) ? std::nullopt : std::optional(value),
-                                    channel.Decimals(), FromUtf8(channel.Unit()));
+                                    channel.DecimalsAt(row), FromUtf8(channel.UnitAt(row)));
             }
         }
         for (const SwitchTrace* trace : switchTraces_) {

@@ -262,7 +262,8 @@ void HistoryWindow::Load() {
                 [this, inputs, relays](History history) {
                     ShowStatus(history);
                     chart_->SetView(HistoryView::Make(std::move(history), inputs, relays), true);
-                    load_.reset();
+                    // This runs inside the load, whose thread has ended: it goes once this returns.
+                    load_.release()->deleteLater();
                     UpdateButtons();
                 }});
     UpdateButtons();

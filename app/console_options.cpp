@@ -22,10 +22,10 @@ void AddHistoryOptions(QCommandLineParser& parser) {
                       QStringLiteral("DIR")});
     parser.addOption({kTerminal, QStringLiteral("With --history: the terminal, by its name."),
                       QStringLiteral("NAME")});
-    parser.addOption({kFrom, QStringLiteral("With --history: the first day."),
-                      QStringLiteral("YYYY-MM-DD")});
-    parser.addOption({kTo, QStringLiteral("With --history: the last day."),
-                      QStringLiteral("YYYY-MM-DD")});
+    parser.addOption(
+        {kFrom, QStringLiteral("With --history: the first day."), QStringLiteral("YYYY-MM-DD")});
+    parser.addOption(
+        {kTo, QStringLiteral("With --history: the last day."), QStringLiteral("YYYY-MM-DD")});
 }
 
 std::variant<std::optional<HistoryOptions>, QString> ReadHistoryOptions(

@@ -16,8 +16,8 @@
 
 #include "app/about_box.h"
 #include "device/qt/device_name.h"
-#include "res/resources.h"
 #include "history/ui/history_window.h"
+#include "res/resources.h"
 #include "settings/ui/settings_dlg.h"
 #include "ui_main_102.h"
 
@@ -81,8 +81,8 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
 
 void CMainDlg::OpenHistory() {
     // Its own window, closed with the console; the pages keep polling while it loads.
-    auto* window = new HistoryWindow(
-        recording_->IsRecording() ? recording_->Folder() : QString(), this);
+    auto* window =
+        new HistoryWindow(recording_->IsRecording() ? recording_->Folder() : QString(), this);
     window->show();
 }
 

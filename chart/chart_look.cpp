@@ -11,9 +11,9 @@ namespace corvelle {
 namespace {
 
 constexpr std::array<QRgb, kChartLineColours> kLineColours{
-    qRgb(255, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0), qRgb(0, 0, 255),
-    qRgb(128, 64, 64), qRgb(64, 0, 128),  qRgb(0, 128, 128), qRgb(192, 0, 192),
-    qRgb(255, 128, 0), qRgb(96, 96, 96),  qRgb(0, 160, 224), qRgb(160, 96, 0)};
+    qRgb(255, 0, 0),   qRgb(0, 128, 0),  qRgb(128, 128, 0), qRgb(0, 0, 255),
+    qRgb(128, 64, 64), qRgb(64, 0, 128), qRgb(0, 128, 128), qRgb(192, 0, 192),
+    qRgb(255, 128, 0), qRgb(96, 96, 96), qRgb(0, 160, 224), qRgb(160, 96, 0)};
 
 const QString kOverlay = QStringLiteral("overlay");
 
@@ -101,9 +101,7 @@ QString ReadoutLine(const QString& name, std::optional<double> value, int decima
 }
 
 HoverReadout::HoverReadout(QCustomPlot& plot)
-    : plot_(plot),
-      cursor_(new QCPItemStraightLine(&plot)),
-      box_(new QCPItemText(&plot)) {
+    : plot_(plot), cursor_(new QCPItemStraightLine(&plot)), box_(new QCPItemText(&plot)) {
     // The overlay layer gets a buffer of its own only while the pointer is over the plot, so
     // hovering redraws just the read-out while other replots fill and draw one buffer less.
     plot.layer(kOverlay)->setMode(QCPLayer::lmLogical);

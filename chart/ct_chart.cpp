@@ -49,8 +49,7 @@ int CTChart::Line::AppendPoint(double x, double y, std::string_view label, std::
     return atEnd ? data.size() - 1 : static_cast<int>(data.findBegin(x, false) - data.constBegin());
 }
 
-CTChart::CTChart(QWidget* parent)
-    : StampedPlot(parent), ticker_(new TimeTicker), readout_(*this) {
+CTChart::CTChart(QWidget* parent) : StampedPlot(parent), ticker_(new TimeTicker), readout_(*this) {
     SetUpLook();
     SetUpLines();
     SetUpArrowButtons();

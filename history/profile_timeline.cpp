@@ -107,7 +107,7 @@ const std::string& ShownChannel::UnitOf(const ChannelProfile* profile) {
     static const std::string kVolts = "V";
     // A profile that only names a channel leaves it in volts.
     return profile != nullptr && (!profile->unit.empty() || profile->scaling) ? profile->unit
-                                                                                : kVolts;
+                                                                              : kVolts;
 }
 
 const std::string& ShownChannel::UnitAt(std::size_t row) const {

@@ -314,8 +314,8 @@ bool ReadChannel(const Json& item, TerminalProfile& profile) {
         if (!rawPoints || !scaledPoints || rawPoints->first == rawPoints->second) {
             return false;
         }
-        channel.scaling = Scaling{rawPoints->first, rawPoints->second, scaledPoints->first,
-                                  scaledPoints->second};
+        channel.scaling =
+            Scaling{rawPoints->first, rawPoints->second, scaledPoints->first, scaledPoints->second};
     }
     if (const Json* decimals = Member(item, "decimals")) {
         const auto value = IntegerOf(decimals, 0, kMaxDecimals);
@@ -342,7 +342,8 @@ bool ReadSwitches(const Json* list, std::array<SwitchProfile, kProfileSwitches>&
     }
     std::array<bool, kProfileSwitches> seen{};
     for (const Json& item : list->items) {
-        const auto number = IntegerOf(Member(item, "number"), 1, static_cast<int>(kProfileSwitches));
+        const auto number =
+            IntegerOf(Member(item, "number"), 1, static_cast<int>(kProfileSwitches));
         if (item.type != Json::Type::Object || !number ||
             std::exchange(seen.at(static_cast<std::size_t>(*number - 1)), true)) {
             return false;

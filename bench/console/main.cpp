@@ -13,8 +13,10 @@
 //   publish  eight terminals polled every 200 ms, without and with publishing to MQTT
 //   broker-outage  publishing while the broker is stopped for 60 s (or --seconds) and started
 //                  again
-// steady, charts and fill run offscreen and then again under Xvfb when it is installed, and
-// print both runs' figures side by side.
+//   history  a recorded week in the history window, then pans and zooms over a month of 200 ms
+//            rows (--smoke: a day)
+// steady, charts, fill and history run offscreen and then again under Xvfb when it is installed,
+// and print both runs' figures side by side.
 // --smoke shortens a scenario to a few seconds and runs it offscreen only (under the
 // sanitizers, the X libraries' own allocations left at exit would be reported as leaks); the
 // exit code reports correctness only.
@@ -48,10 +50,11 @@ int main(int argc, char** argv) {
                                  {"record", RunRecord},
                                  {"record-stall", RunRecordStall},
                                  {"publish", RunPublish},
-                                 {"broker-outage", RunBrokerOutage}};
+                                 {"broker-outage", RunBrokerOutage},
+                                 {"history", RunHistory}};
     const int status = RunScenario(argc, argv, "bench_console", scenarios);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const std::set<std::string> drawing = {"steady", "charts", "fill"};
+    const std::set<std::string> drawing = {"steady", "charts", "fill", "history"};
     const auto named =
         std::find_if(arguments.begin(), arguments.end(),
                      [&](const std::string& word) { return drawing.count(word) > 0; });

@@ -167,7 +167,8 @@ class HistoryChart::ChannelTrace final : public Trace {
             if (const auto first = at(x, column.begin); last && first) {
                 lines_.append(QLineF(*last, *first));
             }
-            lines_.append(QLineF(x, value.coordToPixel(range.min), x, value.coordToPixel(range.max)));
+            lines_.append(
+                QLineF(x, value.coordToPixel(range.min), x, value.coordToPixel(range.max)));
             last = at(x, column.end - 1);
         }
         if (const std::size_t next = columns_.back().end; last && next < piece.end) {
@@ -191,7 +192,9 @@ class HistoryChart::SwitchTrace final : public Trace {
     std::uint32_t Bit() const { return bit_; }
 
   private:
-    double Level(bool on) const { return valueAxis()->coordToPixel(on ? lane_ + kSwitchHigh : lane_); }
+    double Level(bool on) const {
+        return valueAxis()->coordToPixel(on ? lane_ + kSwitchHigh : lane_);
+    }
 
     void DrawPiece(const Piece& piece, double left) override {
         const Series& series = view_.history.series;
@@ -469,8 +472,8 @@ QString HistoryChart::EventTextAt(QPoint pos) const {
             detail = detail.left(kMaxDetailChars) + QStringLiteral("…");
         }
         QStringList parts;
-        for (const QString& part : {TimeText(event->time), FromUtf8(event->name),
-                                    FromUtf8(event->event), detail}) {
+        for (const QString& part :
+             {TimeText(event->time), FromUtf8(event->name), FromUtf8(event->event), detail}) {
             if (!part.isEmpty()) {
                 parts << part;
             }
@@ -553,10 +556,9 @@ void HistoryChart::mouseMoveEvent(QMouseEvent* event) {
     ShowReadoutAt(event->pos());
     if (const QString text = EventTextAt(event->pos()); !text.isEmpty()) {
         // Event texts come from files: shown as plain text, never as markup.
-        QToolTip::showText(event->globalPosition().toPoint(),
-                           QStringLiteral("<p style='white-space:pre'>%1</p>")
-                               .arg(text.toHtmlEscaped()),
-                           this);
+        QToolTip::showText(
+            event->globalPosition().toPoint(),
+            QStringLiteral("<p style='white-space:pre'>%1</p>").arg(text.toHtmlEscaped()), this);
     } else {
         QToolTip::hideText();
     }

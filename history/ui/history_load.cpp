@@ -9,7 +9,8 @@ HistoryLoad::HistoryLoad(HistoryRequest request, Handlers handlers, QObject* par
     thread_ = std::thread([this, request = std::move(request)] {
         History history = LoadHistory(request, *this);
         QMetaObject::invokeMethod(
-            this, [this, history = std::move(history)]() mutable { handlers_.done(std::move(history)); },
+            this,
+            [this, history = std::move(history)]() mutable { handlers_.done(std::move(history)); },
             Qt::QueuedConnection);
     });
 }

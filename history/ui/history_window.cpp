@@ -53,14 +53,14 @@ bool Inside(const fs::path& path, const fs::path& folder) {
     if (error || base.empty()) {
         return false;
     }
-    const auto [end, unused] = std::mismatch(base.begin(), base.end(), target.begin(), target.end());
+    const auto [end, unused] =
+        std::mismatch(base.begin(), base.end(), target.begin(), target.end());
     return end == base.end();
 }
 
 }  // namespace
 
-HistoryWindow::HistoryWindow(const QString& folder, QWidget* parent)
-    : QWidget(parent, Qt::Window) {
+HistoryWindow::HistoryWindow(const QString& folder, QWidget* parent) : QWidget(parent, Qt::Window) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("历史数据"));
     setAccessibleName(QStringLiteral("历史数据"));
@@ -145,9 +145,8 @@ void HistoryWindow::BuildControls() {
     actions->addWidget(cancel_);
     actions->addWidget(progress_);
     actions->addWidget(status_, 1);
-    const std::array<QString, 3> exportTexts{QStringLiteral("导出 CSV…"),
-                                             QStringLiteral("导出 PNG…"),
-                                             QStringLiteral("导出 PDF…")};
+    const std::array<QString, 3> exportTexts{
+        QStringLiteral("导出 CSV…"), QStringLiteral("导出 PNG…"), QStringLiteral("导出 PDF…")};
     for (std::size_t i = 0; i < exports_.size(); ++i) {
         exports_.at(i) = new QPushButton(exportTexts.at(i), this);
         actions->addWidget(exports_.at(i));
@@ -386,8 +385,8 @@ std::optional<QString> HistoryWindow::ExportTo(Export kind, const QString& path)
 
 void HistoryWindow::ShowMessage(const QString& text) {
     if (message_ == nullptr) {
-        message_ = new QMessageBox(QMessageBox::Warning, windowTitle(), QString(), QMessageBox::Ok,
-                                   this);
+        message_ =
+            new QMessageBox(QMessageBox::Warning, windowTitle(), QString(), QMessageBox::Ok, this);
         message_->setTextFormat(Qt::PlainText);
         message_->setWindowModality(Qt::WindowModal);
         message_->setAttribute(Qt::WA_DeleteOnClose);

@@ -38,24 +38,32 @@ TEST(MetaJsonReader, ReadsBackWhatMetaJsonWrites) {
 TEST(MetaJsonReader, RefusesWhatIsNotAProfile) {
     const std::string tooLong(kMaxMetaJsonBytes + 1, ' ');
     const std::string deep = std::string(20, '[') + std::string(20, ']');
-    for (const std::string& text : {
-             std::string(), std::string("[]"), std::string("{} x"), std::string("{,}"),
-             std::string(R"({"name":"a",})"), std::string(R"({"name":'a'})"),
-             std::string("{\"name\":\"a\nb\"}"), std::string(R"({"name":"\ud800"})"),
-             std::string(R"({"name":"\x"})"), std::string(R"({"name":1})"),
-             std::string(R"({"channels":[{"channel":0}]})"),
-             std::string(R"({"channels":[{"channel":13}]})"),
-             std::string(R"({"channels":[{"channel":1.5}]})"),
-             std::string(R"({"channels":[{"channel":1},{"channel":1}]})"),
-             std::string(R"({"channels":[{"channel":1,"raw":[1,2]}]})"),
-             std::string(R"({"channels":[{"channel":1,"raw":[1,1],"scaled":[0,1]}]})"),
-             std::string(R"({"channels":[{"channel":1,"raw":[1,2],"scaled":[0,1e999]}]})"),
-             std::string(R"({"channels":[{"channel":1,"raw":[01,2],"scaled":[0,1]}]})"),
-             std::string(R"({"channels":[{"channel":1,"decimals":7}]})"),
-             std::string(R"({"channels":[{"channel":1,"axis":"top"}]})"),
-             std::string(R"({"channels":[{"channel":1,"unit":"12345678901234567"}]})"),
-             std::string(R"({"inputs":[{"number":3},{"number":3}]})"),
-             std::string(R"({"relays":{"number":1}})"), tooLong, "{\"x\":" + deep + "}"}) {
+    for (const std::string& text :
+         {std::string(),
+          std::string("[]"),
+          std::string("{} x"),
+          std::string("{,}"),
+          std::string(R"({"name":"a",})"),
+          std::string(R"({"name":'a'})"),
+          std::string("{\"name\":\"a\nb\"}"),
+          std::string(R"({"name":"\ud800"})"),
+          std::string(R"({"name":"\x"})"),
+          std::string(R"({"name":1})"),
+          std::string(R"({"channels":[{"channel":0}]})"),
+          std::string(R"({"channels":[{"channel":13}]})"),
+          std::string(R"({"channels":[{"channel":1.5}]})"),
+          std::string(R"({"channels":[{"channel":1},{"channel":1}]})"),
+          std::string(R"({"channels":[{"channel":1,"raw":[1,2]}]})"),
+          std::string(R"({"channels":[{"channel":1,"raw":[1,1],"scaled":[0,1]}]})"),
+          std::string(R"({"channels":[{"channel":1,"raw":[1,2],"scaled":[0,1e999]}]})"),
+          std::string(R"({"channels":[{"channel":1,"raw":[01,2],"scaled":[0,1]}]})"),
+          std::string(R"({"channels":[{"channel":1,"decimals":7}]})"),
+          std::string(R"({"channels":[{"channel":1,"axis":"top"}]})"),
+          std::string(R"({"channels":[{"channel":1,"unit":"12345678901234567"}]})"),
+          std::string(R"({"inputs":[{"number":3},{"number":3}]})"),
+          std::string(R"({"relays":{"number":1}})"),
+          tooLong,
+          "{\"x\":" + deep + "}"}) {
         EXPECT_FALSE(ReadMetaJson(text).has_value()) << text;
     }
 }

@@ -118,9 +118,9 @@ TEST_F(HistoryWindowTest, ShowsExportsAndWritesNothingToTheFolder) {
     // The read-out of the row under the pointer, in the profile then in force.
     chart.replot();
     const auto pointAt = [&](int minute, int second) {
-        const double at = AxisTime(StartOf(std::chrono::sys_days{std::chrono::year{2026} / 12 / 7}) +
-                                   std::chrono::hours(10) + std::chrono::minutes(minute) +
-                                   std::chrono::seconds(second));
+        const double at = AxisTime(
+            StartOf(std::chrono::sys_days{std::chrono::year{2026} / 12 / 7}) +
+            std::chrono::hours(10) + std::chrono::minutes(minute) + std::chrono::seconds(second));
         QTest::mouseMove(&chart, QPoint(static_cast<int>(chart.xAxis->coordToPixel(at)),
                                         chart.axisRect()->rect().center().y()));
         return chart.ReadoutText().toStdString();
@@ -130,7 +130,8 @@ TEST_F(HistoryWindowTest, ShowsExportsAndWritesNothingToTheFolder) {
     // The visible range: volts before the profile, metres from it on.
     const fs::path out = test::UniqueTempPath("history-export-");
     fs::create_directories(out);
-    ASSERT_EQ(window.ExportTo(HistoryWindow::Export::Csv, QString::fromStdString((out / "a.csv").string())),
+    ASSERT_EQ(window.ExportTo(HistoryWindow::Export::Csv,
+                              QString::fromStdString((out / "a.csv").string())),
               std::nullopt);
     const std::string csv = test::FileText(out / "a.csv");
     EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "\xEF\xBB\xBF时间,水位(m),水位 原始(V),AD2(V)");
@@ -169,9 +170,9 @@ TEST_F(HistoryWindowTest, CountsBadRowsAndSaysWhereTheFirstIs) {
     text.erase(lineStart(4) + 30, text.find('\r', lineStart(4)) - lineStart(4) - 30);
     std::ofstream(day, std::ios::binary | std::ios::trunc) << text;
     HistoryWindow& window = Loaded();
-    EXPECT_EQ(window.StatusText().toStdString(),
-              "2 行无法读取（第一处：" + ListTerminals(root_).front().folder +
-                  "/2026-12-07.csv 第 4 行）");
+    EXPECT_EQ(window.StatusText().toStdString(), "2 行无法读取（第一处：" +
+                                                     ListTerminals(root_).front().folder +
+                                                     "/2026-12-07.csv 第 4 行）");
     EXPECT_EQ(window.Chart().View()->history.series.Rows(), 538U);
     window.close();
 }
@@ -181,8 +182,8 @@ TEST(HistoryOptions, ReadTheWindowsCommandLine) {
         arguments.prepend(QStringLiteral("corvelle"));
         return ParseConsoleOptions(arguments);
     };
-    const auto full = parse({"--history", "/d", "--terminal", "泵站", "--from", "2026-12-01",
-                             "--to", "2026-12-07"});
+    const auto full = parse(
+        {"--history", "/d", "--terminal", "泵站", "--from", "2026-12-01", "--to", "2026-12-07"});
     ASSERT_TRUE(std::holds_alternative<ConsoleOptions>(full));
     const auto& history = *std::get<ConsoleOptions>(full).history;
     EXPECT_TRUE(history.Complete());

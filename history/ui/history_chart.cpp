@@ -288,7 +288,8 @@ HistoryChart::HistoryChart(QWidget* parent)
     : StampedPlot(parent),
       timeTicker_(new QCPAxisTickerDateTime),
       laneTicker_(new QCPAxisTickerText),
-      readout_(*this) {
+      readout_(*this),
+      margins_(new QCPMarginGroup(this)) {
     SetUpChartLook(*this, QStringLiteral("     历史数据曲线"));
     SetUpCheckLegend(*this);
     timeTicker_->setDateTimeSpec(Qt::UTC);
@@ -317,11 +318,12 @@ void HistoryChart::SetView(std::shared_ptr<const HistoryView> view, bool keepRan
     const QCPRange left = yAxis->range();
     const QCPRange right = yAxis2->range();
     Rebuild();
-    ShowWholeRange();
-    if (keepRange) {
+    if (keepRange && held_) {
         xAxis->setRange(time);
         yAxis->setRange(left);
         yAxis2->setRange(right);
+    } else {
+        ShowWholeRange();
     }
     setAccessibleDescription(RangeText());
     replot(rpQueuedReplot);
@@ -370,9 +372,8 @@ void HistoryChart::Rebuild() {
     plotLayout()->setRowStretchFactor(plotLayout()->rowCount() - 2, kLineStretch);
     plotLayout()->setRowStretchFactor(plotLayout()->rowCount() - 1,
                                       std::min(kLineStretch / 3, lanes * kLaneStretch));
-    auto* group = new QCPMarginGroup(this);
-    axisRect()->setMarginGroup(QCP::msLeft | QCP::msRight, group);
-    switchRect_->setMarginGroup(QCP::msLeft | QCP::msRight, group);
+    axisRect()->setMarginGroup(QCP::msLeft | QCP::msRight, margins_);
+    switchRect_->setMarginGroup(QCP::msLeft | QCP::msRight, margins_);
     QCPAxis* time = switchRect_->axis(QCPAxis::atBottom);
     QCPAxis* lane = switchRect_->axis(QCPAxis::atLeft);
     time->setTicker(timeTicker_);
@@ -399,6 +400,7 @@ void HistoryChart::Rebuild() {
 }
 
 void HistoryChart::ShowWholeRange() {
+    held_ = false;
     const auto extent = view_ != nullptr ? view_->history.series.Extent() : std::nullopt;
     if (extent) {
         const double first = AxisTime(extent->first);
@@ -531,6 +533,7 @@ void HistoryChart::ShowReadoutAt(std::optional<QPoint> pos) {
 }
 
 void HistoryChart::Pan(double timeShare, double valueShare) {
+    held_ = true;
     xAxis->moveRange(timeShare * xAxis->range().size());
     for (QCPAxis* axis : {yAxis, yAxis2}) {
         axis->moveRange(valueShare * axis->range().size());
@@ -604,6 +607,7 @@ void HistoryChart::wheelEvent(QWheelEvent* event) {
     } else {
         xAxis->scaleRange(factor, xAxis->pixelToCoord(pos.x()));
     }
+    held_ = true;
     event->accept();
     replot(rpQueuedReplot);
 }
@@ -644,6 +648,11 @@ void HistoryChart::resizeEvent(QResizeEvent* event) {
 
 void HistoryChart::contextMenuEvent(QContextMenuEvent* event) {
     event->accept();
+}
+
+void HistoryChart::processRectZoom(QRect rect, QMouseEvent* event) {
+    held_ = true;
+    QCustomPlot::processRectZoom(rect, event);
 }
 
 }  // namespace corvelle

@@ -54,7 +54,8 @@ class HistoryChart : public StampedPlot {
     explicit HistoryChart(QWidget* parent = nullptr);
     ~HistoryChart() override;
 
-    // Shows view; keepRange keeps the operator's zoom (a load that is still coming in).
+    // Shows view over its whole range; more of the same load (keepRange) keeps the range the
+    // operator zoomed or panned to, if any.
     void SetView(std::shared_ptr<const HistoryView> view, bool keepRange);
     const HistoryView* View() const { return view_.get(); }
     // The whole range of the rows, value axes fitted to the lines.
@@ -82,6 +83,7 @@ class HistoryChart : public StampedPlot {
     void leaveEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void processRectZoom(QRect rect, QMouseEvent* event) override;
 
   private:
     class Trace;
@@ -108,6 +110,9 @@ class HistoryChart : public StampedPlot {
     // Where a pan by dragging last was.
     std::optional<QPoint> panFrom_;
     bool panMoved_ = false;
+    // The operator zoomed or panned since the whole range was last shown.
+    bool held_ = false;
+    QCPMarginGroup* margins_ = nullptr;
 };
 
 }  // namespace corvelle

@@ -8,7 +8,6 @@
 #include <QTest>
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 #include "app/console_options.h"
 #include "history/record_folder.h"
@@ -32,14 +31,6 @@ class WindowClock final : public RecorderClock {
     LocalDateTime now{2026, 12, 7, 10, 0, 0, 0, 28800};
     milliseconds elapsed{0};
 };
-
-std::map<fs::path, std::string> Contents(const fs::path& root) {
-    std::map<fs::path, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        files[entry.path()] = entry.is_regular_file() ? test::FileText(entry.path()) : "";
-    }
-    return files;
-}
 
 // Ten minutes of 1 s rows on 2026-12-07 from 10:00, AD1 rising by 1 mV a row; the terminal away
 // from 10:05 to 10:06; from 10:08 a profile scales AD1 to metres and names input 1.
@@ -107,7 +98,7 @@ class HistoryWindowTest : public ::testing::Test {
 };
 
 TEST_F(HistoryWindowTest, ShowsExportsAndWritesNothingToTheFolder) {
-    const auto before = Contents(root_);
+    const auto before = test::FolderSnapshot(root_);
     HistoryWindow& window = Loaded();
     HistoryChart& chart = window.Chart();
     EXPECT_EQ(window.StatusText(), QString());
@@ -152,7 +143,7 @@ TEST_F(HistoryWindowTest, ShowsExportsAndWritesNothingToTheFolder) {
     QTest::keyClick(&chart, Qt::Key_Home);
     EXPECT_EQ(chart.VisibleTo(), chart.View()->history.series.Extent()->last);
     window.close();
-    EXPECT_EQ(Contents(root_), before);
+    EXPECT_EQ(test::FolderSnapshot(root_), before);
 }
 
 TEST_F(HistoryWindowTest, CountsBadRowsAndSaysWhereTheFirstIs) {

@@ -21,8 +21,10 @@ struct Json {
     Type type = Type::Null;
     double number = 0;
     std::string text;
+    // An array's items, or an object's values beside their keys (vector may hold an incomplete
+    // type, pair may not).
     std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
+    std::vector<std::string> keys;
 };
 
 class Parser {
@@ -98,12 +100,12 @@ class Parser {
         }
         do {
             SkipSpace();
-            std::pair<std::string, Json> member;
-            if (at_ == text_.size() || text_[at_] != '"' || !String(member.first) || !Take(':') ||
-                !Value(member.second, depth + 1)) {
+            value.keys.emplace_back();
+            value.items.emplace_back();
+            if (at_ == text_.size() || text_[at_] != '"' || !String(value.keys.back()) ||
+                !Take(':') || !Value(value.items.back(), depth + 1)) {
                 return false;
             }
-            value.members.push_back(std::move(member));
         } while (Take(','));
         return Take('}');
     }
@@ -252,9 +254,9 @@ std::size_t Chars(std::string_view text) {
 }
 
 const Json* Member(const Json& object, std::string_view key) {
-    for (const auto& [name, value] : object.members) {
-        if (name == key) {
-            return &value;
+    for (std::size_t i = 0; i < object.keys.size(); ++i) {
+        if (object.keys[i] == key) {
+            return &object.items[i];
         }
     }
     return nullptr;

@@ -79,11 +79,59 @@ RowTime RowTimeAt(double axisTime) {
     return RowTime(std::chrono::milliseconds(std::llround(axisTime * 1000.0)));
 }
 
-// A line drawn from the rows of each pixel column of the visible range, piece by piece.
+// The pixel columns of the visible range, piece by piece, and the inputs and relays over each,
+// worked out once per picture for all the traces, which share the time axis.
+class HistoryChart::ColumnCache {
+  public:
+    const std::vector<std::vector<PixelColumn>>& For(const Series& series, QCPRange range,
+                                                     int width) {
+        if (series_ == &series && rows_ == series.Rows() && range_ == range && width_ == width) {
+            return columns_;
+        }
+        series_ = &series;
+        rows_ = series.Rows();
+        range_ = range;
+        width_ = width;
+        flags_.clear();
+        const auto pieces = series.Pieces();
+        columns_.resize(pieces.size());
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            series.Columns(pieces[i], RowTimeAt(range.lower), RowTimeAt(range.upper), width,
+                           columns_[i]);
+        }
+        return columns_;
+    }
+    // The inputs and relays over each column of piece i of the last For.
+    const std::vector<FlagRange>& Flags(std::size_t i) {
+        if (flags_.empty()) {
+            flags_.resize(columns_.size());
+            for (std::size_t p = 0; p < columns_.size(); ++p) {
+                for (const PixelColumn& column : columns_[p]) {
+                    flags_[p].push_back(series_->FlagsOver(column.begin, column.end));
+                }
+            }
+        }
+        return flags_[i];
+    }
+
+  private:
+    const Series* series_ = nullptr;
+    std::size_t rows_ = 0;
+    QCPRange range_;
+    int width_ = -1;
+    std::vector<std::vector<PixelColumn>> columns_;
+    std::vector<std::vector<FlagRange>> flags_;
+};
+
+// A line drawn from the rows of each pixel column of the visible range, piece by piece. A
+// column's stroke is a filled rectangle as wide as the line, and where the next column holding
+// rows is the neighbour, the join is folded into its stroke: Qt fills rectangles many times
+// faster than it strokes wide lines, and a month of dense rows is nearly all strokes. Joins
+// across empty columns are lines.
 class HistoryChart::Trace : public QCPAbstractPlottable {
   public:
-    Trace(QCPAxis* keyAxis, QCPAxis* valueAxis, const HistoryView& view)
-        : QCPAbstractPlottable(keyAxis, valueAxis), view_(view) {}
+    Trace(QCPAxis* keyAxis, QCPAxis* valueAxis, const HistoryView& view, ColumnCache& cache)
+        : QCPAbstractPlottable(keyAxis, valueAxis), view_(view), cache_(cache) {}
 
     double selectTest(const QPointF&, bool, QVariant*) const override { return -1; }
     QCPRange getKeyRange(bool& found, QCP::SignDomain) const override {
@@ -101,21 +149,23 @@ class HistoryChart::Trace : public QCPAbstractPlottable {
         const Series& series = view_.history.series;
         const QCPAxis& time = *keyAxis();
         const QCPRange range = time.range();
-        const RowTime from = RowTimeAt(range.lower);
-        const RowTime to = RowTimeAt(range.upper);
         const int width = time.axisRect()->width();
-        if (to <= from || width <= 0) {
+        if (RowTimeAt(range.upper) <= RowTimeAt(range.lower) || width <= 0) {
             return;
         }
         lines_.clear();
-        const double left = time.axisRect()->left();
-        for (const Piece& piece : series.Pieces()) {
-            series.Columns(piece, from, to, width, columns_);
-            if (!columns_.empty()) {
-                DrawPiece(piece, left);
+        strokes_.clear();
+        const int left = time.axisRect()->left();
+        const auto& columns = cache_.For(series, range, width);
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            if (!columns[i].empty()) {
+                DrawPiece(i, series.Pieces()[i], columns[i], left);
             }
         }
         applyDefaultAntialiasingHint(painter);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(pen().color());
+        painter->drawRects(strokes_);
         painter->setPen(pen());
         painter->drawLines(lines_);
     }
@@ -124,54 +174,78 @@ class HistoryChart::Trace : public QCPAbstractPlottable {
         painter->drawLine(QLineF(rect.left(), rect.center().y(), rect.right(), rect.center().y()));
     }
 
-    // Adds the strokes of the piece's columns.
-    virtual void DrawPiece(const Piece& piece, double left) = 0;
+    // Adds the strokes and joins of the columns of piece i.
+    virtual void DrawPiece(std::size_t i, const Piece& piece,
+                           const std::vector<PixelColumn>& columns, int left) = 0;
 
+    // Where a row lies on the time axis, kept within reach of the plot, so that a row far
+    // outside the view still gives a join its direction.
     double TimePixel(std::size_t row) const {
-        return keyAxis()->coordToPixel(AxisTime(view_.history.series.Time(row)));
+        const QRect plot = keyAxis()->axisRect()->rect();
+        const double x = keyAxis()->coordToPixel(AxisTime(view_.history.series.Time(row)));
+        return std::clamp(x, plot.left() - 1e4, plot.right() + 1e4);
+    }
+    // A stroke of the line's width at x over pixel rows top to bottom. Where columns of rows lie
+    // side by side the strokes are one pixel wide (each still from its column's minimum to its
+    // maximum), which halves the filling of a dense view; the last of a run keeps both.
+    void Stroke(int x, double top, double bottom) {
+        if (!strokes_.isEmpty() && strokes_.back().left() == x - 1) {
+            strokes_.back().setWidth(1);
+        }
+        const int y = static_cast<int>(std::lround(top));
+        strokes_.append(QRect(x, y, kChartLineWidth,
+                              static_cast<int>(std::lround(bottom)) - y + kChartLineWidth));
     }
 
     const HistoryView& view_;
-    std::vector<PixelColumn> columns_;
+    ColumnCache& cache_;
     QVector<QLineF> lines_;
+    QVector<QRect> strokes_;
 };
 
 // A channel: a vertical stroke over each column's true range, joined to its neighbours through
 // the first and the last row of each column.
 class HistoryChart::ChannelTrace final : public Trace {
   public:
-    ChannelTrace(QCPAxis* keyAxis, QCPAxis* valueAxis, const HistoryView& view,
+    ChannelTrace(QCPAxis* keyAxis, QCPAxis* valueAxis, const HistoryView& view, ColumnCache& cache,
                  const ShownChannel& channel)
-        : Trace(keyAxis, valueAxis, view), channel_(channel) {}
+        : Trace(keyAxis, valueAxis, view, cache), channel_(channel) {}
 
     const ShownChannel& Channel() const { return channel_; }
 
   private:
-    void DrawPiece(const Piece& piece, double left) override {
+    void DrawPiece(std::size_t, const Piece& piece, const std::vector<PixelColumn>& columns,
+                   int left) override {
         const QCPAxis& value = *valueAxis();
         std::optional<QPointF> last;
         const auto at = [&](double x, std::size_t row) -> std::optional<QPointF> {
             const double v = channel_.Value(row);
             return std::isnan(v) ? std::nullopt : std::optional(QPointF(x, value.coordToPixel(v)));
         };
-        if (columns_.front().begin > piece.begin) {
-            last = at(TimePixel(columns_.front().begin - 1), columns_.front().begin - 1);
+        if (columns.front().begin > piece.begin) {
+            last = at(TimePixel(columns.front().begin - 1), columns.front().begin - 1);
         }
-        for (const PixelColumn& column : columns_) {
+        for (const PixelColumn& column : columns) {
             const ValueRange range = channel_.Range(column.begin, column.end);
             if (range.Empty()) {
                 last.reset();
                 continue;
             }
-            const double x = left + column.x;
+            const int x = left + column.x;
+            double top = value.coordToPixel(range.max);
+            double bottom = value.coordToPixel(range.min);
             if (const auto first = at(x, column.begin); last && first) {
-                lines_.append(QLineF(*last, *first));
+                if (last->x() == x - 1) {
+                    top = std::min(top, last->y());
+                    bottom = std::max(bottom, last->y());
+                } else {
+                    lines_.append(QLineF(*last, *first));
+                }
             }
-            lines_.append(
-                QLineF(x, value.coordToPixel(range.min), x, value.coordToPixel(range.max)));
+            Stroke(x, std::min(top, bottom), std::max(top, bottom));
             last = at(x, column.end - 1);
         }
-        if (const std::size_t next = columns_.back().end; last && next < piece.end) {
+        if (const std::size_t next = columns.back().end; last && next < piece.end) {
             if (const auto after = at(TimePixel(next), next)) {
                 lines_.append(QLineF(*last, *after));
             }
@@ -185,9 +259,9 @@ class HistoryChart::ChannelTrace final : public Trace {
 // states.
 class HistoryChart::SwitchTrace final : public Trace {
   public:
-    SwitchTrace(QCPAxis* keyAxis, QCPAxis* valueAxis, const HistoryView& view, std::uint32_t bit,
-                double lane)
-        : Trace(keyAxis, valueAxis, view), bit_(bit), lane_(lane) {}
+    SwitchTrace(QCPAxis* keyAxis, QCPAxis* valueAxis, const HistoryView& view, ColumnCache& cache,
+                std::uint32_t bit, double lane)
+        : Trace(keyAxis, valueAxis, view, cache), bit_(bit), lane_(lane) {}
 
     std::uint32_t Bit() const { return bit_; }
 
@@ -195,29 +269,37 @@ class HistoryChart::SwitchTrace final : public Trace {
     double Level(bool on) const {
         return valueAxis()->coordToPixel(on ? lane_ + kSwitchHigh : lane_);
     }
+    // The level held from x0 to x1.
+    void Hold(double x0, double x1, double level) {
+        const int y = static_cast<int>(std::lround(level));
+        const int from = static_cast<int>(std::lround(x0));
+        strokes_.append(
+            QRect(from, y, static_cast<int>(std::lround(x1)) - from + 1, kChartLineWidth));
+    }
 
-    void DrawPiece(const Piece& piece, double left) override {
+    void DrawPiece(std::size_t i, const Piece& piece, const std::vector<PixelColumn>& columns,
+                   int left) override {
         const Series& series = view_.history.series;
+        const std::vector<FlagRange>& flags = cache_.Flags(i);
         std::optional<QPointF> last;
-        if (columns_.front().begin > piece.begin) {
-            const std::size_t row = columns_.front().begin - 1;
+        if (columns.front().begin > piece.begin) {
+            const std::size_t row = columns.front().begin - 1;
             last = QPointF(TimePixel(row), Level((series.Flags(row) & bit_) != 0));
         }
-        for (const PixelColumn& column : columns_) {
-            const FlagRange flags = series.FlagsOver(column.begin, column.end);
-            const double x = left + column.x;
-            double top = Level((flags.any & bit_) != 0);
-            double bottom = Level((flags.all & bit_) != 0);
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const int x = left + columns[c].x;
+            double top = Level((flags[c].any & bit_) != 0);
+            double bottom = Level((flags[c].all & bit_) != 0);
             if (last) {
-                lines_.append(QLineF(*last, QPointF(x, last->y())));
+                Hold(last->x(), x, last->y());
                 top = std::min(top, last->y());
                 bottom = std::max(bottom, last->y());
             }
-            lines_.append(QLineF(x, top, x, bottom));
-            last = QPointF(x, Level((series.Flags(column.end - 1) & bit_) != 0));
+            Stroke(x, top, bottom);
+            last = QPointF(x, Level((series.Flags(columns[c].end - 1) & bit_) != 0));
         }
-        if (const std::size_t next = columns_.back().end; last && next < piece.end) {
-            lines_.append(QLineF(*last, QPointF(TimePixel(next), last->y())));
+        if (const std::size_t next = columns.back().end; last && next < piece.end) {
+            Hold(last->x(), TimePixel(next), last->y());
         }
     }
 
@@ -289,7 +371,8 @@ HistoryChart::HistoryChart(QWidget* parent)
       timeTicker_(new QCPAxisTickerDateTime),
       laneTicker_(new QCPAxisTickerText),
       readout_(*this),
-      margins_(new QCPMarginGroup(this)) {
+      margins_(new QCPMarginGroup(this)),
+      columns_(std::make_unique<ColumnCache>()) {
     SetUpChartLook(*this, QStringLiteral("     历史数据曲线"));
     SetUpCheckLegend(*this);
     timeTicker_->setDateTimeSpec(Qt::UTC);
@@ -346,7 +429,7 @@ void HistoryChart::Rebuild() {
     QStringList rightUnits;
     for (const ShownChannel& channel : view_->channels) {
         QCPAxis* value = channel.RightAxis() ? yAxis2 : yAxis;
-        auto* trace = new ChannelTrace(xAxis, value, *view_, channel);
+        auto* trace = new ChannelTrace(xAxis, value, *view_, *columns_, channel);
         const QColor colour = ChartLineColour(channel.Channel());
         trace->setName(FromUtf8(channel.Name()));
         trace->setPen(QPen(colour, kChartLineWidth));
@@ -385,7 +468,7 @@ void HistoryChart::Rebuild() {
     const auto add = [&](bool relay, int number) {
         --k;
         const std::uint32_t bit = relay ? RelayBit(number) : InputBit(number);
-        auto* trace = new SwitchTrace(time, lane, *view_, bit, k);
+        auto* trace = new SwitchTrace(time, lane, *view_, *columns_, bit, k);
         trace->setName(FromUtf8(SwitchName(view_->profiles, relay, number)));
         trace->setPen(QPen(relay ? QColor(160, 60, 0) : QColor(0, 90, 160), kChartLineWidth));
         laneTicker_->addTick(k + kSwitchHigh / 2, trace->name());

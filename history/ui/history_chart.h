@@ -86,6 +86,7 @@ class HistoryChart : public StampedPlot {
     void processRectZoom(QRect rect, QMouseEvent* event) override;
 
   private:
+    class ColumnCache;
     class Trace;
     class ChannelTrace;
     class SwitchTrace;
@@ -113,6 +114,7 @@ class HistoryChart : public StampedPlot {
     // The operator zoomed or panned since the whole range was last shown.
     bool held_ = false;
     QCPMarginGroup* margins_ = nullptr;
+    std::unique_ptr<ColumnCache> columns_;
 };
 
 }  // namespace corvelle

@@ -39,20 +39,6 @@ class PaintCounter : public QObject {
     int count_ = 0;
 };
 
-double Ms(const QElapsedTimer& clock) {
-    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
-}
-
-struct Spread {
-    double median = 0;
-    double worst = 0;
-};
-
-Spread SpreadOf(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return {values[values.size() / 2], values.back()};
-}
-
 struct FillShares {
     double whole = 0;       // percent of a core over the whole fill, the restart included
     double lastMinute = 0;  // percent of a core in the minute before the restart

@@ -45,9 +45,8 @@ TerminalProfile WeekProfile(bool changed) {
 
 // The week as the recorder writes it, the profile at the start of each day.
 fs::path RecordWeek() {
-    const fs::path root =
-        fs::temp_directory_path() /
-        ("bench-history-week-" + std::to_string(QDateTime::currentMSecsSinceEpoch()));
+    fs::path root = fs::temp_directory_path() /
+                    ("bench-history-week-" + std::to_string(QDateTime::currentMSecsSinceEpoch()));
     fs::create_directories(root);
     const Days first = kLastDay - std::chrono::days(kWeek - 1);
     BenchClock clock;
@@ -67,15 +66,6 @@ fs::path RecordWeek() {
             << "终端配置," << CsvField(MetaJson(WeekProfile(day >= 3))) << kLineEnd;
     }
     return root;
-}
-
-double Ms(const QElapsedTimer& clock) {
-    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace
@@ -134,7 +124,7 @@ int RunHistory(const Options& options) {
                           {"minute", 60.0}};
     std::vector<double> all;
     std::vector<double> wholeRange;
-    Table table("Repaint of a pan or zoom, " + std::to_string(month.series.Rows()) +
+    Table table("Repaint of a pan or zoom, " + std::to_string(static_cast<std::size_t>(rows)) +
                     " rows, 6 channels, 2 inputs, 1 relay",
                 {"zoom", "median ms", "worst ms", "median CPU ms"});
     for (const Zoom& zoom : zooms) {
@@ -152,15 +142,15 @@ int RunHistory(const Options& options) {
             times.push_back(Ms(clock));
             cpuTimes.push_back(1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
         }
-        table.Row({zoom.name, Fixed(Median(times), 2),
-                   Fixed(*std::max_element(times.begin(), times.end()), 2),
-                   Fixed(Median(cpuTimes), 2)});
+        table.Row({zoom.name, Fixed(SpreadOf(times).median, 2), Fixed(SpreadOf(times).worst, 2),
+                   Fixed(SpreadOf(cpuTimes).median, 2)});
         all.insert(all.end(), times.begin(), times.end());
         if (zoom.seconds >= whole) {
             wholeRange = times;
         }
     }
-    const double median = Median(all);
+    const Spread spread = SpreadOf(all);
+    const double median = spread.median;
     std::printf("repaint median %.2f ms over all zooms (target <= 16 ms): %s\n", median,
                 Verdict(median <= 16).c_str());
     std::printf(
@@ -170,8 +160,8 @@ int RunHistory(const Options& options) {
     window->close();
     return Summary("history", correct,
                    "load_week=" + Fixed(loadMs, 0) + "ms repaint_median=" + Fixed(median, 2) +
-                       "ms repaint_worst=" + Fixed(*std::max_element(all.begin(), all.end()), 2) +
-                       "ms whole_range_median=" + Fixed(Median(wholeRange), 2) +
+                       "ms repaint_worst=" + Fixed(spread.worst, 2) +
+                       "ms whole_range_median=" + Fixed(SpreadOf(wholeRange).median, 2) +
                        "ms bytes_per_row=" + Fixed(bytesPerRow, 1));
 }
 

@@ -164,10 +164,10 @@ int RunFullCharts(const Options& options) {
     const double restartHidden = handle(1);
     const double restartVisible = handle(0);
 
-    const Spread visibleSpread = SpreadOf(visible);
-    const Spread visibleCpuSpread = SpreadOf(visibleCpu);
-    const Spread hiddenSpread = SpreadOf(hidden);
-    const Spread switchSpread = SpreadOf(switches);
+    const MedianAndWorst visibleSpread = MedianAndWorstOf(visible);
+    const MedianAndWorst visibleCpuSpread = MedianAndWorstOf(visibleCpu);
+    const MedianAndWorst hiddenSpread = MedianAndWorstOf(hidden);
+    const MedianAndWorst switchSpread = MedianAndWorstOf(switches);
     Table fillTable("Whole fill: 8 pages x 12 channels, one reply each per " +
                         std::to_string(kIntervalMs) + " ms of bench time, the first shown",
                     {"figure", "measured", "target", "verdict"});

@@ -292,7 +292,7 @@ double Ms(const QElapsedTimer& clock) {
     return static_cast<double>(clock.nsecsElapsed()) / 1e6;
 }
 
-Spread SpreadOf(std::vector<double> values) {
+MedianAndWorst MedianAndWorstOf(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return {values[values.size() / 2], values.back()};
 }

@@ -104,11 +104,11 @@ std::string Fixed(double value, int decimals);
 // Milliseconds since clock started.
 double Ms(const QElapsedTimer& clock);
 // The median and the worst of some times.
-struct Spread {
+struct MedianAndWorst {
     double median = 0;
     double worst = 0;
 };
-Spread SpreadOf(std::vector<double> values);
+MedianAndWorst MedianAndWorstOf(std::vector<double> values);
 // "met" or "MISSED", for a figure against its target.
 std::string Verdict(bool met);
 // The last line of every scenario; returns the exit code (0 when correctness held).

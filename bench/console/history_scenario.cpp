@@ -142,14 +142,15 @@ int RunHistory(const Options& options) {
             times.push_back(Ms(clock));
             cpuTimes.push_back(1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
         }
-        table.Row({zoom.name, Fixed(SpreadOf(times).median, 2), Fixed(SpreadOf(times).worst, 2),
-                   Fixed(SpreadOf(cpuTimes).median, 2)});
+        table.Row({zoom.name, Fixed(MedianAndWorstOf(times).median, 2),
+                   Fixed(MedianAndWorstOf(times).worst, 2),
+                   Fixed(MedianAndWorstOf(cpuTimes).median, 2)});
         all.insert(all.end(), times.begin(), times.end());
         if (zoom.seconds >= whole) {
             wholeRange = times;
         }
     }
-    const Spread spread = SpreadOf(all);
+    const MedianAndWorst spread = MedianAndWorstOf(all);
     const double median = spread.median;
     std::printf("repaint median %.2f ms over all zooms (target <= 16 ms): %s\n", median,
                 Verdict(median <= 16).c_str());
@@ -161,7 +162,7 @@ int RunHistory(const Options& options) {
     return Summary("history", correct,
                    "load_week=" + Fixed(loadMs, 0) + "ms repaint_median=" + Fixed(median, 2) +
                        "ms repaint_worst=" + Fixed(spread.worst, 2) +
-                       "ms whole_range_median=" + Fixed(SpreadOf(wholeRange).median, 2) +
+                       "ms whole_range_median=" + Fixed(MedianAndWorstOf(wholeRange).median, 2) +
                        "ms bytes_per_row=" + Fixed(bytesPerRow, 1));
 }
 

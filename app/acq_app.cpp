@@ -10,6 +10,7 @@
 #include "app/console_options.h"
 #include "app/main_dlg.h"
 #include "device/qt/device_name.h"
+#include "history/ui/history_window.h"
 #include "process/signals.h"
 #include "record/platform/record_file.h"
 #include "res/resources.h"
@@ -42,6 +43,23 @@ CAcqApp::CAcqApp(int& argc, char** argv) : QApplication(argc, argv) {
     KeepRunningPastFileSizeLimits();
 }
 
+int CAcqApp::RunHistoryOnly(const HistoryOptions& options) {
+    auto* window = new HistoryWindow(options.folder);
+    const bool found = options.terminal.isEmpty() || window->SelectTerminal(options.terminal);
+    if (!found) {
+        Print(stderr, QStringLiteral("%1: --terminal: no terminal named %2 in %3\n")
+                          .arg(applicationName(), options.terminal, options.folder));
+    }
+    const QDate today = QDate::currentDate();
+    window->SetDates(options.from.value_or(options.to.value_or(today)),
+                     options.to.value_or(options.from.value_or(today)));
+    window->show();
+    if (options.Complete() && found) {
+        window->Load();
+    }
+    return exec();
+}
+
 int CAcqApp::InitInstance() {
     auto parsed = ParseConsoleOptions(arguments());
     if (const auto* print = std::get_if<PrintAndExit>(&parsed)) {
@@ -53,6 +71,9 @@ int CAcqApp::InitInstance() {
         return 2;
     }
     const auto& options = std::get<ConsoleOptions>(parsed);
+    if (options.history) {
+        return RunHistoryOnly(*options.history);
+    }
 
     if (!NetworkingAvailable()) {
         QMessageBox box(QMessageBox::NoIcon, applicationName(),

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <variant>
 
 #include "mqtt/mqtt_options.h"
@@ -11,6 +13,17 @@
 
 namespace corvelle {
 
+// --history DIR [--terminal NAME] [--from YYYY-MM-DD] [--to YYYY-MM-DD]: the history window alone.
+struct HistoryOptions {
+    QString folder;
+    QString terminal;
+    std::optional<QDate> from;
+    std::optional<QDate> to;
+
+    // Everything given: the window loads at once.
+    bool Complete() const { return !terminal.isEmpty() && from && to; }
+};
+
 // The console's command line. Every option is opt-in: without any, the console records,
 // publishes and limits nothing.
 struct ConsoleOptions {
@@ -18,6 +31,7 @@ struct ConsoleOptions {
     LimitOptions limits;
     MqttSettings mqtt;
     ProfileOptions profiles;
+    std::optional<HistoryOptions> history;
 };
 
 std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(

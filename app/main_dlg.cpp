@@ -19,6 +19,7 @@
 #include "device/qt/device_name.h"
 #include "device/ui/device_page_dlg.h"
 #include "profile/ui/channel_settings_dlg.h"
+#include "history/ui/history_window.h"
 #include "res/resources.h"
 #include "settings/ui/settings_dlg.h"
 #include "ui_main_102.h"
@@ -82,6 +83,20 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
             });
     connect(recording_.get(), &Recording::recorderEvent, this, &CMainDlg::OnRecorderEvent);
     settings_->SetRecordingControl(this);
+    connect(recording_.get(), &Recording::stateChanged, this,
+            [](bool recording, const QString& folder) {
+                if (recording) {
+                    HistoryWindow::NoteFolderUsed(folder);
+                }
+            });
+    connect(settings_, &CSettingsDlg::historyRequested, this, &CMainDlg::OpenHistory);
+}
+
+void CMainDlg::OpenHistory() {
+    // Its own window, closed with the console; the pages keep polling while it loads.
+    auto* window =
+        new HistoryWindow(recording_->IsRecording() ? recording_->Folder() : QString(), this);
+    window->show();
 }
 
 CMainDlg::~CMainDlg() {

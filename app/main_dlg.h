@@ -52,6 +52,8 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     // Opens the channel settings of a slot's terminal without waiting for them.
     void OpenChannelSettings(int slot);
     TerminalProfiles& Profiles() { return profiles_; }
+    // Opens a history window at the recording folder, or the folder last used in this run.
+    void OpenHistory();
 
   signals:
     // Closing the window stopped the console in order: every connection closed, the recording

@@ -4,13 +4,12 @@
 #include <limits>
 #include <utility>
 
-#include <QLinearGradient>
 #include <QPainter>
 #include <QPixmap>
 #include <QStringList>
 #include <QToolButton>
 
-#include "chart/legend_check_item.h"
+#include "chart/chart_look.h"
 #include "chart/time_ticker.h"
 #include "profile/profile.h"
 
@@ -18,17 +17,14 @@ namespace corvelle {
 
 namespace {
 
-constexpr std::array<QRgb, kChartSeriesCount> kLineColours{qRgb(255, 0, 0),   qRgb(0, 128, 0),
-                                                           qRgb(128, 128, 0), qRgb(0, 0, 255),
-                                                           qRgb(128, 64, 64), qRgb(64, 0, 128)};
-constexpr int kLineWidth = 2;
-
 // Shortest span of the followed time axis, in points: a chart just started or reset fills in
 // from the left instead of stretching its first few points across the whole width.
 constexpr double kMinimumTimeSpan = 60.0;
 // Share of the current axis span moved by one arrow click.
 constexpr double kArrowStep = 0.01;
 constexpr int kArrowSize = 14;
+// The read-out's volts, as the files hold them.
+constexpr int kReadoutDecimals = 3;
 constexpr int kArrowInset = 2;
 // Room per x tick label ("HH:MM:SS" plus spacing), in pixels.
 constexpr int kPixelsPerTimeTick = 120;
@@ -54,10 +50,9 @@ int CTChart::Line::AppendPoint(double x, double y, std::string_view label, std::
     return atEnd ? data.size() - 1 : static_cast<int>(data.findBegin(x, false) - data.constBegin());
 }
 
-CTChart::CTChart(QWidget* parent) : StampedPlot(parent), ticker_(new TimeTicker) {
+CTChart::CTChart(QWidget* parent) : StampedPlot(parent), ticker_(new TimeTicker), readout_(*this) {
     SetUpLook();
     SetUpLines();
-    SetUpReadout();
     SetUpArrowButtons();
     connect(this, &QCustomPlot::beforeReplot, this, &CTChart::PrepareReplot);
     connect(this, &QCustomPlot::afterLayout, this, &CTChart::PlaceArrowButtons);
@@ -73,75 +68,23 @@ CTChart::CTChart(QWidget* parent) : StampedPlot(parent), ticker_(new TimeTicker)
 CTChart::~CTChart() = default;
 
 void CTChart::SetUpLook() {
-    // Measured with bench_chart: antialiased 2-pixel lines cost several times the drawing time
-    // of aliased ones at 3000 points, and aliased lines of that width stay easy to read.
-    setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
-    setNotAntialiasedElements(QCP::aePlottables);
-
-    // The background gradient is the bottom paint buffer's backdrop (see UpdateBackground).
-    setBackground(QBrush(Qt::NoBrush));
-
-    QFont titleFont = font();
-    titleFont.setBold(true);
-    titleFont.setPointSizeF(titleFont.pointSizeF() + 1.0);
-    plotLayout()->setAutoMargins(QCP::msNone);
-    plotLayout()->insertRow(0);
-    plotLayout()->addElement(
-        0, 0, new QCPTextElement(this, QStringLiteral("     数据采集曲线"), titleFont));
-
+    SetUpChartLook(*this, QStringLiteral("     数据采集曲线"));
     xAxis->setTicker(ticker_);
     yAxis->setRange(valueRange_);
-
-    setSelectionRectMode(QCP::srmZoom);
-    selectionRect()->setPen(Qt::NoPen);
-    selectionRect()->setBrush(QColor(0, 0, 255, 40));
-    setMouseTracking(true);
 }
 
 void CTChart::SetUpLines() {
-    setAutoAddPlottableToLegend(false);
-    legend->setVisible(true);
-    legend->setBrush(Qt::NoBrush);
-    legend->setBorderPen(Qt::NoPen);
-    legend->setIconSize(10, 10);
-    legend->setColumnSpacing(10);
-    // One row across the top right, inside the plot so it takes no room from the lines.
-    legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
-    axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignRight);
-    axisRect()->insetLayout()->setMargins(QMargins(4, 4, 4, 4));
-
+    SetUpCheckLegend(*this);
     lines_.reserve(kChartSeriesCount);
     for (int k = 0; k < kChartSeriesCount; ++k) {
-        const QColor colour = QColor::fromRgb(kLineColours.at(static_cast<std::size_t>(k)));
+        const QColor colour = ChartLineColour(k);
         auto* graph = new StampedLineGraph(xAxis, yAxis, Stamps());
         graph->setName(QStringLiteral("AD%1").arg(k + 1));
         meanings_.at(static_cast<std::size_t>(k)).name = graph->name().toStdString();
-        graph->setPen(QPen(colour, kLineWidth));
-        auto* item = new LegendCheckItem(legend, graph);
-        item->setTextColor(colour);
-        legend->addItem(item);
+        graph->setPen(QPen(colour, kChartLineWidth));
+        AddToCheckLegend(*this, *graph, colour);
         lines_.emplace_back(*this, *graph);
     }
-}
-
-void CTChart::SetUpReadout() {
-    cursor_ = new QCPItemStraightLine(this);
-    readout_ = new QCPItemText(this);
-    // The overlay layer gets a buffer of its own only while the pointer is over the plot, so
-    // hovering redraws just the read-out while other replots fill and draw one buffer less.
-    layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
-    cursor_->setLayer(QStringLiteral("overlay"));
-    readout_->setLayer(QStringLiteral("overlay"));
-    cursor_->setPen(QPen(Qt::darkGray, 1, Qt::DashLine));
-    readout_->position->setAxisRect(axisRect());
-    readout_->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
-    readout_->setTextAlignment(Qt::AlignLeft);
-    readout_->setPadding(QMargins(4, 3, 4, 3));
-    readout_->setPen(QPen(Qt::darkGray));
-    readout_->setBrush(QColor(255, 255, 255, 225));
-    readout_->setClipToAxisRect(false);
-    cursor_->setVisible(false);
-    readout_->setVisible(false);
 }
 
 void CTChart::SetUpArrowButtons() {
@@ -225,16 +168,17 @@ void CTChart::ShowFullView() {
     RequestReplot();
 }
 
-QString CTChart::ValueText(std::size_t line, double value, bool spaced) const {
+QString CTChart::DescriptionValue(std::size_t line, double value) const {
     const LineMeaning& meaning = meanings_.at(line);
     if (meaning.scaled) {
         return QString::fromStdString(corvelle::ValueText(value, meaning.decimals, meaning.unit));
     }
-    return QString::number(value, 'f', 3) + (spaced ? QStringLiteral(" V") : QStringLiteral("V"));
+    return QString::fromStdString(corvelle::ValueText(value, kReadoutDecimals, {})) +
+           QLatin1Char('V');
 }
 
 QString CTChart::ReadoutText() const {
-    return readout_->visible() ? readout_->text() : QString();
+    return readout_.Text();
 }
 
 QSize CTChart::sizeHint() const {
@@ -257,14 +201,7 @@ void CTChart::UpdateBackground() {
     if (Backdrop().size() == pixels && Backdrop().devicePixelRatio() == ratio) {
         return;
     }
-    QLinearGradient gradient(0.0, 0.0, 0.0, 1.0);
-    gradient.setCoordinateMode(QGradient::ObjectMode);
-    gradient.setColorAt(0.0, QColor(226, 234, 246));
-    gradient.setColorAt(1.0, Qt::white);
-    QPixmap backdrop(pixels);
-    backdrop.setDevicePixelRatio(ratio);
-    QPainter(&backdrop).fillRect(QRect(QPoint(), size), gradient);
-    SetBackdrop(backdrop);
+    SetBackdrop(ChartBackdrop(size, ratio));
 }
 
 void CTChart::PrepareReplot() {
@@ -308,7 +245,7 @@ QString CTChart::LatestPointText() const {
         const QCPGraphDataContainer& data = *graph.data();
         if (graph.visible() && !data.isEmpty() && (data.constEnd() - 1)->key == last) {
             text << graph.name() + QLatin1Char(' ') +
-                        ValueText(k, (data.constEnd() - 1)->value, false);
+                        DescriptionValue(k, (data.constEnd() - 1)->value);
         }
     }
     return text.join(QLatin1Char(' '));
@@ -361,16 +298,6 @@ QCPRange CTChart::TimeExtent() const {
     return {first, std::max(last, first + kMinimumTimeSpan)};
 }
 
-QCPPlottableLegendItem* CTChart::LegendItemAt(QPoint pos) const {
-    for (int i = 0; i < legend->itemCount(); ++i) {
-        auto* item = qobject_cast<QCPPlottableLegendItem*>(legend->item(i));
-        if (item != nullptr && item->outerRect().contains(pos)) {
-            return item;
-        }
-    }
-    return nullptr;
-}
-
 void CTChart::showEvent(QShowEvent* event) {
     QCustomPlot::showEvent(event);
     if (std::exchange(replotPending_, false)) {
@@ -380,9 +307,7 @@ void CTChart::showEvent(QShowEvent* event) {
 
 void CTChart::resizeEvent(QResizeEvent* event) {
     const QSize size = event->size();
-    // Small outer margins in percent of the chart size: top 3, bottom 1, left and right 2.
-    plotLayout()->setMargins(QMargins(size.width() * 2 / 100, size.height() * 3 / 100,
-                                      size.width() * 2 / 100, size.height() / 100));
+    SetChartMargins(*this, size);
     ticker_->setTickCount(std::max(2, size.width() / kPixelsPerTimeTick));
     if (isVisible()) {
         QCustomPlot::resizeEvent(event);
@@ -394,7 +319,7 @@ void CTChart::resizeEvent(QResizeEvent* event) {
 
 void CTChart::mousePressEvent(QMouseEvent* event) {
     QCPPlottableLegendItem* item =
-        event->button() == Qt::LeftButton ? LegendItemAt(event->pos()) : nullptr;
+        event->button() == Qt::LeftButton ? CheckLegendItemAt(*this, event->pos()) : nullptr;
     pressConsumed_ = item != nullptr || event->button() == Qt::RightButton;
     if (!pressConsumed_) {
         QCustomPlot::mousePressEvent(event);
@@ -411,7 +336,7 @@ void CTChart::mousePressEvent(QMouseEvent* event) {
 void CTChart::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second click of a quick double click on the legend still toggles its line.
     pressConsumed_ = true;
-    if (QCPPlottableLegendItem* item = LegendItemAt(event->pos())) {
+    if (QCPPlottableLegendItem* item = CheckLegendItemAt(*this, event->pos())) {
         item->plottable()->setVisible(!item->plottable()->visible());
         RequestReplot();
     } else {
@@ -452,24 +377,16 @@ void CTChart::contextMenuEvent(QContextMenuEvent* event) {
 
 void CTChart::ShowReadoutAt(std::optional<QPoint> pos) {
     hoverPos_ = pos.has_value() && axisRect()->rect().contains(*pos) ? pos : std::nullopt;
-    const bool wasShown = readout_->visible();
+    const bool wasShown = readout_.Visible();
     UpdateReadout();
-    QCPLayer* overlay = layer(QStringLiteral("overlay"));
-    const QCPLayer::LayerMode mode = hoverPos_ ? QCPLayer::lmBuffered : QCPLayer::lmLogical;
-    if (overlay->mode() != mode) {
-        overlay->setMode(mode);
-        replot(rpQueuedReplot);
-    } else if (wasShown || readout_->visible()) {
-        overlay->replot();
-    }
+    readout_.Redraw(hoverPos_.has_value(), wasShown);
 }
 
 void CTChart::UpdateReadout() {
     const TimeTicker::Point* point =
         hoverPos_.has_value() ? ticker_->Nearest(xAxis->pixelToCoord(hoverPos_->x())) : nullptr;
-    readout_->setVisible(point != nullptr);
-    cursor_->setVisible(point != nullptr);
     if (point == nullptr) {
+        readout_.Hide();
         return;
     }
     QStringList text{point->label};
@@ -481,17 +398,13 @@ void CTChart::UpdateReadout() {
         const QCPGraphDataContainer& data = *graph.data();
         const auto it = data.findBegin(point->x, false);
         const bool found = it != data.constEnd() && it->key == point->x;
-        text << graph.name() + QStringLiteral("  ") +
-                    (found ? ValueText(k, it->value, true) : QStringLiteral("-"));
+        const LineMeaning& meaning = meanings_.at(k);
+        text << ReadoutLine(graph.name(), found ? std::optional(it->value) : std::nullopt,
+                            meaning.scaled ? meaning.decimals : kReadoutDecimals,
+                            meaning.scaled ? QString::fromStdString(meaning.unit)
+                                           : QStringLiteral("V"));
     }
-    readout_->setText(text.join(QLatin1Char('\n')));
-
-    // The box sits beside the cursor line, on the side with more room.
-    const bool leftHalf = xAxis->coordToPixel(point->x) < axisRect()->center().x();
-    readout_->setPositionAlignment(Qt::AlignTop | (leftHalf ? Qt::AlignLeft : Qt::AlignRight));
-    readout_->position->setCoords(point->x, 0.12);
-    cursor_->point1->setCoords(point->x, 0.0);
-    cursor_->point2->setCoords(point->x, 1.0);
+    readout_.Show(point->x, text.join(QLatin1Char('\n')));
 }
 
 }  // namespace corvelle

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "chart/chart_interface.h"
+#include "chart/chart_look.h"
 #include "chart/stamped_line_graph.h"
 
 class QToolButton;
@@ -96,7 +97,6 @@ class CTChart : public StampedPlot, public TrendChart {
 
     void SetUpLook();
     void SetUpLines();
-    void SetUpReadout();
     void SetUpArrowButtons();
     void RequestReplot();
     void UpdateBackground();
@@ -105,18 +105,16 @@ class CTChart : public StampedPlot, public TrendChart {
     void ScrollAxis(QCPAxis* axis, double direction);
     void ForgetLabelsOnceEmpty();
     QCPRange TimeExtent() const;
-    QCPPlottableLegendItem* LegendItemAt(QPoint pos) const;
     void ShowReadoutAt(std::optional<QPoint> pos);
     void UpdateReadout();
     void RefreshDescription();
-    // A line's value as the read-out and the description show it.
-    QString ValueText(std::size_t line, double value, bool spaced) const;
+    // A line's value as the description shows it ("0.771V", "6.70 m").
+    QString DescriptionValue(std::size_t line, double value) const;
 
     QSharedPointer<TimeTicker> ticker_;
     std::vector<Line> lines_;
     std::array<QToolButton*, kArrowNames.size()> arrows_{};
-    QCPItemText* readout_ = nullptr;
-    QCPItemStraightLine* cursor_ = nullptr;
+    HoverReadout readout_;
     std::optional<QPoint> hoverPos_;
     QCPRange valueRange_{-1.0, 5.0};
     QCPRange rightRange_{-1.0, 5.0};

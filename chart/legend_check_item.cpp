@@ -10,8 +10,8 @@ constexpr int kBoxToSampleGap = 3;
 
 }  // namespace
 
-LegendCheckItem::LegendCheckItem(QCPLegend* legend, QCPGraph* graph)
-    : QCPPlottableLegendItem(legend, graph) {}
+LegendCheckItem::LegendCheckItem(QCPLegend* legend, QCPAbstractPlottable* line)
+    : QCPPlottableLegendItem(legend, line) {}
 
 void LegendCheckItem::draw(QCPPainter* painter) {
     const QSize icon = mParentLegend->iconSize();

@@ -8,7 +8,7 @@ namespace corvelle {
 // Clicks are handled by the chart, which toggles the line's visibility.
 class LegendCheckItem : public QCPPlottableLegendItem {
   public:
-    LegendCheckItem(QCPLegend* legend, QCPGraph* graph);
+    LegendCheckItem(QCPLegend* legend, QCPAbstractPlottable* line);
 
   protected:
     void draw(QCPPainter* painter) override;

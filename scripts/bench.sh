@@ -19,10 +19,10 @@ build/release/bench/record/bench_record
 echo "==== bench_history"
 build/release/bench/history/bench_history
 status=0
-# steady, charts and fill run again under Xvfb (fill: a whole chart fill in real time, twice
-# ten minutes).
+# steady, charts, fill and history run again under Xvfb (fill: a whole chart fill in real time,
+# twice ten minutes).
 for scenario in steady storm crowd churn charts fill hostile record record-stall publish \
-    broker-outage profiles; do
+    broker-outage profiles history; do
   echo "==== bench_console ${scenario}"
   build/release/bench/console/bench_console "$scenario" || status=1
 done

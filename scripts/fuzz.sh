@@ -9,7 +9,7 @@ scripts/install-deps.sh
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 mkdir -p build/fuzz/crashes
-targets=(registration module_reply modbus_chunk tab_host history_rows)
+targets=(registration module_reply modbus_chunk tab_host history_rows meta_json)
 
 run() {
   local target="$1" corpus="build/fuzz/corpus/$1"

@@ -39,20 +39,6 @@ class PaintCounter : public QObject {
     int count_ = 0;
 };
 
-double Ms(const QElapsedTimer& clock) {
-    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
-}
-
-struct Spread {
-    double median = 0;
-    double worst = 0;
-};
-
-Spread SpreadOf(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return {values[values.size() / 2], values.back()};
-}
-
 struct FillShares {
     double whole = 0;       // percent of a core over the whole fill, the restart included
     double lastMinute = 0;  // percent of a core in the minute before the restart
@@ -178,10 +164,10 @@ int RunFullCharts(const Options& options) {
     const double restartHidden = handle(1);
     const double restartVisible = handle(0);
 
-    const Spread visibleSpread = SpreadOf(visible);
-    const Spread visibleCpuSpread = SpreadOf(visibleCpu);
-    const Spread hiddenSpread = SpreadOf(hidden);
-    const Spread switchSpread = SpreadOf(switches);
+    const MedianAndWorst visibleSpread = MedianAndWorstOf(visible);
+    const MedianAndWorst visibleCpuSpread = MedianAndWorstOf(visibleCpu);
+    const MedianAndWorst hiddenSpread = MedianAndWorstOf(hidden);
+    const MedianAndWorst switchSpread = MedianAndWorstOf(switches);
     Table fillTable("Whole fill: 8 pages x 12 channels, one reply each per " +
                         std::to_string(kIntervalMs) + " ms of bench time, the first shown",
                     {"figure", "measured", "target", "verdict"});

@@ -288,6 +288,15 @@ void Table::Row(const std::vector<std::string>& cells) {
     std::fflush(stdout);
 }
 
+double Ms(const QElapsedTimer& clock) {
+    return static_cast<double>(clock.nsecsElapsed()) / 1e6;
+}
+
+MedianAndWorst MedianAndWorstOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return {values[values.size() / 2], values.back()};
+}
+
 std::string Fixed(double value, int decimals) {
     std::array<char, 32> text{};
     std::snprintf(text.data(), text.size(), "%.*f", decimals, value);

@@ -4,6 +4,7 @@
 // loop, child processes (simulated terminals, misbehaving peers), the reply latency of a
 // terminal, the recording files, and the printed tables.
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -100,6 +101,14 @@ class Table {
 };
 
 std::string Fixed(double value, int decimals);
+// Milliseconds since clock started.
+double Ms(const QElapsedTimer& clock);
+// The median and the worst of some times.
+struct MedianAndWorst {
+    double median = 0;
+    double worst = 0;
+};
+MedianAndWorst MedianAndWorstOf(std::vector<double> values);
 // "met" or "MISSED", for a figure against its target.
 std::string Verdict(bool met);
 // The last line of every scenario; returns the exit code (0 when correctness held).

@@ -15,8 +15,10 @@
 //                  again
 //   profiles eight terminals polled every 200 ms, windows alternating without and with a
 //            profile scaling every channel
-// steady, charts and fill run offscreen and then again under Xvfb when it is installed, and
-// print both runs' figures side by side.
+//   history  a recorded week in the history window, then pans and zooms over a month of 200 ms
+//            rows (--smoke: a day)
+// steady, charts, fill and history run offscreen and then again under Xvfb when it is installed,
+// and print both runs' figures side by side.
 // --smoke shortens a scenario to a few seconds and runs it offscreen only (under the
 // sanitizers, the X libraries' own allocations left at exit would be reported as leaks); the
 // exit code reports correctness only.
@@ -51,10 +53,11 @@ int main(int argc, char** argv) {
                                  {"record-stall", RunRecordStall},
                                  {"publish", RunPublish},
                                  {"broker-outage", RunBrokerOutage},
-                                 {"profiles", RunProfiles}};
+                                 {"profiles", RunProfiles},
+                                 {"history", RunHistory}};
     const int status = RunScenario(argc, argv, "bench_console", scenarios);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const std::set<std::string> drawing = {"steady", "charts", "fill"};
+    const std::set<std::string> drawing = {"steady", "charts", "fill", "history"};
     const auto named =
         std::find_if(arguments.begin(), arguments.end(),
                      [&](const std::string& word) { return drawing.count(word) > 0; });

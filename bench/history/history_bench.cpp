@@ -12,10 +12,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <numbers>
 #include <string>
 #include <vector>
 
+#include "bench/history/recorded_days.h"
 #include "device/time_text.h"
 #include "history/history_loader.h"
 #include "history/record_folder.h"
@@ -25,14 +25,16 @@
 namespace {
 
 namespace fs = std::filesystem;
-using corvelle::DayBlockBuilder;
 using corvelle::History;
 using corvelle::RowSelection;
 using corvelle::RowTime;
 using corvelle::Series;
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
-using Days = std::chrono::sys_days;
+using corvelle::bench::BenchClock;
+using corvelle::bench::Days;
+using corvelle::bench::LocalAt;
+using corvelle::bench::Record;
 
 constexpr int kWidth = 1920;
 constexpr int kRuns = 3;
@@ -46,86 +48,6 @@ double Ms(Clock::duration d) {
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
-}
-
-class BenchClock final : public corvelle::RecorderClock {
-  public:
-    corvelle::LocalDateTime Now() const override { return now; }
-    milliseconds Elapsed() const override { return elapsed; }
-    corvelle::LocalDateTime now;
-    milliseconds elapsed{0};
-};
-
-corvelle::LocalDateTime LocalAt(Days day, milliseconds inDay) {
-    return corvelle::LocalDateTimeOf(corvelle::StartOf(day) + inDay);
-}
-
-// A 12-channel reading: waves of several periods with a little noise, inputs changing now and
-// then, relays switched every few minutes.
-corvelle::Reading MakeReading(const std::string& name, int slot, std::int64_t tick,
-                              std::uint32_t& noise) {
-    corvelle::Reading reading;
-    reading.slot = slot;
-    reading.name.assign(name.begin(), name.end());
-    reading.channelCount = 12;
-    const double t = static_cast<double>(tick);
-    for (std::size_t k = 0; k < 12; ++k) {
-        noise = noise * 1664525U + 1013904223U;
-        const double wave = std::sin(2 * std::numbers::pi * t / (500.0 + 90.0 * k));
-        reading.channelMillivolts[k] = static_cast<std::int32_t>(
-            4000.0 * static_cast<double>(k % 3) - 3000 + 2500 * wave + (noise >> 26) - 32);
-        reading.inputs[k] = static_cast<std::uint8_t>((tick / (700 + 40 * k) + k) % 2);
-        reading.relays[k] = static_cast<std::uint8_t>((tick / 1800 + k) % 4 == 0);
-    }
-    reading.temperatureCentidegrees = static_cast<std::int16_t>(2200 + 400 * std::sin(t / 9000));
-    reading.referenceMillivolts = static_cast<std::int16_t>(2500 + (noise >> 30));
-    reading.supplyCentivolts = static_cast<std::int16_t>(1200 + 7 * std::sin(t / 700));
-    reading.signalValue = static_cast<std::int16_t>(18 + (tick / 40) % 12);
-    return reading;
-}
-
-// Records a terminal polled every interval over days, through the recorder's writer. With
-// absences the terminal leaves for ten minutes at 10:00 each day, with the events of that.
-void Record(corvelle::RecordWriter& writer, BenchClock& clock, const std::string& name, int slot,
-            Days first, int days, milliseconds interval, bool absences) {
-    const std::int64_t perDay = 86'400'000 / interval.count();
-    std::uint32_t noise = 7;
-    std::int64_t tick = 0;
-    const auto event = [&](corvelle::EventKind kind, const corvelle::LocalDateTime& at) {
-        corvelle::AcquisitionEvent e;
-        e.kind = kind;
-        e.time = at;
-        e.slot = slot;
-        e.name.assign(name.begin(), name.end());
-        e.peer = "192.0.2.7:40312";
-        e.value = 12;
-        writer.Write(e);
-    };
-    for (int day = 0; day < days; ++day) {
-        const Days date = first + std::chrono::days(day);
-        for (std::int64_t i = 0; i < perDay; ++i, ++tick) {
-            const milliseconds inDay = interval * i;
-            const corvelle::LocalDateTime at = LocalAt(date, inDay);
-            const bool away = absences && inDay >= std::chrono::hours(10) &&
-                              inDay < std::chrono::hours(10) + std::chrono::minutes(10);
-            if (absences && inDay == std::chrono::hours(10)) {
-                event(corvelle::EventKind::Detached, at);
-            } else if (absences && inDay == std::chrono::hours(10) + std::chrono::minutes(10)) {
-                event(corvelle::EventKind::Registered, at);
-                event(corvelle::EventKind::Identified, at);
-            }
-            if (!away) {
-                corvelle::Reading reading = MakeReading(name, slot, tick, noise);
-                reading.time = at;
-                writer.Write(reading);
-            }
-            if (inDay % std::chrono::minutes(1) == milliseconds{0}) {
-                clock.now = at;
-                clock.elapsed += std::chrono::minutes(1);
-                writer.Tick();
-            }
-        }
-    }
 }
 
 class Stopwatch final : public corvelle::LoadObserver {
@@ -252,32 +174,6 @@ void PrintLoad(const char* what, const LoadFigures& figures, const std::vector<f
         1.5 * (8.0 + 4.0 * static_cast<double>(kept)));
 }
 
-// A month of 200 ms rows with six channels and the flags, made in memory: what a pan or zoom
-// repaints from.
-Series MonthAt200Ms() {
-    RowSelection selection{{0, 1, 2, 3, 4, 5}, true};
-    Series series(selection);
-    DayBlockBuilder builder(selection);
-    std::uint32_t noise = 11;
-    std::array<float, corvelle::kValueColumns> values{};
-    for (int day = 0; day < kMonthDays; ++day) {
-        const RowTime midnight =
-            corvelle::StartOf(kLastDay - std::chrono::days(kMonthDays - 1 - day));
-        for (std::int64_t i = 0; i < 432'000; ++i) {
-            const double t = static_cast<double>(day) * 432'000 + static_cast<double>(i);
-            for (std::size_t k = 0; k < 6; ++k) {
-                noise = noise * 1664525U + 1013904223U;
-                values[k] =
-                    static_cast<float>(std::sin(t / (900.0 + 100.0 * k)) + (noise >> 20) * 1e-4);
-            }
-            builder.Add(midnight + milliseconds(200 * i), values,
-                        static_cast<std::uint32_t>(i / 3000) & 0xFFFFFF);
-        }
-        series.Append(builder.Finish());
-    }
-    return series;
-}
-
 void PrintRepaints(const Series& series) {
     const auto extent = *series.Extent();
     const milliseconds whole = extent.last - extent.first;
@@ -389,7 +285,7 @@ int main(int argc, char** argv) {
               monthFiles, 2000, 13);
     fs::remove_all(root);
 
-    PrintRepaints(MonthAt200Ms());
+    PrintRepaints(corvelle::bench::MonthAt200Ms(kLastDay, kMonthDays));
     std::printf("load average after: %s\n", LoadAverage().c_str());
     return 0;
 }

@@ -46,6 +46,7 @@ CSettingsDlg::CSettingsDlg(std::uint32_t& acquisitionIntervalMs, QWidget* parent
     connect(ui_->button1006, &QPushButton::clicked, this, [this] { panel_.OnListenClicked(); });
     connect(ui_->button1009, &QPushButton::clicked, this, [this] { panel_.OnSetClicked(); });
     connect(ui_->buttonRecord, &QPushButton::clicked, this, [this] { panel_.OnRecordClicked(); });
+    connect(ui_->buttonHistory, &QPushButton::clicked, this, &CSettingsDlg::historyRequested);
     SetRecordLampLit(false);
     panel_.Initialise();
 }

@@ -44,6 +44,10 @@ class CSettingsDlg final : public QWidget, public ListenStateSink, private Setti
 
     void OnListenState(int state) override;
 
+  signals:
+    // "历史数据…": the operator asks for a history window.
+    void historyRequested();
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

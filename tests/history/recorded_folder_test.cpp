@@ -50,16 +50,6 @@ class Observer : public LoadObserver {
     std::uint64_t lastTotal = 0;
 };
 
-// Every file of the folder with its size and time of change.
-std::map<fs::path, std::pair<std::uintmax_t, fs::file_time_type>> Snapshot(const fs::path& root) {
-    std::map<fs::path, std::pair<std::uintmax_t, fs::file_time_type>> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        files[entry.path()] = {entry.is_regular_file() ? entry.file_size() : 0,
-                               entry.last_write_time()};
-    }
-    return files;
-}
-
 class RecordedFolder : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -145,10 +135,10 @@ TEST_F(RecordedFolder, ReadsBackEveryReadingExactlyWithItsGap) {
     EXPECT_EQ(terminals[1].name, "泵站/1");
     EXPECT_NE(terminals[1].folder, terminals[1].name);
 
-    const auto before = Snapshot(root_);
+    const auto before = test::FolderSnapshot(root_);
     Observer observer;
     const History history = LoadHistory(Request(terminals[1].folder), observer);
-    EXPECT_EQ(Snapshot(root_), before);
+    EXPECT_EQ(test::FolderSnapshot(root_), before);
 
     EXPECT_EQ(history.name, "泵站/1");
     EXPECT_EQ(history.problems.rows, 0U);

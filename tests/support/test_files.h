@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -25,6 +26,19 @@ inline std::filesystem::path UniqueTempPath(std::string_view prefix) {
            (std::string(prefix) +
             std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+}
+
+// Every file and folder below root with its size and time of change: equal snapshots mean that
+// nothing was written there.
+inline std::map<std::filesystem::path, std::pair<std::uintmax_t, std::filesystem::file_time_type>>
+FolderSnapshot(const std::filesystem::path& root) {
+    std::map<std::filesystem::path, std::pair<std::uintmax_t, std::filesystem::file_time_type>>
+        files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        files[entry.path()] = {entry.is_regular_file() ? entry.file_size() : 0,
+                               entry.last_write_time()};
+    }
+    return files;
 }
 
 }  // namespace corvelle::test

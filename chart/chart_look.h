@@ -1,0 +1,65 @@
+#pragma once
+
+#include <optional>
+
+#include <qcustomplot.h>
+#include <QColor>
+#include <QPixmap>
+#include <QPoint>
+#include <QString>
+
+namespace corvelle {
+
+// What the trend charts share, so that the live chart and the history draw alike: the line
+// colours and width, the legend of check boxes, the backdrop and the hover read-out.
+
+inline constexpr int kChartLineWidth = 2;
+inline constexpr int kChartLineColours = 12;
+
+// The colour of line k (0 to 11); the live chart's six lines take the first six.
+QColor ChartLineColour(int k);
+
+// Aliased lines and cached labels, a transparent background over the backdrop (ChartBackdrop),
+// title in bold in a row above the axes, no automatic margins, a zoom rectangle.
+void SetUpChartLook(QCustomPlot& plot, const QString& title);
+
+// Small outer margins for a chart of size, in percent of it: top 3, bottom 1, left and right 2.
+void SetChartMargins(QCustomPlot& plot, QSize size);
+
+// A legend of check boxes in one row across the top right inside the default axis rect.
+void SetUpCheckLegend(QCustomPlot& plot);
+// Adds line's check box in its colour.
+void AddToCheckLegend(QCustomPlot& plot, QCPAbstractPlottable& line, const QColor& colour);
+// The legend entry under pos, if any.
+QCPPlottableLegendItem* CheckLegendItemAt(const QCustomPlot& plot, QPoint pos);
+
+// The charts' gradient as an opaque picture of size (device-independent) at ratio.
+QPixmap ChartBackdrop(QSize size, double ratio);
+
+// One line of a read-out: "AD1  0.771 V", or "AD1  -" without a value.
+QString ReadoutLine(const QString& name, std::optional<double> value, int decimals,
+                    const QString& unit);
+
+// The hover read-out: a dashed cursor line at a time and a box beside it with the time and the
+// values, on the overlay layer, which gets a buffer of its own only while the pointer is over
+// the plot. It lies over the plot's default axes and axis rect.
+class HoverReadout {
+  public:
+    explicit HoverReadout(QCustomPlot& plot);
+
+    // Shows text at time x, the box on the side of the cursor with more room.
+    void Show(double x, const QString& text);
+    void Hide();
+    bool Visible() const;
+    QString Text() const;
+    // The pointer entered (true) or left (false) the plot: the overlay's buffering follows, and
+    // the read-out is drawn again; wasShown is whether it was shown before the change.
+    void Redraw(bool hovering, bool wasShown);
+
+  private:
+    QCustomPlot& plot_;
+    QCPItemStraightLine* cursor_;
+    QCPItemText* box_;
+};
+
+}  // namespace corvelle

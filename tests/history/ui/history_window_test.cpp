@@ -1,0 +1,192 @@
+// The history window end to end on a folder the recorder's own writer made: the terminal by its
+// name, the profile in force at each row, the hover read-out, the rows counted in the chart's
+// description, the visible range exported, bad rows reported, and nothing written to the folder.
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "app/console_options.h"
+#include "history/record_folder.h"
+#include "history/ui/history_window.h"
+#include "record/csv_rows.h"
+#include "record/record_writer.h"
+#include "tests/support/test_files.h"
+
+namespace corvelle {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+
+const std::string kName = "泵站/1";
+
+class WindowClock final : public RecorderClock {
+  public:
+    LocalDateTime Now() const override { return now; }
+    milliseconds Elapsed() const override { return elapsed; }
+    LocalDateTime now{2026, 12, 7, 10, 0, 0, 0, 28800};
+    milliseconds elapsed{0};
+};
+
+// Ten minutes of 1 s rows on 2026-12-07 from 10:00, AD1 rising by 1 mV a row; the terminal away
+// from 10:05 to 10:06; from 10:08 a profile scales AD1 to metres and names input 1.
+class HistoryWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(root_);
+        RecordWriter writer(
+            root_,
+            [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
+            clock_, {}, nullptr);
+        ASSERT_EQ(writer.Begin(root_.string()), std::nullopt);
+        for (int i = 0; i < 600; ++i) {
+            clock_.now.minute = i / 60;
+            clock_.now.second = i % 60;
+            if (i == 300 || i == 360) {
+                AcquisitionEvent event;
+                event.kind = i == 300 ? EventKind::Detached : EventKind::Registered;
+                event.time = clock_.now;
+                event.slot = 1;
+                event.name.assign(kName.begin(), kName.end());
+                writer.Write(event);
+            }
+            if (i < 300 || i >= 360) {
+                Reading reading;
+                reading.time = clock_.now;
+                reading.slot = 1;
+                reading.name.assign(kName.begin(), kName.end());
+                reading.channelCount = 12;
+                reading.channelMillivolts[0] = 1000 + i;
+                reading.channelMillivolts[1] = -2000;
+                reading.inputs[0] = i % 2;
+                writer.Write(reading);
+            }
+            clock_.elapsed += milliseconds(1000);
+            ASSERT_EQ(writer.Tick(), std::nullopt);
+        }
+        ASSERT_EQ(writer.Finish(0), std::nullopt);
+        TerminalProfile profile;
+        profile.terminal = kName;
+        profile.channels[0] = ChannelProfile{"水位", "m", Scaling{1, 2, 0, 10}, 2, Axis::Left};
+        profile.inputs[0].name = "门禁";
+        std::ofstream(root_ / "events-2026-12-07.csv", std::ios::app | std::ios::binary)
+            << "2026-12-07 10:08:00.000,1," << CsvField(kName) << ",终端配置,"
+            << CsvField(MetaJson(profile)) << kLineEnd;
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    // A window on the folder, loaded with AD1, AD2 and input 1.
+    HistoryWindow& Loaded() {
+        window_ = new HistoryWindow(QString::fromStdString(root_.string()));
+        window_->resize(1200, 700);
+        window_->show();
+        EXPECT_TRUE(window_->SelectTerminal(QString::fromStdString(kName)));
+        window_->SetDates({2026, 12, 7}, {2026, 12, 7});
+        window_->SetShown({0, 1}, {1}, {});
+        window_->Load();
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !window_->Loading(); }, 10000));
+        return *window_;
+    }
+
+    const fs::path root_ = test::UniqueTempPath("history-window-");
+    WindowClock clock_;
+    QPointer<HistoryWindow> window_;
+};
+
+TEST_F(HistoryWindowTest, ShowsExportsAndWritesNothingToTheFolder) {
+    const auto before = test::FolderSnapshot(root_);
+    HistoryWindow& window = Loaded();
+    HistoryChart& chart = window.Chart();
+    EXPECT_EQ(window.StatusText(), QString());
+    EXPECT_EQ(chart.accessibleDescription(),
+              QStringLiteral("2026-12-07 10:00:00.000 至 2026-12-07 10:09:59.000，540 行"));
+    ASSERT_EQ(chart.View()->history.series.Pieces().size(), 2U);
+
+    // The read-out of the row under the pointer, in the profile then in force.
+    chart.replot();
+    const auto pointAt = [&](int minute, int second) {
+        const double at = AxisTime(
+            StartOf(std::chrono::sys_days{std::chrono::year{2026} / 12 / 7}) +
+            std::chrono::hours(10) + std::chrono::minutes(minute) + std::chrono::seconds(second));
+        QTest::mouseMove(&chart, QPoint(static_cast<int>(chart.xAxis->coordToPixel(at)),
+                                        chart.axisRect()->rect().center().y()));
+        return chart.ReadoutText().toStdString();
+    };
+    EXPECT_EQ(pointAt(9, 0), "2026-12-07 10:09:00.000\n水位  5.40 m\nAD2  -2.000 V\n门禁  0");
+    EXPECT_EQ(pointAt(1, 1), "2026-12-07 10:01:01.000\n水位  1.061 V\nAD2  -2.000 V\n门禁  1");
+    // The visible range: volts before the profile, metres from it on.
+    const fs::path out = test::UniqueTempPath("history-export-");
+    fs::create_directories(out);
+    ASSERT_EQ(window.ExportTo(HistoryWindow::Export::Csv,
+                              QString::fromStdString((out / "a.csv").string())),
+              std::nullopt);
+    const std::string csv = test::FileText(out / "a.csv");
+    EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "\xEF\xBB\xBF时间,水位(m),水位 原始(V),AD2(V)");
+    EXPECT_NE(csv.find("\r\n2026-12-07 10:00:00.000,1.000,1.000,-2.000\r\n"), std::string::npos);
+    EXPECT_NE(csv.find("\r\n2026-12-07 10:08:00.000,4.80,1.480,-2.000\r\n"), std::string::npos);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 541);
+    for (const auto kind : {HistoryWindow::Export::Png, HistoryWindow::Export::Pdf}) {
+        const fs::path file = out / (kind == HistoryWindow::Export::Png ? "a.png" : "a.pdf");
+        EXPECT_EQ(window.ExportTo(kind, QString::fromStdString(file.string())), std::nullopt);
+        EXPECT_GT(fs::file_size(file), 1000U);
+    }
+    EXPECT_TRUE(window.ExportTo(HistoryWindow::Export::Csv,
+                                QString::fromStdString((root_ / "x.csv").string())));
+    fs::remove_all(out);
+
+    // Zoomed to the first minute, back to the whole range with Home.
+    chart.xAxis->setRange(AxisTime(chart.VisibleFrom()), AxisTime(chart.VisibleFrom()) + 60);
+    QTest::keyClick(&chart, Qt::Key_Home);
+    EXPECT_EQ(chart.VisibleTo(), chart.View()->history.series.Extent()->last);
+    window.close();
+    EXPECT_EQ(test::FolderSnapshot(root_), before);
+}
+
+TEST_F(HistoryWindowTest, CountsBadRowsAndSaysWhereTheFirstIs) {
+    const fs::path day = root_ / fs::path(ListTerminals(root_).front().folder) / "2026-12-07.csv";
+    std::string text = test::FileText(day);
+    // Line 4 cut short, line 6 without its time.
+    const auto lineStart = [&](int line) {
+        std::size_t at = 0;
+        for (int i = 1; i < line; ++i) {
+            at = text.find('\n', at) + 1;
+        }
+        return at;
+    };
+    text.erase(lineStart(6), 10);
+    text.erase(lineStart(4) + 30, text.find('\r', lineStart(4)) - lineStart(4) - 30);
+    std::ofstream(day, std::ios::binary | std::ios::trunc) << text;
+    HistoryWindow& window = Loaded();
+    EXPECT_EQ(window.StatusText().toStdString(), "2 行无法读取（第一处：" +
+                                                     ListTerminals(root_).front().folder +
+                                                     "/2026-12-07.csv 第 4 行）");
+    EXPECT_EQ(window.Chart().View()->history.series.Rows(), 538U);
+    window.close();
+}
+
+TEST(HistoryOptions, ReadTheWindowsCommandLine) {
+    const auto parse = [](QStringList arguments) {
+        arguments.prepend(QStringLiteral("corvelle"));
+        return ParseConsoleOptions(arguments);
+    };
+    const auto full = parse(
+        {"--history", "/d", "--terminal", "泵站", "--from", "2026-12-01", "--to", "2026-12-07"});
+    ASSERT_TRUE(std::holds_alternative<ConsoleOptions>(full));
+    const auto& history = *std::get<ConsoleOptions>(full).history;
+    EXPECT_TRUE(history.Complete());
+    EXPECT_EQ(history.from, QDate(2026, 12, 1));
+    EXPECT_FALSE(std::get<ConsoleOptions>(parse({"--history", "/d"})).history->Complete());
+    EXPECT_FALSE(std::get<ConsoleOptions>(parse({})).history.has_value());
+    for (const QStringList& bad : {QStringList{"--history", "/d", "--from", "2026-13-01"},
+                                   QStringList{"--history", "/d", "--to", "7.12.2026"},
+                                   QStringList{"--terminal", "x"}, QStringList{"--history", ""}}) {
+        EXPECT_TRUE(std::holds_alternative<BadOptions>(parse(bad))) << bad.join(' ').toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace corvelle

@@ -66,6 +66,9 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
                                             "in DIR from the start."));
     AddLimitOptions(parser, LimitDefaults::Off);
     AddMqttOptions(parser, kProgram);
+    AddProfileOptions(parser, QStringLiteral("Read the terminal profiles from FILE (default: "
+                                             "terminals.toml in the user's configuration "
+                                             "folder, when it exists); saves go there too."));
     AddHistoryOptions(parser);
     if (auto outcome = ParseCommandLine(parser, arguments)) {
         return std::visit(
@@ -86,14 +89,18 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
     if (const auto* problem = std::get_if<QString>(&record)) {
         return BadOptions{*problem};
     }
+    auto profiles = ReadProfileOptions(parser);
+    if (const auto* problem = std::get_if<QString>(&profiles)) {
+        return BadOptions{*problem};
+    }
     auto history = ReadHistoryOptions(parser);
     if (const auto* problem = std::get_if<QString>(&history)) {
         return BadOptions{*problem};
     }
-    return ConsoleOptions{std::get<RecordOptions>(std::move(record)),
-                          std::get<LimitOptions>(std::move(limits)),
-                          std::get<MqttSettings>(std::move(mqtt)),
-                          std::get<std::optional<HistoryOptions>>(std::move(history))};
+    return ConsoleOptions{
+        std::get<RecordOptions>(std::move(record)), std::get<LimitOptions>(std::move(limits)),
+        std::get<MqttSettings>(std::move(mqtt)), std::get<ProfileOptions>(std::move(profiles)),
+        std::get<std::optional<HistoryOptions>>(std::move(history))};
 }
 
 bool AsksForHelpOrVersion(int argc, char** argv) {

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "mqtt/mqtt_options.h"
+#include "profile/qt/profile_options.h"
 #include "record/qt/record_options.h"
 #include "server/net/command_line.h"
 
@@ -29,6 +30,7 @@ struct ConsoleOptions {
     RecordOptions record;
     LimitOptions limits;
     MqttSettings mqtt;
+    ProfileOptions profiles;
     std::optional<HistoryOptions> history;
 };
 

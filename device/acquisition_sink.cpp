@@ -121,6 +121,8 @@ std::string DescribeEvent(const AcquisitionEvent& event) {
             return "old day file removed: " + event.detail;
         case EventKind::RecordingFileReopened:
             return "day file replaced or removed while recording; writing on in " + event.detail;
+        case EventKind::ProfileInForce:
+            return "profile in force: " + event.detail;
     }
     return "unknown event";
 }

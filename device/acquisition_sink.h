@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "device/file_fault.h"
 #include "device/page_ports.h"
 #include "device/register_block.h"
+#include "profile/profile.h"
 
 namespace corvelle {
 
@@ -30,6 +32,10 @@ struct Reading {
     std::int16_t referenceMillivolts = 0;
     std::int16_t supplyCentivolts = 0;
     std::int16_t signalValue = 0;
+    // The terminal's profile when the reply came (nullptr: none), and each channel's value
+    // under it, scaled where it scales and volts elsewhere, as the value list shows it.
+    std::shared_ptr<const TerminalProfile> profile;
+    std::array<double, kChannelCount> values{};
 };
 
 enum class EventKind : std::uint8_t {
@@ -70,6 +76,9 @@ enum class EventKind : std::uint8_t {
     // A day file was replaced or removed under the recorder, which went on writing into whatever
     // its path (detail) now names.
     RecordingFileReopened,
+    // The recorder's note of the profile a terminal's rows are written under from now on (on
+    // its first row of a recording and of a day, and when it changes): its meta JSON in detail.
+    ProfileInForce,
 };
 
 enum class CloseReason : std::uint8_t {

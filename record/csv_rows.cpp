@@ -125,6 +125,8 @@ std::string_view EventName(EventKind kind) {
             return "删除旧文件";
         case EventKind::RecordingFileReopened:
             return "重新打开文件";
+        case EventKind::ProfileInForce:
+            return "终端配置";
     }
     return {};
 }
@@ -184,6 +186,9 @@ std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_v
             break;
         case EventKind::RecordingFileReopened:
             detail = event.detail + "（文件被替换或删除）";
+            break;
+        case EventKind::ProfileInForce:
+            detail = event.detail;
             break;
     }
     return FormatDateTimeMs(event.time) + ',' + (event.slot > 0 ? std::to_string(event.slot) : "") +

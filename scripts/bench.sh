@@ -22,7 +22,7 @@ status=0
 # steady, charts, fill and history run again under Xvfb (fill: a whole chart fill in real time,
 # twice ten minutes).
 for scenario in steady storm crowd churn charts fill hostile record record-stall publish \
-    broker-outage history; do
+    broker-outage profiles history; do
   echo "==== bench_console ${scenario}"
   build/release/bench/console/bench_console "$scenario" || status=1
 done

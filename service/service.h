@@ -8,6 +8,7 @@
 
 #include "mqtt/publishing.h"
 #include "process/orderly_stop.h"
+#include "profile/qt/terminal_profiles.h"
 #include "record/qt/recording.h"
 #include "server/net/acq_socket.h"
 #include "service/exit_status.h"
@@ -37,7 +38,8 @@ class Service {
     // Stops listening, closes every connection, then writes out the recording and the
     // publishing side by side within OrderlyStop's deadline; done gets the exit status.
     void Stop(std::function<void(int exitStatus)> done);
-    // SIGHUP.
+    // SIGHUP: reads the terminal profiles again, without dropping a connection; a file with a
+    // fault is logged and the profiles in use stay.
     void Reload();
 
     DeviceTabHost& Host() { return server_.Host(); }
@@ -53,6 +55,7 @@ class Service {
     bool started_ = false;
     HeadlessTabHostView view_;
     NetworkTabHost server_;
+    TerminalProfiles profiles_;
     HostSinks sinks_;
     Recording recording_;
     std::unique_ptr<Publishing> publishing_;

@@ -13,6 +13,8 @@
 //   publish  eight terminals polled every 200 ms, without and with publishing to MQTT
 //   broker-outage  publishing while the broker is stopped for 60 s (or --seconds) and started
 //                  again
+//   profiles eight terminals polled every 200 ms, windows alternating without and with a
+//            profile scaling every channel
 //   history  a recorded week in the history window, then pans and zooms over a month of 200 ms
 //            rows (--smoke: a day)
 // steady, charts, fill and history run offscreen and then again under Xvfb when it is installed,
@@ -51,6 +53,7 @@ int main(int argc, char** argv) {
                                  {"record-stall", RunRecordStall},
                                  {"publish", RunPublish},
                                  {"broker-outage", RunBrokerOutage},
+                                 {"profiles", RunProfiles},
                                  {"history", RunHistory}};
     const int status = RunScenario(argc, argv, "bench_console", scenarios);
     const std::vector<std::string> arguments(argv + 1, argv + argc);

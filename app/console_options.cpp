@@ -97,11 +97,10 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
     if (const auto* problem = std::get_if<QString>(&history)) {
         return BadOptions{*problem};
     }
-    return ConsoleOptions{std::get<RecordOptions>(std::move(record)),
-                          std::get<LimitOptions>(std::move(limits)),
-                          std::get<MqttSettings>(std::move(mqtt)),
-                          std::get<ProfileOptions>(std::move(profiles)),
-                          std::get<std::optional<HistoryOptions>>(std::move(history))};
+    return ConsoleOptions{
+        std::get<RecordOptions>(std::move(record)), std::get<LimitOptions>(std::move(limits)),
+        std::get<MqttSettings>(std::move(mqtt)), std::get<ProfileOptions>(std::move(profiles)),
+        std::get<std::optional<HistoryOptions>>(std::move(history))};
 }
 
 bool AsksForHelpOrVersion(int argc, char** argv) {

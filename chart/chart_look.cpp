@@ -6,7 +6,6 @@
 #include <QPainter>
 
 #include "chart/legend_check_item.h"
-#include "profile/profile.h"
 
 namespace corvelle {
 namespace {
@@ -91,14 +90,8 @@ QPixmap ChartBackdrop(QSize size, double ratio) {
     return backdrop;
 }
 
-QString ReadoutLine(const QString& name, std::optional<double> value, int decimals,
-                    const QString& unit) {
-    if (!value) {
-        return QStringLiteral("%1  -").arg(name);
-    }
-    const QString number = QString::fromStdString(ValueText(*value, decimals, {}));
-    return unit.isEmpty() ? QStringLiteral("%1  %2").arg(name, number)
-                          : QStringLiteral("%1  %2 %3").arg(name, number, unit);
+QString ReadoutLine(const QString& name, const std::optional<QString>& value) {
+    return name + QStringLiteral("  ") + value.value_or(QStringLiteral("-"));
 }
 
 HoverReadout::HoverReadout(QCustomPlot& plot)

@@ -37,8 +37,7 @@ QCPPlottableLegendItem* CheckLegendItemAt(const QCustomPlot& plot, QPoint pos);
 QPixmap ChartBackdrop(QSize size, double ratio);
 
 // One line of a read-out: "AD1  0.771 V", or "AD1  -" without a value.
-QString ReadoutLine(const QString& name, std::optional<double> value, int decimals,
-                    const QString& unit);
+QString ReadoutLine(const QString& name, const std::optional<QString>& value);
 
 // The hover read-out: a dashed cursor line at a time and a box beside it with the time and the
 // values, on the overlay layer, which gets a buffer of its own only while the pointer is over

@@ -23,8 +23,6 @@ constexpr double kMinimumTimeSpan = 60.0;
 // Share of the current axis span moved by one arrow click.
 constexpr double kArrowStep = 0.01;
 constexpr int kArrowSize = 14;
-// The read-out's volts, as the files hold them.
-constexpr int kReadoutDecimals = 3;
 constexpr int kArrowInset = 2;
 // Room per x tick label ("HH:MM:SS" plus spacing), in pixels.
 constexpr int kPixelsPerTimeTick = 120;
@@ -168,13 +166,13 @@ void CTChart::ShowFullView() {
     RequestReplot();
 }
 
-QString CTChart::DescriptionValue(std::size_t line, double value) const {
+QString CTChart::ValueText(std::size_t line, double value, bool spaced) const {
     const LineMeaning& meaning = meanings_.at(line);
     if (meaning.scaled) {
         return QString::fromStdString(corvelle::ValueText(value, meaning.decimals, meaning.unit));
     }
-    return QString::fromStdString(corvelle::ValueText(value, kReadoutDecimals, {})) +
-           QLatin1Char('V');
+    return QString::number(value, 'f', 3) +
+           (spaced ? QStringLiteral(" V") : QStringLiteral("V"));
 }
 
 QString CTChart::ReadoutText() const {
@@ -245,7 +243,7 @@ QString CTChart::LatestPointText() const {
         const QCPGraphDataContainer& data = *graph.data();
         if (graph.visible() && !data.isEmpty() && (data.constEnd() - 1)->key == last) {
             text << graph.name() + QLatin1Char(' ') +
-                        DescriptionValue(k, (data.constEnd() - 1)->value);
+                        ValueText(k, (data.constEnd() - 1)->value, false);
         }
     }
     return text.join(QLatin1Char(' '));
@@ -398,11 +396,8 @@ void CTChart::UpdateReadout() {
         const QCPGraphDataContainer& data = *graph.data();
         const auto it = data.findBegin(point->x, false);
         const bool found = it != data.constEnd() && it->key == point->x;
-        const LineMeaning& meaning = meanings_.at(k);
-        text << ReadoutLine(graph.name(), found ? std::optional(it->value) : std::nullopt,
-                            meaning.scaled ? meaning.decimals : kReadoutDecimals,
-                            meaning.scaled ? QString::fromStdString(meaning.unit)
-                                           : QStringLiteral("V"));
+        text << ReadoutLine(graph.name(),
+                            found ? std::optional(ValueText(k, it->value, true)) : std::nullopt);
     }
     readout_.Show(point->x, text.join(QLatin1Char('\n')));
 }

@@ -108,8 +108,8 @@ class CTChart : public StampedPlot, public TrendChart {
     void ShowReadoutAt(std::optional<QPoint> pos);
     void UpdateReadout();
     void RefreshDescription();
-    // A line's value as the description shows it ("0.771V", "6.70 m").
-    QString DescriptionValue(std::size_t line, double value) const;
+    // A line's value as the read-out (spaced) and the description show it.
+    QString ValueText(std::size_t line, double value, bool spaced) const;
 
     QSharedPointer<TimeTicker> ticker_;
     std::vector<Line> lines_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "profile/meta_json_reader.h"
+#include "record/csv_rows.h"
 
 namespace corvelle {
 namespace {
@@ -35,7 +36,7 @@ ProfileTimeline::ProfileTimeline(std::span<const EventRecord> events, std::strin
     stretches_.push_back({0, rows, nullptr});
     std::size_t from = 0;
     for (const EventRecord& event : events) {
-        if (event.event != kProfileEventName || event.name != terminal) {
+        if (event.event != EventName(EventKind::ProfileInForce) || event.name != terminal) {
             continue;
         }
         std::shared_ptr<const TerminalProfile> profile;

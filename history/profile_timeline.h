@@ -13,10 +13,6 @@
 
 namespace corvelle {
 
-// The events file's event for a terminal's profile taking effect; its detail is the profile's
-// meta JSON (MetaJson).
-inline constexpr std::string_view kProfileEventName = "终端配置";
-
 // Which profile was in force for each row of a history: the recorder writes the terminal's
 // profile into the events file when recording starts, with the terminal's first row of each day
 // and on every change, and it holds for the rows from its time on.

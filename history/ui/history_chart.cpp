@@ -10,6 +10,7 @@
 #include <QWheelEvent>
 
 #include "device/time_text.h"
+#include "record/csv_rows.h"
 
 namespace corvelle {
 namespace {
@@ -42,7 +43,7 @@ QColor EventColour(const EventRecord& event) {
     if (event.event == "注册" || event.event == "已连接" || event.event == "开始记录") {
         return {0, 140, 0};
     }
-    if (event.event == kProfileEventName) {
+    if (event.event == EventName(EventKind::ProfileInForce)) {
         return {96, 0, 160};
     }
     return {90, 90, 90};
@@ -601,14 +602,17 @@ void HistoryChart::ShowReadoutAt(std::optional<QPoint> pos) {
             if (trace->visible()) {
                 const ShownChannel& channel = trace->Channel();
                 const double value = channel.Value(row);
-                text << ReadoutLine(trace->name(),
-                                    std::isnan(value) ? std::nullopt : std::optional(value),
-                                    channel.DecimalsAt(row), FromUtf8(channel.UnitAt(row)));
+                text << ReadoutLine(
+                    trace->name(),
+                    std::isnan(value) ? std::nullopt
+                                      : std::optional(QString::fromStdString(ValueText(
+                                            value, channel.DecimalsAt(row), channel.UnitAt(row)))));
             }
         }
         for (const SwitchTrace* trace : switchTraces_) {
-            text << ReadoutLine(trace->name(), (series->Flags(row) & trace->Bit()) != 0 ? 1 : 0, 0,
-                                {});
+            text << ReadoutLine(trace->name(), (series->Flags(row) & trace->Bit()) != 0
+                                                   ? QStringLiteral("1")
+                                                   : QStringLiteral("0"));
         }
         readout_.Show(AxisTime(series->Time(row)), text.join(QLatin1Char('\n')));
     }

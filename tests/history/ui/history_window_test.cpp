@@ -12,7 +12,6 @@
 #include "app/console_options.h"
 #include "history/record_folder.h"
 #include "history/ui/history_window.h"
-#include "record/csv_rows.h"
 #include "record/record_writer.h"
 #include "tests/support/test_files.h"
 
@@ -33,7 +32,8 @@ class WindowClock final : public RecorderClock {
 };
 
 // Ten minutes of 1 s rows on 2026-12-07 from 10:00, AD1 rising by 1 mV a row; the terminal away
-// from 10:05 to 10:06; from 10:08 a profile scales AD1 to metres and names input 1.
+// from 10:05 to 10:06; from 10:08 its readings come with a profile that scales AD1 to metres and
+// names input 1, which the recorder notes in the events file.
 class HistoryWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -43,6 +43,10 @@ class HistoryWindowTest : public ::testing::Test {
             [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
             clock_, {}, nullptr);
         ASSERT_EQ(writer.Begin(root_.string()), std::nullopt);
+        auto profile = std::make_shared<TerminalProfile>();
+        profile->terminal = kName;
+        profile->channels[0] = ChannelProfile{"水位", "m", Scaling{1, 2, 0, 10}, 2, Axis::Left};
+        profile->inputs[0].name = "门禁";
         for (int i = 0; i < 600; ++i) {
             clock_.now.minute = i / 60;
             clock_.now.second = i % 60;
@@ -63,19 +67,15 @@ class HistoryWindowTest : public ::testing::Test {
                 reading.channelMillivolts[0] = 1000 + i;
                 reading.channelMillivolts[1] = -2000;
                 reading.inputs[0] = i % 2;
+                if (i >= 480) {
+                    reading.profile = profile;
+                }
                 writer.Write(reading);
             }
             clock_.elapsed += milliseconds(1000);
             ASSERT_EQ(writer.Tick(), std::nullopt);
         }
         ASSERT_EQ(writer.Finish(0), std::nullopt);
-        TerminalProfile profile;
-        profile.terminal = kName;
-        profile.channels[0] = ChannelProfile{"水位", "m", Scaling{1, 2, 0, 10}, 2, Axis::Left};
-        profile.inputs[0].name = "门禁";
-        std::ofstream(root_ / "events-2026-12-07.csv", std::ios::app | std::ios::binary)
-            << "2026-12-07 10:08:00.000,1," << CsvField(kName) << ",终端配置,"
-            << CsvField(MetaJson(profile)) << kLineEnd;
     }
     void TearDown() override { fs::remove_all(root_); }
 

@@ -48,6 +48,12 @@ const char* EventName(EventKind kind) {
             return "file_reopened";
         case EventKind::Connected:
         case EventKind::Refused:
+        // Alarms are retained topics of their own.
+        case EventKind::AlarmRaised:
+        case EventKind::AlarmAcknowledged:
+        case EventKind::AlarmCleared:
+        case EventKind::AlarmShelved:
+        case EventKind::AlarmUnshelved:
             break;
     }
     return nullptr;

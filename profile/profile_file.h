@@ -24,6 +24,12 @@ struct ProfileError {
         ScalingIncomplete,
         NotTwoNumbers,
         BadAxis,
+        OutOfRange,
+        BadPriority,
+        BadAlarmWhen,
+        LimitMissing,
+        LimitsOutOfOrder,
+        AlarmIncomplete,
     };
     Kind kind = Kind::Syntax;
     std::string file;

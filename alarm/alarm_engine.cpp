@@ -110,7 +110,16 @@ AlarmEngine::~AlarmEngine() = default;
 void AlarmEngine::OnReading(const Reading& reading) {
     const auto slot = static_cast<std::size_t>(reading.slot);
     Terminal* terminal = slot < bySlot_.size() ? bySlot_[slot] : nullptr;
-    if (terminal == nullptr || !terminal->link) {
+    if (terminal == nullptr) {
+        // A terminal that identified before the engine listened: its reading says as much.
+        AcquisitionEvent identified;
+        identified.time = reading.time;
+        identified.slot = reading.slot;
+        identified.name = reading.name;
+        Attach(identified);
+        terminal = bySlot_[slot];
+    }
+    if (!terminal->link) {
         return;
     }
     const std::int64_t nowMs = clock_.MonotonicMs();

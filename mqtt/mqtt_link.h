@@ -24,6 +24,7 @@ struct MqttLinkNews {
     std::function<void(const QString& message, bool problem)> state;
     std::function<void(const QString& line)> log;
     std::function<void(const RelayCommand& command)> relay;
+    std::function<void(const AlarmAck& ack)> alarmAck;
 };
 
 // The broker connection, the retained topics and the bounded queue in front of it. Enqueue,
@@ -146,6 +147,7 @@ class MqttLink {
     int quickEndsInARow_ = 0;
     int learnMid_ = 0;
     int relayMid_ = 0;
+    int ackMid_ = 0;
     QByteArray mark_;
     std::uint64_t marks_ = 0;
     bool learned_ = false;
@@ -153,6 +155,7 @@ class MqttLink {
     SteadyTime learnDeadline_;
     bool toldLearning_ = false;
     bool toldRelayRefusal_ = false;
+    bool toldAckRefusal_ = false;
     bool connected_ = false;
     bool disconnected_ = false;
     int refusal_ = 0;

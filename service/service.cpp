@@ -30,9 +30,11 @@ Service::Service(ServiceOptions options)
             }),
       server_(tables_, view_),
       sinks_([this](AcquisitionSink* sink) { server_.Host().SetSink(sink); }),
+      alarms_(sinks_),
       recording_(sinks_,
                  {.keepDays = options_.recordKeepDays, .resumeAfterMs = kRecordingResumeMs}) {
     tables_.acquisitionIntervalMs = options_.intervalMs;
+    alarms_.SetPollInterval(options_.intervalMs);
     QObject::connect(&recording_, &Recording::failed, &recording_,
                      [this](const QString&, const QString& logText) {
                          lostAtStop_ = lostAtStop_ || stopping_;
@@ -89,6 +91,10 @@ std::optional<Service::StartFailure> Service::Start() {
                          });
         QObject::connect(publishing_.get(), &Publishing::logLine, publishing_.get(),
                          [this](const QString& line) { log_.Info(line); });
+        publishing_->SetAlarmAcknowledge(
+            [this](std::span<const std::uint8_t> name, AlarmSource source, const std::string& by) {
+                return alarms_.Engine().Acknowledge(name, source, by);
+            });
         publishing_->Start();
     }
     log_.Info(QStringLiteral("listening on %1 port %2 with %3 slots, polling every %4 ms")

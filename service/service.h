@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "alarm/qt/alarm_watch.h"
 #include "mqtt/publishing.h"
 #include "process/orderly_stop.h"
 #include "record/qt/recording.h"
@@ -42,6 +43,7 @@ class Service {
 
     DeviceTabHost& Host() { return server_.Host(); }
     const SlotTables& Tables() const { return tables_; }
+    AlarmWatch& Alarms() { return alarms_; }
 
   private:
     // Raises the descriptor limit; the problem when the slots and limits need more.
@@ -54,6 +56,7 @@ class Service {
     HeadlessTabHostView view_;
     NetworkTabHost server_;
     HostSinks sinks_;
+    AlarmWatch alarms_;
     Recording recording_;
     std::unique_ptr<Publishing> publishing_;
     OrderlyStop stop_;

@@ -412,19 +412,27 @@ AcquisitionEvent AlarmEvent(const AlarmTransition& transition, const LocalDateTi
     return event;
 }
 
+std::string ConditionText(const AlarmSnapshot& alarm) {
+    if (alarm.condition.limitKind) {
+        return std::string(LimitText(*alarm.condition.limitKind)) + " " +
+               ValueText(alarm.condition.limit);
+    }
+    return alarm.text;
+}
+
+std::string AlarmValueText(const AlarmSnapshot& alarm) {
+    return alarm.source.kind == AlarmSource::Kind::Link ? std::string() : ValueText(alarm.value);
+}
+
 std::string AlarmDetail(const AlarmSnapshot& alarm) {
     std::string detail = alarm.source.Id();
-    if (!alarm.label.empty()) {
-        detail += " " + alarm.label;
+    for (const std::string& part : {alarm.label, ConditionText(alarm)}) {
+        if (!part.empty()) {
+            detail += " " + part;
+        }
     }
-    if (alarm.condition.limitKind) {
-        detail += std::string(" ") + LimitText(*alarm.condition.limitKind) + " " +
-                  ValueText(alarm.condition.limit);
-    } else if (!alarm.text.empty()) {
-        detail += " " + alarm.text;
-    }
-    if (alarm.source.kind != AlarmSource::Kind::Link) {
-        detail += " 值 " + ValueText(alarm.value);
+    if (const std::string value = AlarmValueText(alarm); !value.empty()) {
+        detail += " 值 " + value;
     }
     detail += std::string(" ") + PriorityText(alarm.condition.priority);
     if (alarm.chattering) {

@@ -82,6 +82,11 @@ class AlarmEngine final : public AcquisitionSink {
 // The event that carries a transition to the sinks, its detail in words.
 AcquisitionEvent AlarmEvent(const AlarmTransition& transition, const LocalDateTime& time);
 
+// What raised it: "高限 8" for a channel, the text of an input or the link.
+std::string ConditionText(const AlarmSnapshot& alarm);
+// The value it was raised or changed with ("8.52"); empty for the link.
+std::string AlarmValueText(const AlarmSnapshot& alarm);
+
 // The alarm of a channel, input or link in words, for the events file and logs:
 // "AD3 水位 高限 8 值 8.52" (limit names in Chinese).
 std::string AlarmDetail(const AlarmSnapshot& alarm);

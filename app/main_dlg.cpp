@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "app/about_box.h"
+#include "app/alarm_console.h"
 #include "device/qt/device_name.h"
 #include "res/resources.h"
 #include "settings/ui/settings_dlg.h"
@@ -69,6 +70,7 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
             });
     connect(recording_.get(), &Recording::recorderEvent, this, &CMainDlg::OnRecorderEvent);
     settings_->SetRecordingControl(this);
+    alarms_ = std::make_unique<AlarmConsole>(*this);
 }
 
 CMainDlg::~CMainDlg() {
@@ -97,6 +99,7 @@ CMainDlg::~CMainDlg() {
     // Recording and publishing listen to the tab host; the panels use the shared tables, which
     // go with this object's members.
     publishing_.reset();
+    alarms_.reset();
     recording_.reset();
     sinks_.reset();
     delete tabHost_;
@@ -166,6 +169,10 @@ void CMainDlg::StartPublishing(const MqttSettings& settings) {
     connect(publishing_.get(), &Publishing::logLine, this, [](const QString& line) {
         std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stderr);
     });
+    publishing_->SetAlarmAcknowledge(
+        [this](std::span<const std::uint8_t> name, AlarmSource source, const std::string& by) {
+            return alarms_->Watch().Engine().Acknowledge(name, source, by);
+        });
     publishing_->Start();
 }
 
@@ -260,6 +267,10 @@ void CMainDlg::OnPageRenamed(int slot, std::span<const std::uint8_t> name) {
     const int width = tree.viewport()->width() - 2 * tree.indentation() - 8;
     item->setText(0, ElidedName(text, tree.font(), width));
     item->setToolTip(0, text);
+    // The tab host names its slots before the alarms exist.
+    if (alarms_) {
+        alarms_->Remark();
+    }
 }
 
 void CMainDlg::keyPressEvent(QKeyEvent* event) {

@@ -20,6 +20,7 @@ class MainDlg;
 
 namespace corvelle {
 
+class AlarmConsole;
 class CSettingsDlg;
 
 // The console's main window (template 102): the device tree, the settings panel below it and
@@ -40,6 +41,8 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     QTreeWidgetItem& Root() const { return *root_; }
     HostSinks& Sinks() { return *sinks_; }
     Recording& Recorder() { return *recording_; }
+    // The alarm list and marks, in use while a profile file is.
+    AlarmConsole& Alarms() { return *alarms_; }
 
     // Opens the About box without waiting for it.
     void ShowAbout();
@@ -79,6 +82,7 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     CDeviceTabDlg* tabHost_ = nullptr;
     std::unique_ptr<HostSinks> sinks_;
     std::unique_ptr<Recording> recording_;
+    std::unique_ptr<AlarmConsole> alarms_;
     std::unique_ptr<Publishing> publishing_;
     QString publishingProblem_;  // the message shown for the broker's last problem, if any
     OrderlyStop stop_;

@@ -1,0 +1,90 @@
+#include "app/alarm_console.h"
+
+#include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+#include "app/main_dlg.h"
+
+namespace corvelle {
+namespace {
+
+std::span<const std::uint8_t> Bytes(const QByteArray& name) {
+    return {reinterpret_cast<const std::uint8_t*>(name.constData()),
+            static_cast<std::size_t>(name.size())};
+}
+
+}  // namespace
+
+AlarmConsole::AlarmConsole(CMainDlg& window)
+    : QObject(nullptr),
+      window_(window),
+      plainSize_(window.size()),
+      plainTitle_(window.windowTitle()),
+      watch_(window.Sinks()) {
+    watch_.SetPollInterval(window.Tables().acquisitionIntervalMs);
+    list_ = new AlarmListPanel(&window);
+    list_->setGeometry(8, plainSize_.height() - 4, plainSize_.width() - 16, kListHeight - 4);
+    list_->hide();
+    connect(&watch_, &AlarmWatch::alarmEvent, list_, &AlarmListPanel::OnEvent);
+    connect(list_, &AlarmListPanel::changed, this, &AlarmConsole::Remark);
+    connect(list_, &AlarmListPanel::acknowledgeRequested, this, &AlarmConsole::Acknowledge);
+    connect(list_, &AlarmListPanel::acknowledgeAllRequested, this,
+            [this] { watch_.Engine().AcknowledgeAll(kOperator); });
+    connect(list_, &AlarmListPanel::shelveRequested, this, &AlarmConsole::Shelve);
+}
+
+AlarmConsole::~AlarmConsole() = default;
+
+void AlarmConsole::SetProfiles(std::shared_ptr<const ProfileSet> profiles) {
+    const bool use = profiles != nullptr;
+    watch_.SetPollInterval(window_.Tables().acquisitionIntervalMs);
+    watch_.SetProfiles(std::move(profiles));
+    if (use == list_->isVisible()) {
+        return;
+    }
+    window_.setFixedSize(plainSize_.width(), plainSize_.height() + (use ? kListHeight : 0));
+    list_->setVisible(use);
+    Remark();
+}
+
+void AlarmConsole::Remark() {
+    const AlarmBoard& board = list_->Board();
+    QTabWidget& tabs = window_.TabHost().Tabs();
+    QTreeWidgetItem& root = window_.Root();
+    const QIcon mark = window_.style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    const auto& names = window_.Tables().deviceNames;
+    for (int i = 0; i < root.childCount(); ++i) {
+        QTreeWidgetItem* item = root.child(i);
+        const int slot = item->data(0, Qt::UserRole).toInt();
+        const bool marked = static_cast<std::size_t>(slot) < names.size() &&
+                            board.Unacked(names[static_cast<std::size_t>(slot)]);
+        item->setIcon(0, marked ? mark : QIcon());
+        item->setForeground(0, marked ? QBrush(Qt::red) : QBrush());
+        item->setData(0, Qt::AccessibleDescriptionRole,
+                      marked ? QStringLiteral("有未确认报警") : QString());
+        if (slot < tabs.count()) {
+            tabs.setTabIcon(slot, marked ? mark : QIcon());
+            tabs.tabBar()->setTabTextColor(slot, marked ? QColor(Qt::red) : QColor());
+        }
+    }
+    const std::size_t unacked = board.UnackedCount();
+    window_.setWindowTitle(unacked == 0
+                               ? plainTitle_
+                               : plainTitle_ + QStringLiteral(" — %1 个未确认报警").arg(unacked));
+}
+
+void AlarmConsole::Acknowledge(const QByteArray& name, const QString& source) {
+    if (const auto which = AlarmSource::FromId(source.toStdString())) {
+        watch_.Engine().Acknowledge(Bytes(name), *which, kOperator);
+    }
+}
+
+void AlarmConsole::Shelve(const QByteArray& name, const QString& source) {
+    if (const auto which = AlarmSource::FromId(source.toStdString())) {
+        watch_.Engine().Shelve(Bytes(name), *which);
+    }
+}
+
+}  // namespace corvelle

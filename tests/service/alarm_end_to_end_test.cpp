@@ -1,0 +1,165 @@
+// Alarms from a simulated terminal past its limits to the console's list and marks, the events
+// file and a real broker, acknowledged from the list and from the broker.
+
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QDate>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include "app/alarm_console.h"
+#include "app/main_dlg.h"
+#include "tests/support/free_port.h"
+#include "tests/support/test_broker.h"
+#include "tools/terminal/terminal.h"
+
+namespace corvelle {
+namespace {
+
+const QByteArray kAlarmNode = "corvelle/node9/一号泵站/alarm/";
+
+// AD1 past "high" (2 V against 1 V), AD2 past an urgent one (3 V against 2.5 V); or only AD2.
+std::shared_ptr<const ProfileSet> PumpLimits(bool both) {
+    auto profile = std::make_shared<TerminalProfile>();
+    profile->terminal = "一号泵站";
+    ChannelProfile level;
+    level.name = "水位";
+    level.alarms.limits[static_cast<std::size_t>(LimitKind::High)] = AlarmLimit{1.0};
+    if (both) {
+        profile->channels[0] = level;
+    }
+    level.name = "压力";
+    level.alarms.limits[static_cast<std::size_t>(LimitKind::High)] =
+        AlarmLimit{2.5, AlarmPriority::Urgent};
+    profile->channels[1] = level;
+    auto set = std::make_shared<ProfileSet>();
+    set->terminals[profile->terminal] = profile;
+    return set;
+}
+
+// The text of a cell as assistive technology reads it.
+QString AccessibleCell(QTableWidget& table, int row, int column) {
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&table);
+    QAccessibleInterface* cell = list->tableInterface()->cellAt(row, column);
+    return cell != nullptr ? cell->text(QAccessible::Name) : QString();
+}
+
+int RowOf(QTableWidget& table, const QString& source) {
+    for (int row = 0; row < table.rowCount(); ++row) {
+        if (AccessibleCell(table, row, 2).startsWith(source)) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+QJsonObject AlarmState(test::Watcher& watcher, const QByteArray& source) {
+    return QJsonDocument::fromJson(watcher.Payloads(kAlarmNode + source).constLast()).object();
+}
+
+TEST(AlarmEndToEnd, ListMarksAcknowledgementEventsFileAndBroker) {
+    test::TestBroker broker;
+    test::Watcher watcher(broker.Port());
+    QTemporaryDir folder;
+    auto window = std::make_unique<CMainDlg>();
+    const QString plainTitle = window->windowTitle();
+    window->Tables().acquisitionIntervalMs = 200;
+    window->show();
+    const quint16 port = test::FreePort();
+    window->TabHost().ToggleListening(port);
+    MqttSettings settings;
+    settings.enabled = true;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = broker.Port();
+    settings.clientId = QStringLiteral("node9");
+    settings.alarmAcks = true;
+    window->StartPublishing(settings);
+    ASSERT_FALSE(window->Recorder().Start(folder.path()).has_value());
+    AlarmConsole& alarms = window->Alarms();
+    EXPECT_FALSE(alarms.List().isVisible());
+    const QSize plainSize = window->size();
+    alarms.SetProfiles(PumpLimits(true));
+    EXPECT_TRUE(alarms.List().isVisible());
+    EXPECT_EQ(window->height(), plainSize.height() + AlarmConsole::kListHeight);
+
+    sim::TerminalConfig config;
+    config.port = port;
+    config.name = QStringLiteral("一号泵站");
+    config.modelText = "CV4B-SIM";
+    config.board.channelCount = 4;
+    config.board.waves[0] = {sim::WaveKind::Constant, 2000, 0, 1000};
+    config.board.waves[1] = {sim::WaveKind::Constant, 3000, 0, 1000};
+    QString error;
+    auto terminals = sim::CreateTerminals(config, 1, error);
+    ASSERT_EQ(terminals.size(), 1U) << error.toStdString();
+    terminals.front()->start();
+
+    QTableWidget& table = alarms.List().Table();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table.rowCount() == 2; }, 10000));
+    const int first = RowOf(table, QStringLiteral("AD1"));
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(AccessibleCell(table, first, 1), QStringLiteral("一号泵站"));
+    EXPECT_EQ(AccessibleCell(table, first, 2), QStringLiteral("AD1 水位"));
+    EXPECT_EQ(AccessibleCell(table, first, 3), QStringLiteral("高限 1"));
+    EXPECT_EQ(AccessibleCell(table, first, 4), QStringLiteral("2"));
+    EXPECT_EQ(AccessibleCell(table, first, 5), QStringLiteral("重要"));
+    EXPECT_EQ(AccessibleCell(table, first, 6), QStringLiteral("未确认"));
+    EXPECT_FALSE(window->Root().child(0)->icon(0).isNull());
+    EXPECT_FALSE(window->TabHost().Tabs().tabIcon(0).isNull());
+    EXPECT_EQ(window->windowTitle(), plainTitle + QStringLiteral(" — 2 个未确认报警"));
+    ASSERT_TRUE(watcher.WaitFor(kAlarmNode + "AD2", 1));
+    EXPECT_EQ(AlarmState(watcher, "AD2")[QStringLiteral("priority")], QStringLiteral("紧急"));
+
+    // "确认" on the selected row; the broker acknowledges the other.
+    table.selectRow(first);
+    QPushButton* acknowledge = nullptr;
+    for (auto* button : alarms.List().findChildren<QPushButton*>()) {
+        acknowledge = button->text() == QStringLiteral("确认") ? button : acknowledge;
+    }
+    ASSERT_NE(acknowledge, nullptr);
+    acknowledge->click();
+    watcher.Publish(kAlarmNode + "AD2/ack", "值班员");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->windowTitle() == plainTitle; }));
+    EXPECT_EQ(AccessibleCell(table, RowOf(table, QStringLiteral("AD1")), 6),
+              QStringLiteral("已确认"));
+    EXPECT_TRUE(window->Root().child(0)->icon(0).isNull());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return AlarmState(watcher, "AD2")[QStringLiteral("acked_by")] == "值班员"; }));
+    EXPECT_EQ(AlarmState(watcher, "AD1")[QStringLiteral("state")], QStringLiteral("active_acked"));
+
+    // A reload without AD1's limit clears it; AD2 is shelved from the list.
+    alarms.SetProfiles(PumpLimits(false));
+    EXPECT_EQ(table.rowCount(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.Payloads(kAlarmNode + "AD1").constLast().isEmpty(); }));
+    EXPECT_TRUE(alarms.Watch().Engine().Shelve(window->Tables().deviceNames[0],
+                                               {AlarmSource::Kind::Channel, 1}));
+    EXPECT_EQ(table.rowCount(), 0);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return AlarmState(watcher, "AD2")[QStringLiteral("state")] == "shelved"; }));
+
+    terminals.front()->stop();
+    bool stopped = false;
+    QObject::connect(window.get(), &CMainDlg::stopped, [&stopped] { stopped = true; });
+    window->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return stopped; }, 5000));
+    window.reset();
+    QFile events(folder.filePath(
+        QStringLiteral("events-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate))));
+    ASSERT_TRUE(events.open(QIODevice::ReadOnly));
+    const QString rows = QString::fromUtf8(events.readAll());
+    for (const char* row : {",1,一号泵站,报警,AD1 水位 高限 1 值 2 重要", ",报警确认,AD1 水位",
+                            "确认人 操作员", "确认人 值班员", ",1,一号泵站,报警恢复,AD1 水位",
+                            ",报警搁置,AD2 压力 高限 2.5 值 3 紧急"}) {
+        EXPECT_TRUE(rows.contains(QString::fromUtf8(row))) << row << "\n" << rows.toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace corvelle

@@ -55,10 +55,9 @@ std::vector<const AlarmSnapshot*> AlarmBoard::Rows() const {
 }
 
 std::size_t AlarmBoard::UnackedCount() const {
-    return static_cast<std::size_t>(
-        std::count_if(entries_.begin(), entries_.end(), [](const auto& item) {
-            return Shown(item.second.alarm) && IsUnacked(item.second.alarm);
-        }));
+    return static_cast<std::size_t>(std::count_if(
+        entries_.begin(), entries_.end(),
+        [](const auto& item) { return Shown(item.second.alarm) && IsUnacked(item.second.alarm); }));
 }
 
 bool AlarmBoard::Unacked(std::span<const std::uint8_t> name) const {

@@ -38,8 +38,8 @@ const char* LimitText(LimitKind kind) {
 // Six significant digits: what a log line and an events row need of a measured value.
 std::string ValueText(double value) {
     std::array<char, 32> text{};
-    const auto result = std::to_chars(text.data(), text.data() + text.size(), value,
-                                      std::chars_format::general, 6);
+    const auto result =
+        std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::general, 6);
     return {text.data(), result.ptr};
 }
 
@@ -264,7 +264,8 @@ void AlarmEngine::Define(Terminal& terminal, std::shared_ptr<const TerminalProfi
         }
         if (channel) {
             watch = std::make_unique<ChannelWatch>(ChannelWatch{
-                channel->alarms, channel->scaling,
+                channel->alarms,
+                channel->scaling,
                 AlarmPoint(identity({AlarmSource::Kind::Channel, static_cast<std::uint8_t>(i)},
                                     channel->name, {})),
                 {},
@@ -284,9 +285,9 @@ void AlarmEngine::Define(Terminal& terminal, std::shared_ptr<const TerminalProfi
             point.reset();
         }
         if (input) {
-            point = std::make_unique<AlarmPoint>(identity(
-                {AlarmSource::Kind::Input, static_cast<std::uint8_t>(i)}, input->name,
-                input->alarm->text));
+            point = std::make_unique<AlarmPoint>(
+                identity({AlarmSource::Kind::Input, static_cast<std::uint8_t>(i)}, input->name,
+                         input->alarm->text));
         }
     }
     if (!profile && terminal.link) {
@@ -307,8 +308,8 @@ std::int64_t AlarmEngine::SilentAfterMs(const Terminal& terminal) const {
 }
 
 AlarmEngine::Terminal* AlarmEngine::Find(std::span<const std::uint8_t> name) const {
-    const auto found = terminals_.find(std::string_view(
-        reinterpret_cast<const char*>(name.data()), name.size()));
+    const auto found =
+        terminals_.find(std::string_view(reinterpret_cast<const char*>(name.data()), name.size()));
     return found == terminals_.end() ? nullptr : found->second.get();
 }
 
@@ -324,8 +325,7 @@ AlarmPoint* AlarmEngine::FindPoint(std::span<const std::uint8_t> name, AlarmSour
             }
             return nullptr;
         case AlarmSource::Kind::Input:
-            return source.index < kProfileSwitches ? terminal->inputs[source.index].get()
-                                                   : nullptr;
+            return source.index < kProfileSwitches ? terminal->inputs[source.index].get() : nullptr;
         case AlarmSource::Kind::Link:
             break;
     }
@@ -345,7 +345,8 @@ std::size_t AlarmEngine::AcknowledgeAll(const std::string& by) {
     std::size_t count = 0;
     for (const AlarmSnapshot& alarm : Alarms()) {
         AlarmPoint* point = FindPoint(alarm.name, alarm.source);
-        count += point != nullptr && !alarm.shelved && point->Acknowledge(by, now, pending_) ? 1 : 0;
+        count +=
+            point != nullptr && !alarm.shelved && point->Acknowledge(by, now, pending_) ? 1 : 0;
     }
     Flush();
     return count;

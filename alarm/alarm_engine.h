@@ -46,8 +46,7 @@ class AlarmEngine final : public AcquisitionSink {
     void Reload();
 
     // The operator's acts; false when there was nothing to do.
-    bool Acknowledge(std::span<const std::uint8_t> name, AlarmSource source,
-                     const std::string& by);
+    bool Acknowledge(std::span<const std::uint8_t> name, AlarmSource source, const std::string& by);
     // Every unacknowledged alarm; how many were.
     std::size_t AcknowledgeAll(const std::string& by);
     bool Shelve(std::span<const std::uint8_t> name, AlarmSource source);

@@ -48,7 +48,8 @@ std::optional<AlarmSource> AlarmSource::FromId(std::string_view id) {
     if (number > static_cast<int>(kChannelCount)) {
         return std::nullopt;
     }
-    return AlarmSource{channel ? Kind::Channel : Kind::Input, static_cast<std::uint8_t>(number - 1)};
+    return AlarmSource{channel ? Kind::Channel : Kind::Input,
+                       static_cast<std::uint8_t>(number - 1)};
 }
 
 void AlarmPoint::Update(const AlarmCondition& condition, double value, std::int64_t nowMs,

@@ -138,10 +138,11 @@ QByteArray AlarmPayload(const AlarmSnapshot& alarm) {
         {QStringLiteral("limit"), limitKind ? QJsonValue(alarm.condition.limit) : QJsonValue()},
         {QStringLiteral("value"),
          alarm.source.kind == AlarmSource::Kind::Link ? QJsonValue() : QJsonValue(alarm.value)},
-        {QStringLiteral("text"), limitKind ? QString::fromUtf8(LimitKey(*limitKind))
-                                           : QString::fromStdString(alarm.text)},
+        {QStringLiteral("text"),
+         limitKind ? QString::fromUtf8(LimitKey(*limitKind)) : QString::fromStdString(alarm.text)},
         {QStringLiteral("raised_at"), Time(alarm.raisedAt)},
-        {QStringLiteral("acked_at"), alarm.ackedAt ? QJsonValue(Time(*alarm.ackedAt)) : QJsonValue()},
+        {QStringLiteral("acked_at"),
+         alarm.ackedAt ? QJsonValue(Time(*alarm.ackedAt)) : QJsonValue()},
         {QStringLiteral("acked_by"), QString::fromStdString(alarm.ackedBy)},
     };
     return Compact(object);

@@ -204,8 +204,9 @@ std::variant<MqttSettings, QString> ReadMqttOptions(const QCommandLineParser& pa
         }
     }
     settings.relayCommands = parser.isSet(kRelayCommands);
-    for (const QString& command : parser.values(kCommands).join(QLatin1Char(',')).split(
-             QLatin1Char(','), Qt::SkipEmptyParts)) {
+    for (const QString& command : parser.values(kCommands)
+                                      .join(QLatin1Char(','))
+                                      .split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         if (command.trimmed() == QLatin1String("relay")) {
             settings.relayCommands = true;
         } else if (command.trimmed() == QLatin1String("ack")) {

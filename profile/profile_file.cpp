@@ -420,9 +420,9 @@ std::string AlarmKeys(const ChannelAlarms& alarms) {
                           PriorityText(limit->priority) + "\" }";
         text += "\n";
     }
-    for (const auto& [key, value] : {std::pair{"deadband", alarms.deadband},
-                                     std::pair{"on_delay", alarms.onDelay},
-                                     std::pair{"off_delay", alarms.offDelay}}) {
+    for (const auto& [key, value] :
+         {std::pair{"deadband", alarms.deadband}, std::pair{"on_delay", alarms.onDelay},
+          std::pair{"off_delay", alarms.offDelay}}) {
         if (value != 0) {
             text += std::string(key) + " = " + NumberText(value) + "\n";
         }

@@ -122,7 +122,8 @@ void Service::Stop(std::function<void(int)> done) {
     if (publishing_) {
         drains.push_back(publishing_.get());
     }
-    stop_.Run(std::move(drains), [this, done = std::move(done)](const std::vector<std::string>& left) {
+    stop_.Run(std::move(drains), [this,
+                                  done = std::move(done)](const std::vector<std::string>& left) {
         for (const std::string& what : left) {
             log_.Error(QStringLiteral("not written at stop: %1").arg(QString::fromStdString(what)));
         }

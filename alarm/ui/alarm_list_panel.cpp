@@ -52,8 +52,12 @@ AlarmListPanel::AlarmListPanel(QWidget* parent) : QGroupBox(QStringLiteral("报�
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(true);
-    for (const auto& [column, width] : {std::pair{kTime, 130}, {kTerminal, 150}, {kSource, 130},
-                                        {kCondition, 150}, {kValue, 80}, {kPriority, 60}}) {
+    for (const auto& [column, width] : {std::pair{kTime, 130},
+                                        {kTerminal, 150},
+                                        {kSource, 130},
+                                        {kCondition, 150},
+                                        {kValue, 80},
+                                        {kPriority, 60}}) {
         table_->setColumnWidth(column, width);
     }
     table_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -64,8 +68,7 @@ AlarmListPanel::AlarmListPanel(QWidget* parent) : QGroupBox(QStringLiteral("报�
     acknowledgeAll_ = new QPushButton(QStringLiteral("全部确认"), this);
     sound_ = new QCheckBox(QStringLiteral("报警声音"), this);
     connect(acknowledge_, &QPushButton::clicked, this, &AlarmListPanel::AcknowledgeSelected);
-    connect(acknowledgeAll_, &QPushButton::clicked, this,
-            &AlarmListPanel::acknowledgeAllRequested);
+    connect(acknowledgeAll_, &QPushButton::clicked, this, &AlarmListPanel::acknowledgeAllRequested);
     connect(sound_, &QCheckBox::toggled, this, &AlarmListPanel::UpdateSound);
 
     auto* buttons = new QVBoxLayout;
@@ -135,9 +138,9 @@ void AlarmListPanel::Rebuild() {
             table_->setItem(row, column, item);
         }
         if (selected.contains(name.toHex() + source)) {
-            table_->selectionModel()->select(table_->model()->index(row, 0),
-                                             QItemSelectionModel::Select |
-                                                 QItemSelectionModel::Rows);
+            table_->selectionModel()->select(
+                table_->model()->index(row, 0),
+                QItemSelectionModel::Select | QItemSelectionModel::Rows);
         }
     }
     const bool unacked = board_.UnackedCount() > 0;

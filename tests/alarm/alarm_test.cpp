@@ -8,7 +8,9 @@ namespace {
 class FakeAlarmClock final : public AlarmClock {
   public:
     std::int64_t MonotonicMs() const override { return ms; }
-    LocalDateTime Now() const override { return {2026, 12, 8, 10, 0, static_cast<int>(ms / 1000 % 60)}; }
+    LocalDateTime Now() const override {
+        return {2026, 12, 8, 10, 0, static_cast<int>(ms / 1000 % 60)};
+    }
     std::int64_t ms = 0;
 };
 
@@ -18,8 +20,9 @@ const std::vector<std::uint8_t> kName{'P', '1'};
 struct Rig {
     explicit Rig(TerminalProfile terminal)
         : profile(std::make_shared<TerminalProfile>(std::move(terminal))),
-          engine(clock, [this](std::span<const std::uint8_t>) { return profile; },
-                 [this](const AcquisitionEvent& event) { events.push_back(event); }) {
+          engine(
+              clock, [this](std::span<const std::uint8_t>) { return profile; },
+              [this](const AcquisitionEvent& event) { events.push_back(event); }) {
         engine.SetPollInterval(1000);
         AcquisitionEvent identified;
         identified.kind = EventKind::Identified;
@@ -108,13 +111,16 @@ TEST(Alarms, LimitsWithDeadbandAndDelays) {
         std::vector<std::pair<double, double>> readings;
         Steps expected;
     } cases[] = {
-        {"a value inside the deadband holds the alarm", banded,
+        {"a value inside the deadband holds the alarm",
+         banded,
          {{1, 8.1}, {1, 7.6}, {1, 7.4}},
          {{kRaised, AlarmState::ActiveUnacked}, {kCleared, AlarmState::ReturnedUnacked}}},
-        {"a crossing shorter than the on delay raises nothing", delayed,
+        {"a crossing shorter than the on delay raises nothing",
+         delayed,
          {{1, 9}, {1, 7}, {1, 9}, {1, 9}},
          {}},
-        {"it raises once the crossing held, clears once its end held", delayed,
+        {"it raises once the crossing held, clears once its end held",
+         delayed,
          {{1, 9}, {2, 9}, {1, 7}, {2, 7}, {1, 7}},
          {{kRaised, AlarmState::ActiveUnacked}, {kCleared, AlarmState::ReturnedUnacked}}},
     };
@@ -133,8 +139,8 @@ TEST(Alarms, AcknowledgementAndTheMostSevereLimit) {
     rig.Read(1, 8.5);
     EXPECT_EQ(rig.Last().condition.limitKind, LimitKind::High);
     EXPECT_TRUE(rig.engine.Acknowledge(kName, {AlarmSource::Kind::Channel, 0}, "操作员"));
-    EXPECT_EQ(rig.Take(), (Steps{{kRaised, AlarmState::ActiveUnacked},
-                                 {kAcked, AlarmState::ActiveAcked}}));
+    EXPECT_EQ(rig.Take(),
+              (Steps{{kRaised, AlarmState::ActiveUnacked}, {kAcked, AlarmState::ActiveAcked}}));
     // Past high_high it is raised again, unacknowledged; back to high it stays as it is.
     rig.Read(1, 9.5);
     rig.Read(1, 8.5);
@@ -145,7 +151,8 @@ TEST(Alarms, AcknowledgementAndTheMostSevereLimit) {
     // Acknowledged while active, then cleared: normal.
     EXPECT_EQ(rig.engine.AcknowledgeAll("MQTT"), 1U);
     rig.Read(1, 7);
-    EXPECT_EQ(rig.Take(), (Steps{{kAcked, AlarmState::ActiveAcked}, {kCleared, AlarmState::Normal}}));
+    EXPECT_EQ(rig.Take(),
+              (Steps{{kAcked, AlarmState::ActiveAcked}, {kCleared, AlarmState::Normal}}));
     EXPECT_FALSE(rig.engine.Acknowledge(kName, {AlarmSource::Kind::Channel, 0}, "操作员"));
     EXPECT_TRUE(rig.engine.Alarms().empty());
     // Cleared first, then acknowledged: normal too.

@@ -137,7 +137,8 @@ TEST(AlarmEndToEnd, ListMarksAcknowledgementEventsFileAndBroker) {
     // A reload without AD1's limit clears it; AD2 is shelved from the list.
     alarms.SetProfiles(PumpLimits(false));
     EXPECT_EQ(table.rowCount(), 1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher.Payloads(kAlarmNode + "AD1").constLast().isEmpty(); }));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return watcher.Payloads(kAlarmNode + "AD1").constLast().isEmpty(); }));
     EXPECT_TRUE(alarms.Watch().Engine().Shelve(window->Tables().deviceNames[0],
                                                {AlarmSource::Kind::Channel, 1}));
     EXPECT_EQ(table.rowCount(), 0);

@@ -235,7 +235,8 @@ class Reader {
         bool alarmKeys = false;
         for (const auto& [key, node] : table) {
             const std::string name(key.str());
-            const std::string at = path + "." + name;
+            std::string at = path;
+            at.append(".").append(name);
             if (name == "name") {
                 item.name = Text(node, at, kMaxChannelNameChars);
             } else if (input && name == "alarm_when") {

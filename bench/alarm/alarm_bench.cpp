@@ -38,9 +38,9 @@ std::shared_ptr<const TerminalProfile> EveryChannelConfigured() {
 void Evaluate(benchmark::State& state) {
     BenchClock clock;
     std::size_t transitions = 0;
-    const auto profile = EveryChannelConfigured();
+    std::shared_ptr<const TerminalProfile> profile = EveryChannelConfigured();
     AlarmEngine engine(
-        clock, [&](std::span<const std::uint8_t>) { return profile; },
+        clock, [&profile](std::span<const std::uint8_t>) { return profile; },
         [&](const AcquisitionEvent&) { ++transitions; });
     AcquisitionEvent identified;
     identified.kind = EventKind::Identified;
@@ -53,7 +53,7 @@ void Evaluate(benchmark::State& state) {
     reading.channelCount = 12;
     const std::int64_t quiet = state.range(0);
     std::int64_t n = 0;
-    for (auto _ : state) {
+    while (state.KeepRunning()) {
         clock.ms += 200;
         ++n;
         // Mostly in range; now and then past high for a few readings.

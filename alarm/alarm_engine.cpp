@@ -102,8 +102,8 @@ struct AlarmEngine::Terminal {
     bool linkDown = false;
 };
 
-AlarmEngine::AlarmEngine(const AlarmClock& clock, ProfileLookup lookup, EventOut out)
-    : clock_(clock), lookup_(std::move(lookup)), out_(std::move(out)) {}
+AlarmEngine::AlarmEngine(const AlarmClock& clock, EventOut out)
+    : clock_(clock), out_(std::move(out)) {}
 
 AlarmEngine::~AlarmEngine() = default;
 
@@ -131,9 +131,8 @@ void AlarmEngine::OnReading(const Reading& reading) {
     const std::size_t channels = std::min<std::size_t>(reading.channelCount, kProfileChannels);
     for (std::size_t i = 0; i < channels; ++i) {
         if (ChannelWatch* watch = terminal->channels[i].get()) {
-            const double volts = reading.channelMillivolts[i] / 1000.0;
-            watch->Evaluate(watch->scaling ? watch->scaling->Apply(volts) : volts, nowMs,
-                            reading.time, pending_);
+            // As the page scaled it, once for every listener.
+            watch->Evaluate(reading.values[i], nowMs, reading.time, pending_);
         }
     }
     for (std::size_t i = 0; i < kProfileSwitches; ++i) {
@@ -161,7 +160,7 @@ void AlarmEngine::Attach(const AcquisitionEvent& event) {
         entry = std::make_unique<Terminal>();
         entry->name = event.name;
         entry->slot = event.slot;
-        Define(*entry, lookup_(event.name));
+        Define(*entry, Lookup(event.name));
     }
     Terminal& terminal = *entry;
     if (terminal.attached && terminal.slot != event.slot &&
@@ -230,11 +229,17 @@ void AlarmEngine::Tick() {
     Flush();
 }
 
-void AlarmEngine::Reload() {
+void AlarmEngine::SetProfiles(const ProfileLookup* profiles) {
+    profiles_ = profiles;
     for (auto& [key, terminal] : terminals_) {
-        Define(*terminal, lookup_(terminal->name));
+        Define(*terminal, Lookup(terminal->name));
     }
     Flush();
+}
+
+std::shared_ptr<const TerminalProfile> AlarmEngine::Lookup(
+    std::span<const std::uint8_t> name) const {
+    return profiles_ != nullptr ? profiles_->ProfileFor(name) : nullptr;
 }
 
 void AlarmEngine::Define(Terminal& terminal, std::shared_ptr<const TerminalProfile> profile) {

@@ -24,14 +24,11 @@ namespace corvelle {
 // shelving, chattering) and is called about once a second.
 class AlarmEngine final : public AcquisitionSink {
   public:
-    // The profile of a terminal by its name as received; nullptr: it has none.
-    using ProfileLookup =
-        std::function<std::shared_ptr<const TerminalProfile>(std::span<const std::uint8_t>)>;
     using EventOut = std::function<void(const AcquisitionEvent&)>;
 
     static constexpr const char* kLinkText = "通信中断";
 
-    AlarmEngine(const AlarmClock& clock, ProfileLookup lookup, EventOut out);
+    AlarmEngine(const AlarmClock& clock, EventOut out);
     ~AlarmEngine() override;
     AlarmEngine(const AlarmEngine&) = delete;
     AlarmEngine& operator=(const AlarmEngine&) = delete;
@@ -42,8 +39,9 @@ class AlarmEngine final : public AcquisitionSink {
     void OnReading(const Reading& reading) override;
     void OnEvent(const AcquisitionEvent& event) override;
     void Tick();
-    // The profiles changed: a definition removed or changed clears its alarm.
-    void Reload();
+    // Where terminals' profiles come from (nullptr: nowhere), read again now and whenever the
+    // profiles change: a definition removed or changed clears its alarm.
+    void SetProfiles(const ProfileLookup* profiles);
 
     // The operator's acts; false when there was nothing to do.
     bool Acknowledge(std::span<const std::uint8_t> name, AlarmSource source, const std::string& by);
@@ -67,8 +65,10 @@ class AlarmEngine final : public AcquisitionSink {
     std::int64_t SilentAfterMs(const Terminal& terminal) const;
     void Flush();
 
+    std::shared_ptr<const TerminalProfile> Lookup(std::span<const std::uint8_t> name) const;
+
     const AlarmClock& clock_;
-    ProfileLookup lookup_;
+    const ProfileLookup* profiles_ = nullptr;
     EventOut out_;
     std::uint32_t pollIntervalMs_ = 1000;
     // By name as received (bytes).

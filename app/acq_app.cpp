@@ -73,6 +73,7 @@ int CAcqApp::InitInstance() {
     mainWindow.TabHost().Server().Apply(options.limits);
     mainWindow.Recorder().SetOptions({.keepDays = options.record.keepDays, .resumeAfterMs = 0});
     mainWindow.show();
+    mainWindow.UseProfiles(options.profiles.file);
     if (options.mqtt.enabled) {
         mainWindow.StartPublishing(options.mqtt);
     }

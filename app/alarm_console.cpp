@@ -37,10 +37,10 @@ AlarmConsole::AlarmConsole(CMainDlg& window)
 
 AlarmConsole::~AlarmConsole() = default;
 
-void AlarmConsole::SetProfiles(std::shared_ptr<const ProfileSet> profiles) {
+void AlarmConsole::SetProfiles(const ProfileLookup* profiles) {
     const bool use = profiles != nullptr;
     watch_.SetPollInterval(window_.Tables().acquisitionIntervalMs);
-    watch_.SetProfiles(std::move(profiles));
+    watch_.SetProfiles(profiles);
     if (use == list_->isVisible()) {
         return;
     }

@@ -30,8 +30,9 @@ class AlarmConsole final : public QObject {
     AlarmConsole(const AlarmConsole&) = delete;
     AlarmConsole& operator=(const AlarmConsole&) = delete;
 
-    // nullptr: no profile file; the list goes and the window is as before.
-    void SetProfiles(std::shared_ptr<const ProfileSet> profiles);
+    // The profiles in use, again after each change; nullptr: no profile file, the list goes
+    // and the window is as before.
+    void SetProfiles(const ProfileLookup* profiles);
     // A page took another terminal's name: its marks follow the names.
     void Remark();
 

@@ -22,6 +22,9 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
                                             "in DIR from the start."));
     AddLimitOptions(parser, LimitDefaults::Off);
     AddMqttOptions(parser, kProgram);
+    AddProfileOptions(parser, QStringLiteral("Read the terminal profiles from FILE (default: "
+                                             "terminals.toml in the user's configuration "
+                                             "folder, when it exists); saves go there too."));
     if (auto outcome = ParseCommandLine(parser, arguments)) {
         return std::visit(
             [](auto&& done) -> std::variant<ConsoleOptions, PrintAndExit, BadOptions> {
@@ -41,9 +44,13 @@ std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(
     if (const auto* problem = std::get_if<QString>(&record)) {
         return BadOptions{*problem};
     }
-    return ConsoleOptions{std::get<RecordOptions>(std::move(record)),
-                          std::get<LimitOptions>(std::move(limits)),
-                          std::get<MqttSettings>(std::move(mqtt))};
+    auto profiles = ReadProfileOptions(parser);
+    if (const auto* problem = std::get_if<QString>(&profiles)) {
+        return BadOptions{*problem};
+    }
+    return ConsoleOptions{
+        std::get<RecordOptions>(std::move(record)), std::get<LimitOptions>(std::move(limits)),
+        std::get<MqttSettings>(std::move(mqtt)), std::get<ProfileOptions>(std::move(profiles))};
 }
 
 bool AsksForHelpOrVersion(int argc, char** argv) {

@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "mqtt/mqtt_options.h"
+#include "profile/qt/profile_options.h"
 #include "record/qt/record_options.h"
 #include "server/net/command_line.h"
 
@@ -16,6 +17,7 @@ struct ConsoleOptions {
     RecordOptions record;
     LimitOptions limits;
     MqttSettings mqtt;
+    ProfileOptions profiles;
 };
 
 std::variant<ConsoleOptions, PrintAndExit, BadOptions> ParseConsoleOptions(

@@ -4,6 +4,7 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
 #include <QMouseEvent>
@@ -17,6 +18,8 @@
 #include "app/about_box.h"
 #include "app/alarm_console.h"
 #include "device/qt/device_name.h"
+#include "device/ui/device_page_dlg.h"
+#include "profile/ui/channel_settings_dlg.h"
 #include "res/resources.h"
 #include "settings/ui/settings_dlg.h"
 #include "ui_main_102.h"
@@ -50,6 +53,19 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
     settings_->SetListenToggler(tabHost_);
     tabHost_->Initialise();
 
+    profiles_.SetOnChanged([this] {
+        tabHost_->Host().SetProfiles(&profiles_);
+        if (alarms_) {
+            alarms_->SetProfiles(profiles_.InUse() ? &profiles_ : nullptr);
+        }
+        for (int slot = 0; slot < static_cast<int>(tables_.SlotCount()); ++slot) {
+            ShowTreeTip(slot);
+        }
+    });
+    for (int slot = 0; slot < static_cast<int>(tables_.SlotCount()); ++slot) {
+        connect(&tabHost_->PageDlg(slot), &CDevicePageDlg::channelSettingsRequested, this,
+                [this, slot] { OpenChannelSettings(slot); });
+    }
     sinks_ = std::make_unique<HostSinks>(
         [host = &tabHost_->Host()](AcquisitionSink* sink) { host->SetSink(sink); });
     recording_ = std::make_unique<Recording>(*sinks_);
@@ -71,6 +87,7 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
     connect(recording_.get(), &Recording::recorderEvent, this, &CMainDlg::OnRecorderEvent);
     settings_->SetRecordingControl(this);
     alarms_ = std::make_unique<AlarmConsole>(*this);
+    alarms_->SetProfiles(profiles_.InUse() ? &profiles_ : nullptr);
 }
 
 CMainDlg::~CMainDlg() {
@@ -104,6 +121,31 @@ CMainDlg::~CMainDlg() {
     sinks_.reset();
     delete tabHost_;
     delete settings_;
+}
+
+void CMainDlg::UseProfiles(const QString& file) {
+    const QString chosen = file.isEmpty() ? TerminalProfiles::DefaultFile() : file;
+    if (file.isEmpty() && !QFileInfo::exists(chosen)) {
+        // Nothing is read until the operator saves a profile, which creates the file.
+        profiles_.SetFile(chosen);
+        return;
+    }
+    if (const auto error = profiles_.Load(chosen)) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
+                     error->EnglishText().c_str());
+        tabHost_->ShowOperatorMessage(QStringLiteral("终端配置文件有误：") +
+                                      QString::fromStdString(error->ChineseText()));
+    }
+}
+
+void CMainDlg::OpenChannelSettings(int slot) {
+    CDevicePageDlg& page = tabHost_->PageDlg(slot);
+    auto* dialog = new ChannelSettingsDlg(
+        profiles_, page.Page(), DeviceNameText(tables_.deviceNames[static_cast<std::size_t>(slot)]),
+        this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->open();
 }
 
 std::vector<Drain*> CMainDlg::Drains() {
@@ -266,11 +308,25 @@ void CMainDlg::OnPageRenamed(int slot, std::span<const std::uint8_t> name) {
     const QString text = DeviceNameText(name);
     const int width = tree.viewport()->width() - 2 * tree.indentation() - 8;
     item->setText(0, ElidedName(text, tree.font(), width));
-    item->setToolTip(0, text);
+    ShowTreeTip(slot);
     // The tab host names its slots before the alarms exist.
     if (alarms_) {
         alarms_->Remark();
     }
+}
+
+void CMainDlg::ShowTreeTip(int slot) {
+    QTreeWidgetItem* item = SlotItem(slot);
+    if (item == nullptr) {
+        return;
+    }
+    const auto& name = tables_.deviceNames[static_cast<std::size_t>(slot)];
+    QString tip = DeviceNameText(name);
+    // The profile's description says what the station is, under its name.
+    if (const auto profile = profiles_.ProfileFor(name); profile && !profile->description.empty()) {
+        tip += QLatin1Char('\n') + QString::fromStdString(profile->description);
+    }
+    item->setToolTip(0, tip);
 }
 
 void CMainDlg::keyPressEvent(QKeyEvent* event) {

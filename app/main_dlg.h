@@ -7,6 +7,7 @@
 #include "device/slot_tables.h"
 #include "mqtt/publishing.h"
 #include "process/orderly_stop.h"
+#include "profile/qt/terminal_profiles.h"
 #include "record/qt/recording.h"
 #include "server/ui/device_tab_dlg.h"
 #include "settings/settings_panel.h"
@@ -48,6 +49,12 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     void ShowAbout();
     // Publishes every reading and event from now on; problems come up as messages.
     void StartPublishing(const MqttSettings& settings);
+    // Reads the terminal profiles from file, or else from the console's own file when it
+    // exists; a faulty file is reported in a message and leaves the console without profiles.
+    void UseProfiles(const QString& file);
+    // Opens the channel settings of a slot's terminal without waiting for them.
+    void OpenChannelSettings(int slot);
+    TerminalProfiles& Profiles() { return profiles_; }
 
   signals:
     // Closing the window stopped the console in order: every connection closed, the recording
@@ -74,12 +81,15 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     void OnRecorderEvent(const AcquisitionEvent& event);
     void OnTreeClick(QPoint pos);
     QTreeWidgetItem* SlotItem(int slot) const;
+    // The full name of the slot's terminal and its profile's description.
+    void ShowTreeTip(int slot);
 
     SlotTables tables_;
     std::unique_ptr<Ui::MainDlg> ui_;
     QTreeWidgetItem* root_ = nullptr;
     CSettingsDlg* settings_ = nullptr;
     CDeviceTabDlg* tabHost_ = nullptr;
+    TerminalProfiles profiles_;
     std::unique_ptr<HostSinks> sinks_;
     std::unique_ptr<Recording> recording_;
     std::unique_ptr<AlarmConsole> alarms_;

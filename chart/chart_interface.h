@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace corvelle {
@@ -18,6 +20,18 @@ class ChartSeries {
     virtual int AppendPoint(double x, double y, std::string_view label, std::int32_t colour) = 0;
 };
 
+// What one trend line shows, under a terminal profile.
+struct LineMeaning {
+    // The legend's name ("AD3" without a profile).
+    std::string name;
+    // Scaled values in unit with decimals fraction digits; otherwise volts, as without a profile.
+    bool scaled = false;
+    std::string unit;
+    int decimals = 3;
+    bool rightAxis = false;
+    bool operator==(const LineMeaning&) const = default;
+};
+
 // The operations the device page performs on its trend chart.
 class TrendChart {
   public:
@@ -26,6 +40,15 @@ class TrendChart {
     virtual ChartSeries& Series(int index) = 0;
     // Fixes the shown range of the value (vertical) axis.
     virtual void SetValueAxisRange(double minimum, double maximum) = 0;
+    // What each line means from now on (labelled: the axes carry units); the right value axis
+    // shows while a line uses it. A chart that draws nothing has nothing to label.
+    virtual void SetLines(const std::array<LineMeaning, kChartSeriesCount>& lines, bool labelled) {
+        static_cast<void>(lines), static_cast<void>(labelled);
+    }
+    // Fixes the shown range of the right value axis.
+    virtual void SetRightAxisRange(double minimum, double maximum) {
+        static_cast<void>(minimum), static_cast<void>(maximum);
+    }
 };
 
 }  // namespace corvelle

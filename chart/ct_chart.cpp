@@ -12,6 +12,7 @@
 
 #include "chart/legend_check_item.h"
 #include "chart/time_ticker.h"
+#include "profile/profile.h"
 
 namespace corvelle {
 
@@ -114,6 +115,7 @@ void CTChart::SetUpLines() {
         const QColor colour = QColor::fromRgb(kLineColours.at(static_cast<std::size_t>(k)));
         auto* graph = new StampedLineGraph(xAxis, yAxis, Stamps());
         graph->setName(QStringLiteral("AD%1").arg(k + 1));
+        meanings_.at(static_cast<std::size_t>(k)).name = graph->name().toStdString();
         graph->setPen(QPen(colour, kLineWidth));
         auto* item = new LegendCheckItem(legend, graph);
         item->setTextColor(colour);
@@ -180,6 +182,37 @@ void CTChart::SetValueAxisRange(double minimum, double maximum) {
     RequestReplot();
 }
 
+void CTChart::SetLines(const std::array<LineMeaning, kChartSeriesCount>& lines, bool labelled) {
+    meanings_ = lines;
+    QStringList units[2];
+    bool rightUsed = false;
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        const LineMeaning& line = lines[k];
+        QCPGraph& graph = lines_.at(k).Graph();
+        graph.setName(QString::fromStdString(line.name));
+        graph.setValueAxis(line.rightAxis ? yAxis2 : yAxis);
+        rightUsed = rightUsed || line.rightAxis;
+        const QString unit = line.scaled ? QString::fromStdString(line.unit) : QStringLiteral("V");
+        if (!unit.isEmpty() && !units[line.rightAxis ? 1 : 0].contains(unit)) {
+            units[line.rightAxis ? 1 : 0] << unit;
+        }
+    }
+    yAxis->setLabel(labelled ? units[0].join(QStringLiteral(" / ")) : QString());
+    yAxis2->setLabel(units[1].join(QStringLiteral(" / ")));
+    yAxis2->setVisible(rightUsed);
+    // A dragged rectangle zooms the lines of both value axes.
+    axisRect()->setRangeZoomAxes({xAxis}, {yAxis, yAxis2});
+    RequestReplot();
+}
+
+void CTChart::SetRightAxisRange(double minimum, double maximum) {
+    rightRange_ = QCPRange(minimum, maximum);
+    if (!valueHeld_) {
+        yAxis2->setRange(rightRange_);
+    }
+    RequestReplot();
+}
+
 void CTChart::ShowFullView() {
     timeHeld_ = false;
     valueHeld_ = false;
@@ -188,7 +221,16 @@ void CTChart::ShowFullView() {
     }
     xAxis->setRange(TimeExtent());
     yAxis->setRange(valueRange_);
+    yAxis2->setRange(rightRange_);
     RequestReplot();
+}
+
+QString CTChart::ValueText(std::size_t line, double value, bool spaced) const {
+    const LineMeaning& meaning = meanings_.at(line);
+    if (meaning.scaled) {
+        return QString::fromStdString(corvelle::ValueText(value, meaning.decimals, meaning.unit));
+    }
+    return QString::number(value, 'f', 3) + (spaced ? QStringLiteral(" V") : QStringLiteral("V"));
 }
 
 QString CTChart::ReadoutText() const {
@@ -261,11 +303,12 @@ QString CTChart::LatestPointText() const {
         return {};
     }
     QStringList text{point->label};
-    for (const Line& line : lines_) {
-        const QCPGraphDataContainer& data = *line.Graph().data();
-        if (line.Graph().visible() && !data.isEmpty() && (data.constEnd() - 1)->key == last) {
-            text << QStringLiteral("%1 %2V").arg(
-                line.Graph().name(), QString::number((data.constEnd() - 1)->value, 'f', 3));
+    for (std::size_t k = 0; k < lines_.size(); ++k) {
+        const QCPGraph& graph = lines_[k].Graph();
+        const QCPGraphDataContainer& data = *graph.data();
+        if (graph.visible() && !data.isEmpty() && (data.constEnd() - 1)->key == last) {
+            text << graph.name() + QLatin1Char(' ') +
+                        ValueText(k, (data.constEnd() - 1)->value, false);
         }
     }
     return text.join(QLatin1Char(' '));
@@ -286,6 +329,9 @@ void CTChart::PlaceArrowButtons() {
 
 void CTChart::ScrollAxis(QCPAxis* axis, double direction) {
     axis->moveRange(direction * kArrowStep * axis->range().size());
+    if (axis == yAxis) {
+        yAxis2->moveRange(direction * kArrowStep * yAxis2->range().size());
+    }
     (axis == xAxis ? timeHeld_ : valueHeld_) = true;
     RequestReplot();
 }
@@ -394,9 +440,10 @@ void CTChart::leaveEvent(QEvent* event) {
 void CTChart::processRectZoom(QRect rect, QMouseEvent* event) {
     const QCPRange time = xAxis->range();
     const QCPRange value = yAxis->range();
+    const QCPRange right = yAxis2->range();
     QCustomPlot::processRectZoom(rect, event);
     timeHeld_ = timeHeld_ || xAxis->range() != time;
-    valueHeld_ = valueHeld_ || yAxis->range() != value;
+    valueHeld_ = valueHeld_ || yAxis->range() != value || yAxis2->range() != right;
 }
 
 void CTChart::contextMenuEvent(QContextMenuEvent* event) {
@@ -426,16 +473,16 @@ void CTChart::UpdateReadout() {
         return;
     }
     QStringList text{point->label};
-    for (const Line& line : lines_) {
-        if (!line.Graph().visible()) {
+    for (std::size_t k = 0; k < lines_.size(); ++k) {
+        const QCPGraph& graph = lines_[k].Graph();
+        if (!graph.visible()) {
             continue;
         }
-        const QCPGraphDataContainer& data = *line.Graph().data();
+        const QCPGraphDataContainer& data = *graph.data();
         const auto it = data.findBegin(point->x, false);
         const bool found = it != data.constEnd() && it->key == point->x;
-        text << QStringLiteral("%1  %2").arg(
-            line.Graph().name(),
-            found ? QStringLiteral("%1 V").arg(it->value, 0, 'f', 3) : QStringLiteral("-"));
+        text << graph.name() + QStringLiteral("  ") +
+                    (found ? ValueText(k, it->value, true) : QStringLiteral("-"));
     }
     readout_->setText(text.join(QLatin1Char('\n')));
 

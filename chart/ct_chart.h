@@ -47,6 +47,10 @@ class CTChart : public StampedPlot, public TrendChart {
     // While the operator holds a zoomed or scrolled value axis, the range is kept and shown when
     // the operator returns to the full view.
     void SetValueAxisRange(double minimum, double maximum) override;
+    // Under a profile: names in the legend, the read-out and the description; values in their
+    // units; lines on the right axis; both value axes labelled with their units when labelled.
+    void SetLines(const std::array<LineMeaning, kChartSeriesCount>& lines, bool labelled) override;
+    void SetRightAxisRange(double minimum, double maximum) override;
 
     // Ends the operator's zoom and scrolling: the time axis follows the points again and the
     // value axis shows the range last set through SetValueAxisRange.
@@ -105,6 +109,8 @@ class CTChart : public StampedPlot, public TrendChart {
     void ShowReadoutAt(std::optional<QPoint> pos);
     void UpdateReadout();
     void RefreshDescription();
+    // A line's value as the read-out and the description show it.
+    QString ValueText(std::size_t line, double value, bool spaced) const;
 
     QSharedPointer<TimeTicker> ticker_;
     std::vector<Line> lines_;
@@ -113,6 +119,8 @@ class CTChart : public StampedPlot, public TrendChart {
     QCPItemStraightLine* cursor_ = nullptr;
     std::optional<QPoint> hoverPos_;
     QCPRange valueRange_{-1.0, 5.0};
+    QCPRange rightRange_{-1.0, 5.0};
+    std::array<LineMeaning, kChartSeriesCount> meanings_{};
     bool timeHeld_ = false;   // the operator zoomed or scrolled the time axis
     bool valueHeld_ = false;  // the operator zoomed or scrolled the value axis
     bool replotPending_ = true;

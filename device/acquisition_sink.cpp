@@ -131,6 +131,8 @@ std::string DescribeEvent(const AcquisitionEvent& event) {
             return "alarm shelved for an hour: " + event.detail;
         case EventKind::AlarmUnshelved:
             return "alarm no longer shelved: " + event.detail;
+        case EventKind::ProfileInForce:
+            return "profile in force: " + event.detail;
     }
     return "unknown event";
 }

@@ -11,6 +11,7 @@
 #include "device/file_fault.h"
 #include "device/page_ports.h"
 #include "device/register_block.h"
+#include "profile/profile.h"
 
 namespace corvelle {
 
@@ -34,6 +35,10 @@ struct Reading {
     std::int16_t referenceMillivolts = 0;
     std::int16_t supplyCentivolts = 0;
     std::int16_t signalValue = 0;
+    // The terminal's profile when the reply came (nullptr: none), and each channel's value
+    // under it, scaled where it scales and volts elsewhere, as the value list shows it.
+    std::shared_ptr<const TerminalProfile> profile;
+    std::array<double, kChannelCount> values{};
 };
 
 enum class EventKind : std::uint8_t {
@@ -81,6 +86,9 @@ enum class EventKind : std::uint8_t {
     AlarmShelved,
     // The hour of a shelving is up: the alarm shows again.
     AlarmUnshelved,
+    // The recorder's note of the profile a terminal's rows are written under from now on (on
+    // its first row of a recording and of a day, and when it changes): its meta JSON in detail.
+    ProfileInForce,
 };
 
 enum class CloseReason : std::uint8_t {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -51,6 +52,34 @@ void DevicePage::Initialise() {
     ShowInputStates(0);
     ShowRelayStates();
     chart_.ResetChart();
+}
+
+void DevicePage::SetProfile(std::shared_ptr<const TerminalProfile> profile) {
+    // A reload that leaves the profile as it was changes nothing shown, not even the chart.
+    const bool same = profile == profile_ || (profile && profile_ && *profile == *profile_);
+    profile_ = std::move(profile);
+    if (same) {
+        return;
+    }
+    ScaleChannels();
+    FillValueList(valueRows_);
+    ShowSwitchNames();
+    chart_.SetProfile(profile_.get());
+}
+
+void DevicePage::ScaleChannels() {
+    for (std::size_t i = 0; i < kChannelCount; ++i) {
+        channelValues_[i] = ChannelValue(profile_.get(), i, channelMillivolts_[i] / 1000.0);
+    }
+}
+
+void DevicePage::ShowSwitchNames() {
+    for (std::size_t i = 0; i < kRelayCount; ++i) {
+        const std::string& input = profile_ ? profile_->inputs[i].name : std::string();
+        const std::string& relay = profile_ ? profile_->relays[i].name : std::string();
+        view_.SetSwitchName(false, i, input.empty() ? "光耦" + std::to_string(i + 1) : input);
+        view_.SetSwitchName(true, i, relay.empty() ? "继电器" + std::to_string(i + 1) : relay);
+    }
 }
 
 void DevicePage::OnDeviceLink(std::uintptr_t attach, ClientRecord* record) {
@@ -202,10 +231,17 @@ void DevicePage::DecodeRegisters(std::span<const std::uint8_t> bytes) {
     }
     ForgetLostRelayRequests();
     channelMillivolts_ = ChannelMillivoltsOf(registers_);
-    chart_.UpdateValueAxis(std::span(channelMillivolts_).first<kChartSeriesCount>());
+    ScaleChannels();
+    if (!profile_) {
+        chart_.UpdateValueAxis(std::span(channelMillivolts_).first<kChartSeriesCount>());
+    }
     FillValueList(static_cast<int>(registers_.registerCount) - static_cast<int>(kLeadingRegisters));
     channelVolts_ = ChannelVoltsOf(registers_);
-    chart_.AppendChartPoints(std::span(channelVolts_).first<kChartSeriesCount>());
+    if (profile_) {
+        chart_.AppendValues(std::span(channelValues_).first<kChartSeriesCount>());
+    } else {
+        chart_.AppendChartPoints(std::span(channelVolts_).first<kChartSeriesCount>());
+    }
     EmitReading();
     // Read at every re-arm so that a new interval from the settings applies from the next poll.
     pollTimer_.Start(tables_.acquisitionIntervalMs);
@@ -246,6 +282,8 @@ void DevicePage::EmitReading() {
     reading.referenceMillivolts = registers_.referenceMillivolts;
     reading.supplyCentivolts = registers_.supplyCentivolts;
     reading.signalValue = registers_.signalValue;
+    reading.profile = profile_;
+    reading.values = channelValues_;
     sink_->OnReading(reading);
 }
 
@@ -268,12 +306,14 @@ void DevicePage::InitValueList() {
         channelNumbers_[i] = static_cast<std::uint8_t>(i + 1);
         channelMillivolts_[i] = 0;
     }
+    ScaleChannels();
     FillValueList(static_cast<int>(kChartSeriesCount));
 }
 
 void DevicePage::FillValueList(int rowCount) {
-    const std::vector<ValueRow> rows =
-        BuildValueRows(rowCount, channelNumbers_, channelMillivolts_, registers_);
+    valueRows_ = rowCount;
+    const std::vector<ValueRow> rows = BuildValueRows(rowCount, channelNumbers_, channelMillivolts_,
+                                                      registers_, profile_.get(), channelValues_);
     view_.SetValueRows(rows);
 }
 

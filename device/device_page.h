@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -61,6 +62,12 @@ class DevicePage {
     // Where readings and link events go from now on; nullptr: nowhere, at no cost.
     void SetSink(AcquisitionSink* sink) { sink_ = sink; }
 
+    // What the terminal's channels, inputs and relays mean from now on (nullptr: nothing, as
+    // without profiles). The list, captions and chart show it at once; each reply is scaled
+    // with it once, for the list, the chart and the sinks alike.
+    void SetProfile(std::shared_ptr<const TerminalProfile> profile);
+    const std::shared_ptr<const TerminalProfile>& Profile() const { return profile_; }
+
     int Slot() const { return slot_; }
     ClientRecord* CurrentRecord() const { return record_; }
     std::uint8_t ChannelCount() const { return channelCount_; }
@@ -71,6 +78,8 @@ class DevicePage {
         return channelMillivolts_;
     }
     const std::array<float, kChannelCount>& ChannelVolts() const { return channelVolts_; }
+    // Each channel's value under the profile: scaled where it scales, else volts.
+    const std::array<double, kChannelCount>& ChannelValues() const { return channelValues_; }
     const std::array<std::uint8_t, kChannelCount>& ChannelNumbers() const {
         return channelNumbers_;
     }
@@ -98,6 +107,8 @@ class DevicePage {
     void SetRelayStates(std::uint16_t word);
     void ShowRelayStates();
     void ShowInputStates(std::uint16_t word);
+    void ShowSwitchNames();
+    void ScaleChannels();
 
     void EmitReading();
     void EmitEvent(EventKind kind, std::int64_t value = 0, bool on = false);
@@ -112,11 +123,15 @@ class DevicePage {
     ClientRecord* record_ = nullptr;
     std::uint8_t channelCount_ = 0;
     AcquisitionSink* sink_ = nullptr;
+    std::shared_ptr<const TerminalProfile> profile_;
+    // Value list rows the last reply filled, for redrawing them under a new profile.
+    int valueRows_ = static_cast<int>(kChartSeriesCount);
 
     RegisterBlock registers_;
     std::array<float, kChannelCount> channelVolts_{};
     std::array<std::uint8_t, kChannelCount> channelNumbers_{};
     std::array<std::int32_t, kChannelCount> channelMillivolts_{};
+    std::array<double, kChannelCount> channelValues_{};
     std::array<std::uint8_t, kChannelCount> inputStates_{};
     std::array<std::uint8_t, kChannelCount> relayStates_{};
     // The states asked of each relay, in order; the first is on its way to the board.

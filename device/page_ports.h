@@ -53,6 +53,9 @@ struct ValueRow {
     std::string number;
     std::string label;
     std::string value;
+    // What the row's cells mean besides, for tool tips and screen readers: a profiled channel's
+    // number and raw volts ("AD3 2.341V"); empty otherwise.
+    std::string detail;
     bool operator==(const ValueRow&) const = default;
 };
 
@@ -67,6 +70,11 @@ class PageView {
     virtual void SetInputLamp(std::size_t index, bool lit) = 0;
     // index 0..11: relay 1..12; the lamp and the caption of its button.
     virtual void SetRelay(std::size_t index, bool lit, std::string_view caption) = 0;
+    // index 0..11: what input (relay == false) or relay index+1 is called, on its caption and
+    // for screen readers. A view without captions ignores it.
+    virtual void SetSwitchName(bool relay, std::size_t index, std::string_view name) {
+        static_cast<void>(relay), static_cast<void>(index), static_cast<void>(name);
+    }
 };
 
 }  // namespace corvelle

@@ -48,6 +48,8 @@ const char* EventName(EventKind kind) {
             return "file_reopened";
         case EventKind::Connected:
         case EventKind::Refused:
+        // The recorder's own note; consumers read the retained meta topic instead.
+        case EventKind::ProfileInForce:
         // Alarms are retained topics of their own.
         case EventKind::AlarmRaised:
         case EventKind::AlarmAcknowledged:
@@ -65,6 +67,29 @@ QJsonArray Flags(const std::array<std::uint8_t, kChannelCount>& flags) {
         array.append(flag);
     }
     return array;
+}
+
+// What the value list shows of the channels the profile names or scales: the scaled value in
+// its unit, or volts.
+QJsonArray ProfileValues(const Reading& reading) {
+    QJsonArray values;
+    const std::size_t channelCount = std::min<std::size_t>(reading.channelCount, kChannelCount);
+    for (std::size_t i = 0; i < channelCount; ++i) {
+        const auto& channel = reading.profile->channels[i];
+        if (!channel) {
+            continue;
+        }
+        const bool scaled = channel->scaling.has_value();
+        values.append(QJsonObject{
+            {QStringLiteral("channel"), static_cast<int>(i + 1)},
+            {QStringLiteral("name"), QString::fromStdString(channel->name)},
+            {QStringLiteral("value"),
+             RoundedValue(reading.values[i], scaled ? channel->decimals : 3)},
+            {QStringLiteral("unit"),
+             scaled ? QString::fromStdString(channel->unit) : QStringLiteral("V")},
+        });
+    }
+    return values;
 }
 
 QByteArray Compact(const QJsonObject& object) {
@@ -220,6 +245,11 @@ MqttMessage MqttTopics::FormatReading(const NumberedReading& numbered, DeviceNam
         {QStringLiteral("signal"), reading.signalValue},
         {QStringLiteral("seq"), static_cast<qint64>(numbered.seq)},
     };
+    if (reading.profile) {
+        QJsonObject withValues = object;
+        withValues.insert(QStringLiteral("values"), ProfileValues(reading));
+        return {base_ + name.level + "/reading", Compact(withValues), false};
+    }
     return {base_ + name.level + "/reading", Compact(object), false};
 }
 

@@ -85,7 +85,16 @@ std::size_t MqttPublisher::Abandon() {
 }
 
 void MqttPublisher::OnReading(const Reading& reading) {
-    link_->Enqueue(NumberedReading{reading, ++linked_[reading.slot].seq});
+    Linked& linked = linked_[reading.slot];
+    if (linked.profile != reading.profile) {
+        // Dashboards label their panels from the retained meta topic: set when a profile comes
+        // or changes, removed when it goes (the store sends only what differs).
+        linked.profile = reading.profile;
+        SetTerminalRetained(
+            reading.name, "meta",
+            reading.profile ? QByteArray::fromStdString(MetaJson(*reading.profile)) : QByteArray());
+    }
+    link_->Enqueue(NumberedReading{reading, ++linked.seq});
 }
 
 void MqttPublisher::OnEvent(const AcquisitionEvent& event) {
@@ -102,7 +111,7 @@ void MqttPublisher::OnEvent(const AcquisitionEvent& event) {
     }
     if (event.kind == EventKind::Identified) {
         const QByteArray& level = names_.Of(event.name).level;
-        linked_[event.slot] = {event.name, level, 0};
+        linked_[event.slot] = {event.name, level, 0, std::nullopt};
         link_->SetRetained(StatusTopic(level), kOnline);
     } else if (event.kind == EventKind::Detached) {
         const QByteArray& level = names_.Of(event.name).level;

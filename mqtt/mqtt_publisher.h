@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <thread>
 
@@ -82,6 +83,8 @@ class MqttPublisher final : public QObject, public AcquisitionSink {
         QByteArray level;
         // Readings since it identified.
         std::uint64_t seq = 0;
+        // The profile its retained meta topic says, once a reading has set it.
+        std::optional<std::shared_ptr<const TerminalProfile>> profile;
     };
     // Waits of relay commands beyond which their result is "timed out".
     static constexpr std::int64_t kRelayTimeoutMs = 10000;

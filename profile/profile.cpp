@@ -1,13 +1,66 @@
 #include "profile/profile.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 
 namespace corvelle {
 
 std::shared_ptr<const TerminalProfile> ProfileSet::Find(std::string_view terminal) const {
     const auto it = terminals.find(terminal);
     return it == terminals.end() ? nullptr : it->second;
+}
+
+double ChannelValue(const TerminalProfile* profile, std::size_t index, double volts) {
+    if (profile == nullptr || index >= kProfileChannels) {
+        return volts;
+    }
+    const auto& channel = profile->channels[index];
+    return channel && channel->scaling ? channel->scaling->Apply(volts) : volts;
+}
+
+std::string ValueText(double value, int decimals, std::string_view unit) {
+    std::array<char, 64> text{};
+    const int places = std::clamp(decimals, 0, kMaxDecimals);
+    // Beyond 1e15 fixed notation would not fit; such a scaling is a mistake to see, not hide.
+    const bool huge = !(std::abs(value) < 1e15);
+    // Rounded as consumers of the number are given it, half away from zero.
+    const int length =
+        huge ? std::snprintf(text.data(), text.size(), "%g", value)
+             : std::snprintf(text.data(), text.size(), "%.*f", places, RoundedValue(value, places));
+    std::string shown(text.data(), static_cast<std::size_t>(std::clamp(length, 0, 63)));
+    if (shown.starts_with('-') && shown.find_first_not_of("-0.") == std::string::npos) {
+        shown.erase(0, 1);
+    }
+    if (!unit.empty()) {
+        shown.append(" ").append(unit);
+    }
+    return shown;
+}
+
+double RoundedValue(double value, int decimals) {
+    const double factor = std::pow(10.0, std::clamp(decimals, 0, kMaxDecimals));
+    return std::round(value * factor) / factor;
+}
+
+std::string ChannelSummary(const TerminalProfile& profile, std::size_t channelCount) {
+    std::string summary;
+    for (std::size_t i = 0; i < std::min(channelCount, kProfileChannels); ++i) {
+        const auto& channel = profile.channels[i];
+        if (!channel) {
+            continue;
+        }
+        summary += (summary.empty() ? ": AD" : ", AD") + std::to_string(i + 1);
+        if (!channel->name.empty()) {
+            summary += " " + channel->name;
+        }
+        if (channel->scaling && !channel->unit.empty()) {
+            summary += " [" + channel->unit + "]";
+        }
+    }
+    return summary;
 }
 
 std::string JsonString(std::string_view text) {
@@ -53,12 +106,12 @@ std::string MetaJson(const TerminalProfile& profile) {
                     "],\"scaled\":[" + NumberText(s->scaledLow) + "," + NumberText(s->scaledHigh) +
                     "]";
         }
-        json += ",\"decimals\":" + std::to_string(channel->decimals) + ",\"axis\":" +
-                (channel->axis == Axis::Right ? "\"right\"" : "\"left\"") + "}";
+        json += ",\"decimals\":" + std::to_string(channel->decimals) +
+                ",\"axis\":" + (channel->axis == Axis::Right ? "\"right\"" : "\"left\"") + "}";
     }
     json += "]";
-    for (const auto& [key, items] : {std::pair{"inputs", &profile.inputs},
-                                     std::pair{"relays", &profile.relays}}) {
+    for (const auto& [key, items] :
+         {std::pair{"inputs", &profile.inputs}, std::pair{"relays", &profile.relays}}) {
         json += std::string(",\"") + key + "\":[";
         first = true;
         for (std::size_t i = 0; i < kProfileSwitches; ++i) {

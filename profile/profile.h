@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -75,6 +77,31 @@ struct ProfileSet {
     // nullptr when the terminal has none.
     std::shared_ptr<const TerminalProfile> Find(std::string_view terminal) const;
 };
+
+// Finds what a terminal's name means, by the name as received (raw bytes); the decoding that
+// turns it into the text profiles are keyed by belongs to the finder.
+class ProfileLookup {
+  public:
+    virtual ~ProfileLookup() = default;
+    // nullptr: the terminal has none.
+    virtual std::shared_ptr<const TerminalProfile> ProfileFor(
+        std::span<const std::uint8_t> name) const = 0;
+};
+
+// What channel index (0-based) reads under profile (nullptr: none): its scaled value where the
+// profile scales it, else volts. The one place scaling is applied.
+double ChannelValue(const TerminalProfile* profile, std::size_t index, double volts);
+
+// value with exactly decimals fraction digits and the unit after a space ("6.70 m"; "6.70"
+// without a unit); a value that rounds to zero reads without a minus sign.
+std::string ValueText(double value, int decimals, std::string_view unit);
+
+// value rounded to decimals fraction digits, for consumers that take numbers.
+double RoundedValue(double value, int decimals);
+
+// The channels below channelCount the profile names or scales, for a log line:
+// ": AD1 水位 [m], AD3 温度" (empty when there are none).
+std::string ChannelSummary(const TerminalProfile& profile, std::size_t channelCount);
 
 // The profile as consumers read it (an MQTT meta message, a row of the events file): one compact
 // JSON object with name, description, channels (channel, name, unit, raw, scaled, decimals,

@@ -2,12 +2,13 @@
 
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <fstream>
-#include <tuple>
 #include <sstream>
 #include <system_error>
+#include <tuple>
 
 namespace corvelle {
 namespace {
@@ -75,8 +76,13 @@ class Reader {
   private:
     [[noreturn]] void Throw(Kind kind, const toml::source_region& where, std::string terminal,
                             std::string key, std::string detail = {}) const {
-        throw ProfileError{kind, file_, where.begin.line, where.begin.column, std::move(terminal),
-                           std::move(key), std::move(detail)};
+        throw ProfileError{kind,
+                           file_,
+                           where.begin.line,
+                           where.begin.column,
+                           std::move(terminal),
+                           std::move(key),
+                           std::move(detail)};
     }
     [[noreturn]] void Throw(Kind kind, const toml::node& node, const std::string& key) const {
         Throw(kind, node.source(), terminal_, key);
@@ -98,6 +104,11 @@ class Reader {
         }
         if (CharCount(text->get()) > maxChars) {
             Throw(Kind::TooLong, node, key);
+        }
+        // Names go into log lines, captions and CSV cells, where a line break would forge one.
+        if (std::any_of(text->get().begin(), text->get().end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
+            Throw(Kind::ControlCharacter, node, key);
         }
         return text->get();
     }
@@ -374,6 +385,8 @@ Texts TextsOf(Kind kind) {
                     "limits must keep high_high ≥ high ≥ low ≥ low_low"};
         case Kind::AlarmIncomplete:
             return {"text 和 priority 须与 alarm_when 同用", "text and priority need alarm_when"};
+        case Kind::ControlCharacter:
+            return {"文字中不能有控制字符", "text must not contain control characters"};
     }
     return {"有误", "invalid"};
 }
@@ -434,7 +447,8 @@ std::string AlarmKeys(const ChannelAlarms& alarms) {
 }  // namespace
 
 std::string ProfileError::ChineseText() const {
-    std::string text = Place(*this) + "：";
+    std::string text = Place(*this);
+    text += text.empty() ? "" : "：";
     if (!terminal.empty()) {
         text += "终端“" + terminal + "” ";
     }
@@ -446,7 +460,8 @@ std::string ProfileError::ChineseText() const {
 }
 
 std::string ProfileError::EnglishText() const {
-    std::string text = Place(*this) + ": ";
+    std::string text = Place(*this);
+    text += text.empty() ? "" : ": ";
     if (!terminal.empty()) {
         text += "terminal \"" + terminal + "\", ";
     }
@@ -464,12 +479,25 @@ std::variant<ProfileSet, ProfileError> ParseProfiles(std::string_view text,
         return Reader(fileName).Read(root);
     } catch (const toml::parse_error& error) {
         const auto& where = error.source().begin;
-        return ProfileError{Kind::Syntax,           std::string(fileName), where.line, where.column,
-                            {},                     {},
-                            std::string(error.description())};
+        return ProfileError{
+            Kind::Syntax, std::string(fileName),           where.line, where.column, {},
+            {},           std::string(error.description())};
     } catch (ProfileError& error) {
         return std::move(error);
     }
+}
+
+std::optional<ProfileError> CheckProfile(const TerminalProfile& profile) {
+    ProfileSet one;
+    one.terminals[profile.terminal] = std::make_shared<const TerminalProfile>(profile);
+    auto read = ParseProfiles(FormatProfiles(one), {});
+    auto* error = std::get_if<ProfileError>(&read);
+    if (error == nullptr) {
+        return std::nullopt;
+    }
+    // The text checked is not the operator's: its lines and columns would mislead.
+    error->line = error->column = 0;
+    return std::move(*error);
 }
 
 std::variant<ProfileSet, ProfileError> ReadProfileFile(const std::filesystem::path& path) {
@@ -518,17 +546,16 @@ std::string FormatProfiles(const ProfileSet& profiles) {
             }
             if (const auto& s = channel->scaling) {
                 text += "raw = [" + NumberText(s->rawLow) + ", " + NumberText(s->rawHigh) + "]\n";
-                text += "scaled = [" + NumberText(s->scaledLow) + ", " +
-                        NumberText(s->scaledHigh) + "]\n";
+                text += "scaled = [" + NumberText(s->scaledLow) + ", " + NumberText(s->scaledHigh) +
+                        "]\n";
             }
             text += "decimals = " + std::to_string(channel->decimals) + "\n";
             text += std::string("axis = ") +
                     (channel->axis == Axis::Right ? "\"right\"" : "\"left\"") + "\n";
             text += AlarmKeys(channel->alarms) + "\n";
         }
-        for (const auto& [kind, prefix, items] :
-             {std::tuple{"inputs", "IN", &profile->inputs},
-              std::tuple{"relays", "RL", &profile->relays}}) {
+        for (const auto& [kind, prefix, items] : {std::tuple{"inputs", "IN", &profile->inputs},
+                                                  std::tuple{"relays", "RL", &profile->relays}}) {
             for (std::size_t i = 0; i < kProfileSwitches; ++i) {
                 const SwitchProfile& item = (*items)[i];
                 if (item.name.empty() && !item.alarm) {

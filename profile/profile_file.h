@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -30,6 +31,7 @@ struct ProfileError {
         LimitMissing,
         LimitsOutOfOrder,
         AlarmIncomplete,
+        ControlCharacter,
     };
     Kind kind = Kind::Syntax;
     std::string file;
@@ -44,7 +46,8 @@ struct ProfileError {
 
     // "terminals.toml:12:5: 终端"一号泵站" 键 channels.AD3.decimals：小数位数须为 0 到 6"
     std::string ChineseText() const;
-    // "terminals.toml:12:5: terminal "一号泵站", key channels.AD3.decimals: decimals must be 0 to 6"
+    // "terminals.toml:12:5: terminal "一号泵站", key channels.AD3.decimals: decimals must be 0 to
+    // 6"
     std::string EnglishText() const;
 };
 
@@ -55,6 +58,10 @@ inline constexpr std::uintmax_t kMaxProfileFileBytes = 4 << 20;
 std::variant<ProfileSet, ProfileError> ParseProfiles(std::string_view text,
                                                      std::string_view fileName);
 std::variant<ProfileSet, ProfileError> ReadProfileFile(const std::filesystem::path& path);
+
+// What the file would say is wrong with profile, were it saved (a name too long, equal raw
+// points, ...), without a place; nothing when it can be saved.
+std::optional<ProfileError> CheckProfile(const TerminalProfile& profile);
 
 // The whole set as TOML that ParseProfiles reads back the same, in a fixed order. Comments of a
 // file read earlier are not kept.

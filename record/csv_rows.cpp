@@ -134,6 +134,8 @@ std::string_view EventName(EventKind kind) {
         case EventKind::AlarmShelved:
         case EventKind::AlarmUnshelved:
             return "报警搁置";
+        case EventKind::ProfileInForce:
+            return "终端配置";
     }
     return {};
 }
@@ -200,6 +202,9 @@ std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_v
             break;
         case EventKind::RecordingFileReopened:
             detail = event.detail + "（文件被替换或删除）";
+            break;
+        case EventKind::ProfileInForce:
+            detail = event.detail;
             break;
     }
     return FormatDateTimeMs(event.time) + ',' + (event.slot > 0 ? std::to_string(event.slot) : "") +

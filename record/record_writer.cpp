@@ -121,6 +121,9 @@ struct RecordWriter::Stream {
     int slot = 0;
     std::string shownName;
     std::deque<Chunk> chunks;
+    // The profile the terminal's rows were last noted under in the events file, and the day.
+    std::shared_ptr<const TerminalProfile> profile;
+    std::string profileDate;
 
     std::unique_ptr<AppendFile> file;
     std::string fileDate;
@@ -211,8 +214,31 @@ std::optional<FileError> RecordWriter::Write(const Reading& reading) {
         stream.shownName = name.text;
     }
     stream.slot = reading.slot;
-    Queue(stream, FormatIsoDate(reading.time), ReadingRow(reading));
+    const std::string date = FormatIsoDate(reading.time);
+    NoteProfile(stream, reading, date);
+    Queue(stream, date, ReadingRow(reading));
     return std::nullopt;
+}
+
+void RecordWriter::NoteProfile(Stream& stream, const Reading& reading, const std::string& date) {
+    // The files hold raw volts; the events file says what they meant, so that any later reader
+    // can scale every day it keeps.
+    const auto& now = reading.profile;
+    const bool same = now == stream.profile || (now && stream.profile && *now == *stream.profile);
+    if (same && (!now || date == stream.profileDate)) {
+        return;
+    }
+    stream.profile = now;
+    stream.profileDate = date;
+    AcquisitionEvent event;
+    event.time = reading.time;
+    event.kind = EventKind::ProfileInForce;
+    event.slot = reading.slot;
+    event.name = reading.name;
+    TerminalProfile none;
+    none.terminal = stream.shownName;
+    event.detail = MetaJson(now ? *now : none);
+    static_cast<void>(Write(event));
 }
 
 std::optional<FileError> RecordWriter::Write(const AcquisitionEvent& event) {

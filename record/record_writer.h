@@ -118,6 +118,8 @@ class RecordWriter {
     const Name& NameOf(const std::vector<std::uint8_t>& raw);
     Stream& StreamOf(const std::string& folder);
     void Queue(Stream& stream, const std::string& date, const std::string& row);
+    // Notes in the events file the profile the reading is written under, when it is new there.
+    void NoteProfile(Stream& stream, const Reading& reading, const std::string& date);
     std::optional<FileError> WriteOwn(AcquisitionEvent event);
     // Writes a stream's chunks; the error of the first that fails.
     std::optional<FileError> Flush(Stream& stream, bool checkIdentity);

@@ -59,6 +59,18 @@ void DeviceTabHost::SetSink(AcquisitionSink* sink) {
     }
 }
 
+void DeviceTabHost::SetProfiles(const ProfileLookup* profiles) {
+    profiles_ = profiles;
+    for (std::size_t i = 0; i < pages_.size(); ++i) {
+        ApplyProfile(i);
+    }
+}
+
+void DeviceTabHost::ApplyProfile(std::size_t slot) {
+    pages_[slot]->SetProfile(profiles_ != nullptr ? profiles_->ProfileFor(tables_.deviceNames[slot])
+                                                  : nullptr);
+}
+
 void DeviceTabHost::AddDevicePage() {
     const int slot = pageCounter_;
     const auto name = DefaultSlotName(slot);
@@ -281,6 +293,7 @@ void DeviceTabHost::Register(ClientRecord& record, std::span<const std::uint8_t>
     record.pageWindow = page;
     if (!known) {
         tables_.deviceNames[index] = *name;
+        ApplyProfile(index);
     }
     // The reply and the tab text follow after the attach gap; until then nothing more is
     // read from this terminal, so its later bytes are handled after the reply.

@@ -10,6 +10,7 @@
 #include "device/acquisition_sink.h"
 #include "device/page_ports.h"
 #include "device/slot_tables.h"
+#include "profile/profile.h"
 #include "protocol/registration.h"
 #include "server/client_record.h"
 #include "server/host_ports.h"
@@ -55,6 +56,9 @@ class DeviceTabHost final : public DeviceSender {
     void SetLimits(const ConnectionLimits& limits) { limits_ = limits; }
     // nullptr: no trace.
     void SetFrameTap(FrameTap* tap) { tap_ = tap; }
+    // Where the pages find their terminals' profiles from now on (nullptr: nowhere); every slot
+    // looks its name up again at once, and again whenever a terminal gives it a new name.
+    void SetProfiles(const ProfileLookup* profiles);
 
     // The listen button: start or stop by the own state.
     void ToggleListening(int port);
@@ -119,6 +123,7 @@ class DeviceTabHost final : public DeviceSender {
     void Emit(EventKind kind, const ClientRecord* record, std::int64_t value = 0,
               CloseReason reason = CloseReason::TakenOver);
     void Write(ClientRecord& record, std::span<const std::uint8_t> bytes);
+    void ApplyProfile(std::size_t slot);
 
     SlotTables& tables_;
     TabHostView& view_;
@@ -127,6 +132,7 @@ class DeviceTabHost final : public DeviceSender {
     const Clock& clock_;
     AcquisitionSink* sink_ = nullptr;
     FrameTap* tap_ = nullptr;
+    const ProfileLookup* profiles_ = nullptr;
     ConnectionLimits limits_;
     RefusalSummary refusals_;
     // The latest monotonic time the host was told, for what happens between sweeps.

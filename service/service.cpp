@@ -57,6 +57,17 @@ std::optional<Service::StartFailure> Service::Start() {
     DeviceTabHost& host = server_.Host();
     view_.SetSender(host);
     host.Initialise();
+    if (!options_.configFile.isEmpty()) {
+        if (const auto error = profiles_.Load(options_.configFile)) {
+            return StartFailure{QString::fromStdString(error->EnglishText()), kExitBadOptions};
+        }
+        host.SetProfiles(&profiles_);
+        log_.SetProfiles(&profiles_);
+        alarms_.SetProfiles(&profiles_);
+        log_.Info(QStringLiteral("terminal profiles from %1: %2")
+                      .arg(options_.configFile)
+                      .arg(profiles_.Profiles().terminals.size()));
+    }
     sinks_.Add(&log_);
     if (!options_.recordFolder.isEmpty()) {
         if (const auto refusal = recording_.Start(options_.recordFolder)) {
@@ -158,7 +169,21 @@ std::optional<Service::StartFailure> Service::CheckDescriptors() const {
 }
 
 void Service::Reload() {
-    log_.Info(QStringLiteral("SIGHUP: there is no configuration to reload"));
+    if (options_.configFile.isEmpty()) {
+        log_.Info(QStringLiteral("SIGHUP: there is no configuration to reload"));
+        return;
+    }
+    if (const auto error = profiles_.Load(options_.configFile)) {
+        log_.Error(
+            QStringLiteral("SIGHUP: terminal profiles not reloaded, the ones in use stay: %1")
+                .arg(QString::fromStdString(error->EnglishText())));
+        return;
+    }
+    server_.Host().SetProfiles(&profiles_);
+    alarms_.SetProfiles(&profiles_);
+    log_.Info(QStringLiteral("SIGHUP: terminal profiles reloaded from %1: %2")
+                  .arg(options_.configFile)
+                  .arg(profiles_.Profiles().terminals.size()));
 }
 
 }  // namespace corvelle

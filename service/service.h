@@ -9,6 +9,7 @@
 #include "alarm/qt/alarm_watch.h"
 #include "mqtt/publishing.h"
 #include "process/orderly_stop.h"
+#include "profile/qt/terminal_profiles.h"
 #include "record/qt/recording.h"
 #include "server/net/acq_socket.h"
 #include "service/exit_status.h"
@@ -38,7 +39,8 @@ class Service {
     // Stops listening, closes every connection, then writes out the recording and the
     // publishing side by side within OrderlyStop's deadline; done gets the exit status.
     void Stop(std::function<void(int exitStatus)> done);
-    // SIGHUP.
+    // SIGHUP: reads the terminal profiles again, without dropping a connection; a file with a
+    // fault is logged and the profiles in use stay.
     void Reload();
 
     DeviceTabHost& Host() { return server_.Host(); }
@@ -55,6 +57,7 @@ class Service {
     bool started_ = false;
     HeadlessTabHostView view_;
     NetworkTabHost server_;
+    TerminalProfiles profiles_;
     HostSinks sinks_;
     AlarmWatch alarms_;
     Recording recording_;

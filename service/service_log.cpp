@@ -40,7 +40,13 @@ void ServiceLog::OnEvent(const AcquisitionEvent& event) {
     // A refusal summary names its address itself.
     const std::string_view peer =
         event.kind == EventKind::ConnectionsRefused ? std::string_view() : event.peer;
-    Line(event.slot, event.name, peer, QString::fromStdString(DescribeEvent(event)));
+    std::string what = DescribeEvent(event);
+    if (event.kind == EventKind::Identified && profiles_ != nullptr) {
+        if (const auto profile = profiles_->ProfileFor(event.name)) {
+            what += ChannelSummary(*profile, static_cast<std::size_t>(event.value));
+        }
+    }
+    Line(event.slot, event.name, peer, QString::fromStdString(what));
 }
 
 void ServiceLog::OnFrame(const ClientRecord& record, bool received,

@@ -6,6 +6,7 @@
 
 #include "device/acquisition_sink.h"
 #include "device/slot_tables.h"
+#include "profile/profile.h"
 #include "server/host_ports.h"
 
 namespace corvelle {
@@ -24,6 +25,8 @@ class ServiceLog final : public AcquisitionSink, public FrameTap {
     void OnFrame(const ClientRecord& record, bool received,
                  std::span<const std::uint8_t> bytes) override;
 
+    // Where the "identified" line finds the names and units of the terminal's channels.
+    void SetProfiles(const ProfileLookup* profiles) { profiles_ = profiles; }
     void Info(const QString& message);
     void Error(const QString& message);
     Verbosity Level() const { return verbosity_; }
@@ -35,6 +38,7 @@ class ServiceLog final : public AcquisitionSink, public FrameTap {
     std::FILE* stream_;
     Verbosity verbosity_;
     const SlotTables& tables_;
+    const ProfileLookup* profiles_ = nullptr;
 };
 
 // A device name for a log line: as the tabs show it, quoted, with quotes and backslashes

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <optional>
 
+#include "profile/qt/profile_options.h"
 #include "record/qt/record_options.h"
 
 namespace corvelle {
@@ -50,6 +51,8 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
                      QStringLiteral("Record every reading and event to daily CSV files in DIR."));
     AddLimitOptions(parser, LimitDefaults::Service);
     AddMqttOptions(parser, QStringLiteral("corvelled"));
+    AddProfileOptions(parser, QStringLiteral("Read the terminal profiles from FILE at start and "
+                                             "again on SIGHUP."));
     const QCommandLineOption forget(
         {QStringLiteral("mqtt-forget")},
         QStringLiteral("Remove every retained topic of the terminal NAME from the MQTT broker "
@@ -117,6 +120,11 @@ std::variant<ServiceOptions, PrintAndExit, BadOptions> ParseServiceOptions(
         return BadOptions{*problem};
     }
     options.mqtt = std::get<MqttSettings>(std::move(mqtt));
+    auto profiles = ReadProfileOptions(parser);
+    if (const auto* problem = std::get_if<QString>(&profiles)) {
+        return BadOptions{*problem};
+    }
+    options.configFile = std::get<ProfileOptions>(profiles).file;
     if (parser.isSet(forget)) {
         options.forgetTerminal = parser.value(forget);
         if (!options.mqtt.enabled || options.forgetTerminal.isEmpty()) {

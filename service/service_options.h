@@ -24,6 +24,8 @@ struct ServiceOptions {
     int recordKeepDays = 0;
     LimitOptions limits;
     MqttSettings mqtt;
+    // --config: the terminal profiles; empty: none.
+    QString configFile;
     // --mqtt-forget: remove this terminal's retained topics from the broker and exit.
     QString forgetTerminal;
     Verbosity verbosity = Verbosity::Normal;

@@ -1,7 +1,5 @@
 #include "alarm/qt/alarm_watch.h"
 
-#include "device/qt/device_name.h"
-
 namespace corvelle {
 namespace {
 
@@ -12,16 +10,10 @@ constexpr int kTickMs = 1000;
 AlarmWatch::AlarmWatch(HostSinks& sinks, QObject* parent)
     : QObject(parent),
       sinks_(sinks),
-      engine_(
-          clock_,
-          [this](std::span<const std::uint8_t> name) -> std::shared_ptr<const TerminalProfile> {
-              // Profiles name terminals as the tabs show them.
-              return profiles_ ? profiles_->Find(DeviceNameText(name).toStdString()) : nullptr;
-          },
-          [this](const AcquisitionEvent& event) {
-              sinks_.OnEventFrom(event, &engine_);
-              emit alarmEvent(event);
-          }) {
+      engine_(clock_, [this](const AcquisitionEvent& event) {
+          sinks_.OnEventFrom(event, &engine_);
+          emit alarmEvent(event);
+      }) {
     ticker_.setInterval(kTickMs);
     connect(&ticker_, &QTimer::timeout, this, [this] { engine_.Tick(); });
 }
@@ -32,10 +24,10 @@ AlarmWatch::~AlarmWatch() {
     }
 }
 
-void AlarmWatch::SetProfiles(std::shared_ptr<const ProfileSet> profiles) {
+void AlarmWatch::SetProfiles(const ProfileLookup* profiles) {
     const bool was = profiles_ != nullptr;
-    profiles_ = std::move(profiles);
-    engine_.Reload();
+    profiles_ = profiles;
+    engine_.SetProfiles(profiles);
     if (profiles_ && !was) {
         sinks_.Add(&engine_);
         ticker_.start();

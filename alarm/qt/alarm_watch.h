@@ -23,9 +23,10 @@ class AlarmWatch final : public QObject {
     AlarmWatch(const AlarmWatch&) = delete;
     AlarmWatch& operator=(const AlarmWatch&) = delete;
 
-    // The profiles in use; nullptr: none, every alarm is cleared and the engine stops
-    // listening. A new set clears the alarms whose definitions it removes or changes.
-    void SetProfiles(std::shared_ptr<const ProfileSet> profiles);
+    // The profiles in use, again after each change; nullptr: none, every alarm is cleared and
+    // the engine stops listening. A change clears the alarms whose definitions it removes or
+    // changes.
+    void SetProfiles(const ProfileLookup* profiles);
     bool Watching() const { return profiles_ != nullptr; }
     void SetPollInterval(std::uint32_t milliseconds) { engine_.SetPollInterval(milliseconds); }
     AlarmEngine& Engine() { return engine_; }
@@ -47,7 +48,7 @@ class AlarmWatch final : public QObject {
 
     HostSinks& sinks_;
     SystemClock clock_;
-    std::shared_ptr<const ProfileSet> profiles_;
+    const ProfileLookup* profiles_ = nullptr;
     AlarmEngine engine_;
     QTimer ticker_;
 };

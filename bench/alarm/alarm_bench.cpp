@@ -16,6 +16,14 @@ class BenchClock final : public AlarmClock {
     std::int64_t ms = 0;
 };
 
+struct OneProfile final : ProfileLookup {
+    std::shared_ptr<const TerminalProfile> ProfileFor(
+        std::span<const std::uint8_t>) const override {
+        return profile;
+    }
+    std::shared_ptr<const TerminalProfile> profile;
+};
+
 std::shared_ptr<const TerminalProfile> EveryChannelConfigured() {
     auto profile = std::make_shared<TerminalProfile>();
     for (auto& channel : profile->channels) {
@@ -38,10 +46,10 @@ std::shared_ptr<const TerminalProfile> EveryChannelConfigured() {
 void Evaluate(benchmark::State& state) {
     BenchClock clock;
     std::size_t transitions = 0;
-    std::shared_ptr<const TerminalProfile> profile = EveryChannelConfigured();
-    AlarmEngine engine(
-        clock, [&profile](std::span<const std::uint8_t>) { return profile; },
-        [&](const AcquisitionEvent&) { ++transitions; });
+    OneProfile profiles;
+    profiles.profile = EveryChannelConfigured();
+    AlarmEngine engine(clock, [&](const AcquisitionEvent&) { ++transitions; });
+    engine.SetProfiles(&profiles);
     AcquisitionEvent identified;
     identified.kind = EventKind::Identified;
     identified.slot = 1;
@@ -58,8 +66,8 @@ void Evaluate(benchmark::State& state) {
         ++n;
         // Mostly in range; now and then past high for a few readings.
         const bool past = n % 1000 >= quiet;
-        for (std::size_t i = 0; i < reading.channelMillivolts.size(); ++i) {
-            reading.channelMillivolts[i] = past ? 4500 : 2500 + static_cast<std::int32_t>(i);
+        for (std::size_t i = 0; i < reading.values.size(); ++i) {
+            reading.values[i] = past ? 90 : 50 + static_cast<double>(i);
         }
         reading.inputs[0] = past ? 1 : 0;
         engine.OnReading(reading);

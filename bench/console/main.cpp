@@ -13,6 +13,8 @@
 //   publish  eight terminals polled every 200 ms, without and with publishing to MQTT
 //   broker-outage  publishing while the broker is stopped for 60 s (or --seconds) and started
 //                  again
+//   profiles eight terminals polled every 200 ms, windows alternating without and with a
+//            profile scaling every channel
 // steady, charts and fill run offscreen and then again under Xvfb when it is installed, and
 // print both runs' figures side by side.
 // --smoke shortens a scenario to a few seconds and runs it offscreen only (under the
@@ -48,7 +50,8 @@ int main(int argc, char** argv) {
                                  {"record", RunRecord},
                                  {"record-stall", RunRecordStall},
                                  {"publish", RunPublish},
-                                 {"broker-outage", RunBrokerOutage}};
+                                 {"broker-outage", RunBrokerOutage},
+                                 {"profiles", RunProfiles}};
     const int status = RunScenario(argc, argv, "bench_console", scenarios);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const std::set<std::string> drawing = {"steady", "charts", "fill"};

@@ -61,6 +61,8 @@ CDevicePageDlg::CDevicePageDlg(int slot, SlotTables& tables, DeviceSender& sende
         ShowLamp(*relayLamps_[i], relayLit_[i], false);
     }
     PrepareValueList();
+    connect(ui_->buttonChannelSettings, &QPushButton::clicked, this,
+            &CDevicePageDlg::channelSettingsRequested);
     page_.Initialise();
 }
 
@@ -68,6 +70,10 @@ CDevicePageDlg::~CDevicePageDlg() = default;
 
 QTableWidget& CDevicePageDlg::ValueList() const {
     return *ui_->ctl1002;
+}
+
+QPushButton& CDevicePageDlg::ChannelSettingsButton() const {
+    return *ui_->buttonChannelSettings;
 }
 
 QLabel& CDevicePageDlg::StatusLabel() const {
@@ -121,6 +127,7 @@ void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
     shownRows_.resize(rows.size());
     // Only cells whose text changed are written, so a reply repaints just those cells.
     for (std::size_t r = 0; r < rows.size(); ++r) {
+        bool created = false;
         for (int c = 0; c < 3; ++c) {
             const std::string& text = rows[r].*kColumns[static_cast<std::size_t>(c)];
             std::string& shown = shownRows_[r].*kColumns[static_cast<std::size_t>(c)];
@@ -132,10 +139,36 @@ void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
                 item = new QTableWidgetItem;
                 item->setTextAlignment(Qt::AlignCenter);
                 list.setItem(static_cast<int>(r), c, item);
+                created = true;
             }
             item->setText(Text(text));
             shown = text;
         }
+        if (created ? !rows[r].detail.empty() : shownRows_[r].detail != rows[r].detail) {
+            // The raw volts of a scaled channel, where pointing and screen readers find them.
+            const QString text = Text(rows[r].detail);
+            for (int c = 1; c < 3; ++c) {
+                QTableWidgetItem* item = list.item(static_cast<int>(r), c);
+                item->setToolTip(text);
+                item->setData(Qt::AccessibleDescriptionRole, text);
+            }
+        }
+        shownRows_[r].detail = rows[r].detail;
+    }
+}
+
+void CDevicePageDlg::SetSwitchName(bool relay, std::size_t index, std::string_view name) {
+    const QString text = Text(name);
+    const QString number = QString::number(index + 1);
+    auto* caption = findChild<QLabel*>(
+        (relay ? QStringLiteral("captionRelay") : QStringLiteral("captionInput")) + number);
+    // Names come from a file anyone may have written: never rich text.
+    caption->setTextFormat(Qt::PlainText);
+    caption->setText(text);
+    caption->setToolTip(text);
+    (relay ? relayLamps_ : inputLamps_).at(index)->setAccessibleName(text);
+    if (relay) {
+        relayButtons_.at(index)->setAccessibleDescription(text);
     }
 }
 

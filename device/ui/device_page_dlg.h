@@ -45,12 +45,18 @@ class CDevicePageDlg final : public QWidget, private PageView {
     QLabel& RelayLamp(std::size_t index) const { return *relayLamps_.at(index); }
     QPushButton& RelayButton(std::size_t index) const { return *relayButtons_.at(index); }
     bool PollTimerActive() const { return pollTimer_.IsActive(); }
+    QPushButton& ChannelSettingsButton() const;
+
+  signals:
+    // The operator asked for this terminal's channel settings.
+    void channelSettingsRequested();
 
   private:
     void SetStatusText(std::string_view text) override;
     void SetValueRows(std::span<const ValueRow> rows) override;
     void SetInputLamp(std::size_t index, bool lit) override;
     void SetRelay(std::size_t index, bool lit, std::string_view caption) override;
+    void SetSwitchName(bool relay, std::size_t index, std::string_view name) override;
 
     void PrepareValueList();
     // Lamps and captions are compared with what they show here rather than read back from

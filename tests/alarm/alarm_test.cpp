@@ -17,13 +17,12 @@ class FakeAlarmClock final : public AlarmClock {
 const std::vector<std::uint8_t> kName{'P', '1'};
 
 // One terminal "P1" on slot 1 with the profile the test gives it; every event kept.
-struct Rig {
+struct Rig final : ProfileLookup {
     explicit Rig(TerminalProfile terminal)
         : profile(std::make_shared<TerminalProfile>(std::move(terminal))),
-          engine(
-              clock, [this](std::span<const std::uint8_t>) { return profile; },
-              [this](const AcquisitionEvent& event) { events.push_back(event); }) {
+          engine(clock, [this](const AcquisitionEvent& event) { events.push_back(event); }) {
         engine.SetPollInterval(1000);
+        engine.SetProfiles(this);
         AcquisitionEvent identified;
         identified.kind = EventKind::Identified;
         identified.slot = 1;
@@ -38,7 +37,7 @@ struct Rig {
         reading.slot = 1;
         reading.name = kName;
         reading.channelCount = 12;
-        reading.channelMillivolts[0] = static_cast<std::int32_t>(volts * 1000);
+        reading.values[0] = volts;
         reading.inputs[0] = input ? 1 : 0;
         engine.OnReading(reading);
         engine.Tick();
@@ -66,6 +65,10 @@ struct Rig {
         return taken;
     }
     // The alarm as of the latest event, taken or not.
+    std::shared_ptr<const TerminalProfile> ProfileFor(
+        std::span<const std::uint8_t>) const override {
+        return profile;
+    }
     const AlarmSnapshot& Last() const {
         return (events.empty() ? last : events.back()).alarm->alarm;
     }
@@ -230,10 +233,10 @@ TEST(Alarms, ShelvingChatteringAndReload) {
 
     // A changed definition clears its alarm; an unchanged one keeps it.
     rig.Read(1, 9);
-    rig.engine.Reload();
+    rig.engine.SetProfiles(&rig);
     EXPECT_EQ(rig.Take(), (Steps{{kRaised, AlarmState::ActiveUnacked}}));
     rig.profile->channels[0]->alarms = HighAt(10);
-    rig.engine.Reload();
+    rig.engine.SetProfiles(&rig);
     EXPECT_EQ(rig.Take(), (Steps{{kCleared, AlarmState::Normal}}));
 }
 

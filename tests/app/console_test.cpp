@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QDate>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -26,6 +27,8 @@
 #include "app/main_dlg.h"
 #include "chart/ct_chart.h"
 #include "device/ui/device_page_dlg.h"
+#include "profile/profile_file.h"
+#include "profile/ui/channel_settings_dlg.h"
 #include "protocol/modbus_ascii.h"
 #include "protocol/registration.h"
 #include "settings/ui/settings_dlg.h"
@@ -438,8 +441,7 @@ TEST(ConsoleWithoutOptions, WritesNothingAnywhere) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return page.ValueList().rowCount() > 0; }));
         const std::uint16_t relays = terminal->board().RelayWord();
         QTest::mouseClick(&page.RelayButton(0), Qt::LeftButton);
-        EXPECT_TRUE(
-            QTest::qWaitFor([&] { return terminal->board().RelayWord() != relays; }));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return terminal->board().RelayWord() != relays; }));
         terminal->stop();
         ASSERT_TRUE(QTest::qWaitFor(
             [&] { return page.StatusLabel().text().endsWith(QStringLiteral(" 已断开")); }));
@@ -596,6 +598,65 @@ TEST_F(ConsoleTest, RecordingFailureIsReportedAndPollingGoesOn) {
     EXPECT_FALSE(window.Recorder().IsRecording());
     page.OnDeviceData(Frame({0x0A, 0x04, 12, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(PageDlg(0).ValueList().item(3, 2)->text(), QStringLiteral("9"));
+}
+
+// A page's channel settings: OK applies the profile at once and saves the whole file through a
+// temporary file; what the file would refuse is refused in the dialog; a file with a fault is
+// reported once and never overwritten.
+TEST_F(ConsoleTest, ChannelSettingsApplyAndSaveAProfile) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("sub/terminals.toml"));
+    window.Profiles().SetFile(file);
+    const auto open = [&] {
+        QTest::mouseClick(&PageDlg(0).ChannelSettingsButton(), Qt::LeftButton);
+        auto* dialog = window.findChild<ChannelSettingsDlg*>();
+        EXPECT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+        return dialog;
+    };
+    auto* dialog = open();
+    auto& channels = *dialog->findChild<QTableWidget*>(QStringLiteral("tableChannels"));
+    const std::pair<int, const char*> fields[] = {
+        {ChannelSettingsDlg::kName, "水位"},   {ChannelSettingsDlg::kUnit, "m"},
+        {ChannelSettingsDlg::kRawLow, "1"},    {ChannelSettingsDlg::kRawHigh, "1"},
+        {ChannelSettingsDlg::kScaledLow, "0"}, {ChannelSettingsDlg::kScaledHigh, "10"}};
+    for (const auto& [column, text] : fields) {
+        channels.item(0, column)->setText(QString::fromUtf8(text));
+    }
+    EXPECT_EQ(channels.item(0, ChannelSettingsDlg::kValueNow)->text(), QString());
+    dialog->accept();
+    const auto* problem = dialog->findChild<QLabel*>(QStringLiteral("labelProblem"));
+    EXPECT_TRUE(problem->text().contains(QStringLiteral("channels.AD1.raw")))
+        << problem->text().toStdString();
+    EXPECT_FALSE(QFile::exists(file));
+
+    channels.item(0, ChannelSettingsDlg::kRawHigh)->setText(QStringLiteral("5"));
+    dialog->accept();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return window.findChild<ChannelSettingsDlg*>() == nullptr; }));
+    const auto saved = ReadProfileFile(file.toStdString());
+    ASSERT_TRUE(std::holds_alternative<ProfileSet>(saved));
+    const auto profile = std::get<ProfileSet>(saved).Find("未连接设备1");
+    ASSERT_NE(profile, nullptr);
+    EXPECT_EQ(profile->channels[0]->scaling, (Scaling{1, 5, 0, 10}));
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("sub"))).entryList(QDir::Files),
+              QStringList{QStringLiteral("terminals.toml")});
+    EXPECT_EQ(PageDlg(0).ValueList().item(0, 1)->text(), QStringLiteral("水位"));
+    EXPECT_EQ(PageDlg(0).ValueList().item(0, 2)->text(), QStringLiteral("-2.50 m"));
+    EXPECT_EQ(PageDlg(0).ValueList().item(0, 2)->toolTip(), QStringLiteral("AD1 0.000V"));
+
+    QFile broken(file);
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("[terminals\n");
+    broken.close();
+    window.UseProfiles(file);
+    const auto boxes = window.findChildren<QMessageBox*>();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes.front()->text().startsWith(QStringLiteral("终端配置文件有误：")));
+    dialog = open();
+    EXPECT_FALSE(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->isEnabled());
+    // The profiles read before the fault stay in use.
+    EXPECT_EQ(PageDlg(0).ValueList().item(0, 1)->text(), QStringLiteral("水位"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
 #include <QAccessible>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -13,6 +14,7 @@
 #include <QTime>
 #include <QToolButton>
 #include <QtTest/QTest>
+#include <array>
 
 namespace corvelle {
 namespace {
@@ -255,6 +257,38 @@ TEST_F(ChartTest, AccessibleDescriptionCarriesTheLatestShownPoint) {
         EXPECT_EQ(QAccessible::queryAccessibleInterface(Arrow(i))->text(QAccessible::Name),
                   Arrow(i)->toolTip());
     }
+}
+
+// Under a profile: names and units in the read-out and the description, lines on the right axis,
+// both axes labelled; without one again, the chart reads as before.
+TEST_F(ChartTest, ProfileLinesCarryNamesUnitsAndTheRightAxis) {
+    std::array<LineMeaning, kChartSeriesCount> lines{};
+    for (int k = 0; k < kChartSeriesCount; ++k) {
+        lines.at(static_cast<std::size_t>(k)).name = "AD" + std::to_string(k + 1);
+    }
+    lines[0] = {"水位", true, "m", 2, true};
+    lines[1].name = "备用";
+    chart_.SetLines(lines, true);
+    chart_.SetRightAxisRange(-0.5, 10.5);
+    AppendReplies(0, 5);
+    ShowAndDraw();
+    EXPECT_TRUE(chart_.yAxis2->visible());
+    EXPECT_EQ(chart_.graph(0)->valueAxis(), chart_.yAxis2);
+    EXPECT_EQ(chart_.yAxis2->label(), "m");
+    EXPECT_EQ(chart_.yAxis->label(), "V");
+    ExpectRange(chart_.yAxis2->range(), -0.5, 10.5);
+    EXPECT_TRUE(chart_.LatestPointText().startsWith("10:00:04 水位 0.40 m 备用 1.400V AD3"));
+    Send(QEvent::MouseMove, PixelOf(4.3, 2), Qt::NoButton, Qt::NoButton);
+    EXPECT_TRUE(chart_.ReadoutText().startsWith("10:00:04\n水位  0.40 m\n备用  1.400 V\n"));
+
+    std::array<LineMeaning, kChartSeriesCount> plain{};
+    for (int k = 0; k < kChartSeriesCount; ++k) {
+        plain.at(static_cast<std::size_t>(k)).name = "AD" + std::to_string(k + 1);
+    }
+    chart_.SetLines(plain, false);
+    EXPECT_FALSE(chart_.yAxis2->visible());
+    EXPECT_EQ(chart_.yAxis->label(), "");
+    EXPECT_TRUE(chart_.LatestPointText().startsWith("10:00:04 AD1 0.400V AD2 1.400V"));
 }
 
 // A right click returns to the full view; it must not also open the window's context menu.

@@ -68,7 +68,7 @@ TEST(DevicePageLink, InitialiseShowsAnIdlePage) {
     EXPECT_EQ(rig.tables.pageWindows[2], &rig.page);
     EXPECT_EQ(rig.view.statusTexts, std::vector<std::string>{"          未连接         "});
     EXPECT_EQ(rig.view.rows.size(), 10U);
-    EXPECT_EQ(rig.view.rows[5], (ValueRow{"5", "AD6", "0.000V"}));
+    EXPECT_EQ(rig.view.rows[5], (ValueRow{"5", "AD6", "0.000V", {}}));
     EXPECT_EQ(rig.view.relayCaptions[11], "打开");
     EXPECT_EQ(rig.fake.chart.ranges, (std::vector<std::pair<double, double>>{{-1, 5}}));
     EXPECT_FALSE(rig.timer.period);
@@ -242,7 +242,7 @@ TEST(DevicePageDecoding, ReplyUpdatesTablesLampsListAndChart) {
     EXPECT_TRUE(rig.view.relayLamps[11]);
     EXPECT_EQ(rig.page.ChannelVolts()[0], -1234 * 0.001F);
     EXPECT_EQ(rig.view.rows.size(), 8U);
-    EXPECT_EQ(rig.view.rows[3], (ValueRow{"3", "AD4", "32.767V"}));
+    EXPECT_EQ(rig.view.rows[3], (ValueRow{"3", "AD4", "32.767V", {}}));
     const auto& chart = rig.fake.chart;
     EXPECT_EQ(chart.ranges.back(), (std::pair<double, double>{-1, 34}));
     EXPECT_EQ(chart.series[0].points.back().y, static_cast<double>(-1234 * 0.001F));
@@ -309,6 +309,52 @@ TEST(DevicePageRelays, EchoesSetOnlyKnownCoilsAndAlwaysRedraw) {
         EXPECT_EQ(rig.view.relayLamps[3], c.relay4 == 1);
         EXPECT_EQ(rig.view.relayUpdates, relayUpdates + 12);
     }
+}
+
+// A terminal's profile is applied once per reply: the list, the captions, the chart and the
+// sinks all see the same scaled value; a profile that goes leaves the page as without one.
+TEST(DevicePageProfile, ScalesOnceForListChartAndSinks) {
+    struct Sink final : AcquisitionSink {
+        void OnReading(const Reading& reading) override { readings.push_back(reading); }
+        void OnEvent(const AcquisitionEvent&) override {}
+        std::vector<Reading> readings;
+    } sink;
+    auto profile = std::make_shared<TerminalProfile>();
+    ChannelProfile level{"水位", "m", Scaling{1.0, 5.0, 0.0, 10.0}, 2, Axis::Right};
+    profile->channels[0] = level;
+    profile->channels[1].emplace().name = "备用";
+    profile->inputs[2].name = "门磁";
+
+    Rig rig;
+    rig.page.SetSink(&sink);
+    rig.page.SetProfile(profile);
+    EXPECT_EQ(rig.view.inputNames[2], "门磁");
+    EXPECT_EQ(rig.view.relayNames[0], "继电器1");
+    const auto& chart = rig.fake.chart;
+    EXPECT_EQ(chart.lines[0].name, "水位");
+    EXPECT_TRUE(chart.lines[0].rightAxis && chart.lines[0].scaled && chart.axesLabelled);
+    EXPECT_EQ(chart.rightRanges.back(), (std::pair<double, double>{-0.5, 10.5}));
+
+    rig.Identify();
+    // AD1 3.000 V is 5 m; AD2 -1.234 V stays volts under its new name.
+    rig.Poll(4, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x0B, 0xB8, 0xFB, 0x2E});
+    EXPECT_EQ(rig.view.rows[0], (ValueRow{"0", "水位", "5.00 m", "AD1 3.000V"}));
+    EXPECT_EQ(rig.view.rows[1], (ValueRow{"1", "备用", "-1.234V", "AD2 -1.234V"}));
+    EXPECT_EQ(rig.view.rows[2], (ValueRow{"2", "AD3", "0.000V", {}}));
+    EXPECT_EQ(chart.series[0].points.back().y, 5.0);
+    ASSERT_EQ(sink.readings.size(), 1U);
+    EXPECT_EQ(sink.readings[0].values[0], 5.0);
+    EXPECT_EQ(sink.readings[0].profile.get(), profile.get());
+    // 7 V is 15 m, past the scaled range: the right axis grows, a twentieth of its span to spare.
+    rig.Poll(4, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x1B, 0x58});
+    EXPECT_EQ(chart.rightRanges.back().first, -0.5);
+    EXPECT_DOUBLE_EQ(chart.rightRanges.back().second, 15.55);
+
+    rig.page.SetProfile(nullptr);
+    EXPECT_EQ(rig.view.rows[0], (ValueRow{"0", "AD1", "7.000V", {}}));
+    EXPECT_EQ(rig.view.inputNames[2], "光耦3");
+    EXPECT_FALSE(chart.axesLabelled);
+    EXPECT_EQ(chart.ranges.back(), (std::pair<double, double>{-1, 5}));
 }
 
 }  // namespace

@@ -103,6 +103,9 @@ class RecordingView : public PageView {
         relayCaptions.at(index) = caption;
         ++relayUpdates;
     }
+    void SetSwitchName(bool relay, std::size_t index, std::string_view name) override {
+        (relay ? relayNames : inputNames).at(index) = name;
+    }
 
     std::vector<std::string> statusTexts;
     std::vector<ValueRow> rows;
@@ -112,6 +115,8 @@ class RecordingView : public PageView {
     std::array<bool, 12> relayLamps{};
     std::array<std::string, 12> relayCaptions;
     int relayUpdates = 0;
+    std::array<std::string, 12> inputNames;
+    std::array<std::string, 12> relayNames;
 };
 
 struct ChartPoint {
@@ -144,9 +149,20 @@ class RecordingChart : public TrendChart {
     void SetValueAxisRange(double minimum, double maximum) override {
         ranges.emplace_back(minimum, maximum);
     }
+    void SetLines(const std::array<LineMeaning, kChartSeriesCount>& meanings,
+                  bool labelled) override {
+        lines = meanings;
+        axesLabelled = labelled;
+    }
+    void SetRightAxisRange(double minimum, double maximum) override {
+        rightRanges.emplace_back(minimum, maximum);
+    }
 
     std::array<RecordingSeries, kChartSeriesCount> series;
     std::vector<std::pair<double, double>> ranges;
+    std::array<LineMeaning, kChartSeriesCount> lines;
+    bool axesLabelled = false;
+    std::vector<std::pair<double, double>> rightRanges;
 };
 
 // One page with its own timer, view and chart; tables, sender and clock may be shared by

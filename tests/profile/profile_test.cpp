@@ -30,7 +30,8 @@ name = "水泵"
 
 TEST(Profiles, ReadWhatTheFileSaysAndWriteItBackTheSame) {
     const auto read = ParseProfiles(kExample, "terminals.toml");
-    ASSERT_TRUE(std::holds_alternative<ProfileSet>(read)) << std::get<ProfileError>(read).EnglishText();
+    ASSERT_TRUE(std::holds_alternative<ProfileSet>(read))
+        << std::get<ProfileError>(read).EnglishText();
     const ProfileSet& set = std::get<ProfileSet>(read);
     const auto profile = set.Find("一号泵站");
     ASSERT_NE(profile, nullptr);
@@ -48,11 +49,12 @@ TEST(Profiles, ReadWhatTheFileSaysAndWriteItBackTheSame) {
     const auto again = ParseProfiles(FormatProfiles(set), "again.toml");
     ASSERT_TRUE(std::holds_alternative<ProfileSet>(again));
     EXPECT_EQ(*std::get<ProfileSet>(again).Find("一号泵站"), *profile);
-    EXPECT_EQ(MetaJson(*profile),
-              R"({"name":"一号泵站","description":"东区 \"一号\" 泵站","channels":[)"
-              R"({"channel":3,"name":"水位","unit":"m","raw":[1,5],"scaled":[0,10],"decimals":2,)"
-              R"("axis":"left"},{"channel":12,"name":"温度","unit":"℃","decimals":0,"axis":"right"}],)"
-              R"("inputs":[{"number":1,"name":"门禁"}],"relays":[{"number":12,"name":"水泵"}]})");
+    EXPECT_EQ(
+        MetaJson(*profile),
+        R"({"name":"一号泵站","description":"东区 \"一号\" 泵站","channels":[)"
+        R"({"channel":3,"name":"水位","unit":"m","raw":[1,5],"scaled":[0,10],"decimals":2,)"
+        R"("axis":"left"},{"channel":12,"name":"温度","unit":"℃","decimals":0,"axis":"right"}],)"
+        R"("inputs":[{"number":1,"name":"门禁"}],"relays":[{"number":12,"name":"水泵"}]})");
 }
 
 // Every fault names the place, the terminal and the key; nothing of the file is applied.
@@ -82,6 +84,8 @@ TEST(Profiles, FaultsNameFileLineColumnTerminalAndKey) {
          "channels.AD13"},
         {"[terminals.\"P\".inputs.IN01]\nname = \"x\"\n", ProfileError::Kind::UnknownKey, 1,
          "inputs.IN01"},
+        {table + "name = \"x\\ny\"\n", ProfileError::Kind::ControlCharacter, 2,
+         "channels.AD3.name"},
         {table + "name = \"x\n", ProfileError::Kind::Syntax, 2, ""},
     };
     for (const auto& c : cases) {
@@ -99,6 +103,44 @@ TEST(Profiles, FaultsNameFileLineColumnTerminalAndKey) {
                 << error.ChineseText();
         }
     }
+}
+
+TEST(Profiles, ScaledValuesAndTheirText) {
+    TerminalProfile profile;
+    profile.channels[0].emplace().scaling = Scaling{1, 5, 0, 10};
+    profile.channels[1].emplace().scaling = Scaling{0, 10, 100, -50};
+    profile.channels[2].emplace().name = "名称而无量程";
+    const struct {
+        std::size_t channel;
+        double volts;
+        int decimals;
+        std::string unit;
+        std::string text;
+        double rounded;
+    } cases[] = {
+        {0, 3.0, 2, "m", "5.00 m", 5.0},
+        {0, 0.0, 0, "m", "-3 m", -3.0},
+        {0, 1.0004, 6, "", "0.001000", 0.001},
+        {0, 0.9999, 2, "m", "0.00 m", 0.0},  // a negative zero would read "-0.00"
+        {1, 2.5, 1, "℃", "62.5 ℃", 62.5},
+        {1, 10.0, 2, "℃", "-50.00 ℃", -50.0},
+        {2, -1.234, 2, "V", "-1.23 V", -1.23},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const double value = ChannelValue(&profile, c.channel, c.volts);
+        EXPECT_EQ(ValueText(value, c.decimals, c.unit), c.text);
+        EXPECT_DOUBLE_EQ(RoundedValue(value, c.decimals), c.rounded);
+    }
+    EXPECT_EQ(ChannelValue(nullptr, 0, 2.5), 2.5);
+    EXPECT_EQ(ChannelSummary(profile, 2), ": AD1, AD2");
+
+    // The dialog's check is the file's: equal raw points are refused without a place.
+    profile.channels[0]->scaling->rawHigh = 1;
+    const auto fault = CheckProfile(profile);
+    ASSERT_TRUE(fault.has_value());
+    EXPECT_EQ(fault->kind, ProfileError::Kind::EqualRawPoints);
+    EXPECT_TRUE(fault->ChineseText().starts_with("键 channels.AD1.raw：")) << fault->ChineseText();
 }
 
 }  // namespace

@@ -184,5 +184,47 @@ TEST_F(RecordWriterTest, RetentionRemovesOnlyOldFilesOfItsOwnPattern) {
     EXPECT_EQ(Count(EventKind::RecordingFileRemoved), 4);
 }
 
+// The day files keep raw volts; the events file notes the profile they were written under on a
+// terminal's first row, on each new day and whenever it changes, and never without one.
+TEST_F(RecordWriterTest, TheProfileInForceIsNotedWhenItStartsChangesOrADayBegins) {
+    Writer();
+    auto profile = std::make_shared<TerminalProfile>();
+    profile->terminal = "p";
+    profile->channels[0].emplace().name = "水位";
+    const auto write = [&](std::shared_ptr<const TerminalProfile> with) {
+        Reading reading = From("p");
+        reading.profile = std::move(with);
+        writer_->Write(reading);
+    };
+    writer_->Write(From("plain"));
+    write(profile);
+    write(std::make_shared<TerminalProfile>(*profile));
+    auto renamed = std::make_shared<TerminalProfile>(*profile);
+    renamed->channels[0]->name = "液位";
+    write(renamed);
+    write(nullptr);
+    clock_.elapsed += milliseconds(86'400'000);
+    write(renamed);
+    ASSERT_EQ(writer_->Finish(0), std::nullopt);
+    const std::string today = Events();
+    const auto notes = [](const std::string& text) {
+        std::size_t count = 0;
+        for (auto at = text.find(",终端配置,"); at != std::string::npos;
+             at = text.find(",终端配置,", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    EXPECT_EQ(notes(today), 3U) << today;
+    EXPECT_NE(today.find(",p,终端配置,\"{\"\"name\"\":\"\"p\"\",\"\"description\"\":\"\"\"\","
+                         "\"\"channels\"\":[{\"\"channel\"\":1,\"\"name\"\":\"\"水位\"\""),
+              std::string::npos)
+        << today;
+    EXPECT_NE(today.find("液位"), std::string::npos);
+    EXPECT_NE(today.find("\"\"channels\"\":[],"), std::string::npos) << today;
+    EXPECT_EQ(today.find(",plain,终端配置,"), std::string::npos);
+    EXPECT_EQ(notes(test::FileText(dir_ / "events-2026-12-09.csv")), 1U);
+}
+
 }  // namespace
 }  // namespace corvelle

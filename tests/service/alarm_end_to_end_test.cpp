@@ -26,22 +26,18 @@ namespace {
 const QByteArray kAlarmNode = "corvelle/node9/一号泵站/alarm/";
 
 // AD1 past "high" (2 V against 1 V), AD2 past an urgent one (3 V against 2.5 V); or only AD2.
-std::shared_ptr<const ProfileSet> PumpLimits(bool both) {
-    auto profile = std::make_shared<TerminalProfile>();
-    profile->terminal = "一号泵站";
-    ChannelProfile level;
-    level.name = "水位";
-    level.alarms.limits[static_cast<std::size_t>(LimitKind::High)] = AlarmLimit{1.0};
+QString PumpLimits(const QTemporaryDir& folder, bool both) {
+    const QString file = folder.filePath(QStringLiteral("terminals.toml"));
+    QFile out(file);
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(R"([terminals."一号泵站".channels.AD2]
+name = "压力"
+high = { limit = 2.5, priority = "紧急" }
+)");
     if (both) {
-        profile->channels[0] = level;
+        out.write("[terminals.\"一号泵站\".channels.AD1]\nname = \"水位\"\nhigh = 1\n");
     }
-    level.name = "压力";
-    level.alarms.limits[static_cast<std::size_t>(LimitKind::High)] =
-        AlarmLimit{2.5, AlarmPriority::Urgent};
-    profile->channels[1] = level;
-    auto set = std::make_shared<ProfileSet>();
-    set->terminals[profile->terminal] = profile;
-    return set;
+    return file;
 }
 
 // The text of a cell as assistive technology reads it.
@@ -68,6 +64,7 @@ TEST(AlarmEndToEnd, ListMarksAcknowledgementEventsFileAndBroker) {
     test::TestBroker broker;
     test::Watcher watcher(broker.Port());
     QTemporaryDir folder;
+    QTemporaryDir profileFolder;
     auto window = std::make_unique<CMainDlg>();
     const QString plainTitle = window->windowTitle();
     window->Tables().acquisitionIntervalMs = 200;
@@ -85,7 +82,7 @@ TEST(AlarmEndToEnd, ListMarksAcknowledgementEventsFileAndBroker) {
     AlarmConsole& alarms = window->Alarms();
     EXPECT_FALSE(alarms.List().isVisible());
     const QSize plainSize = window->size();
-    alarms.SetProfiles(PumpLimits(true));
+    window->UseProfiles(PumpLimits(profileFolder, true));
     EXPECT_TRUE(alarms.List().isVisible());
     EXPECT_EQ(window->height(), plainSize.height() + AlarmConsole::kListHeight);
 
@@ -135,7 +132,7 @@ TEST(AlarmEndToEnd, ListMarksAcknowledgementEventsFileAndBroker) {
     EXPECT_EQ(AlarmState(watcher, "AD1")[QStringLiteral("state")], QStringLiteral("active_acked"));
 
     // A reload without AD1's limit clears it; AD2 is shelved from the list.
-    alarms.SetProfiles(PumpLimits(false));
+    ASSERT_FALSE(window->Profiles().Load(PumpLimits(profileFolder, false)).has_value());
     EXPECT_EQ(table.rowCount(), 1);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return watcher.Payloads(kAlarmNode + "AD1").constLast().isEmpty(); }));

@@ -8,6 +8,9 @@
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <csignal>
+#include <fstream>
 #include <memory>
 
 #include "app/main_dlg.h"
@@ -210,6 +213,65 @@ TEST(ConsolePublishing, ProblemBoxGoesOnceTheBrokerIsBack) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return boxes() == 1; }, 5000));
     broker.Start();
     EXPECT_TRUE(QTest::qWaitFor([&] { return boxes() == 0; }, 10000));
+}
+
+// A profile names and scales what the service publishes and logs; SIGHUP reloads it without
+// dropping the terminal, and a broken file leaves the profile in use.
+TEST(ServiceProfiles, PublishedValuesFollowTheFileAcrossReloads) {
+    test::TestBroker broker;
+    test::Watcher watcher(broker.Port());
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("terminals.toml"));
+    const auto write = [&](const QByteArray& name) {
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write("[terminals.\"一号泵站\".channels.AD1]\nname = \"" + name +
+                  "\"\nunit = \"m\"\nraw = [0.0, 10.0]\nscaled = [0.0, 100.0]\ndecimals = 1\n");
+    };
+    write("水位");
+    const quint16 port = test::FreePort();
+    QProcess service;
+    service.start(QStringLiteral(CORVELLED_PATH), ServiceArguments(port, broker.Port())
+                                                      << QStringLiteral("--config") << file);
+    QByteArray log;
+    const auto logged = [&](const char* text) {
+        log += service.readAllStandardError();
+        return log.contains(text);
+    };
+    auto terminal = StartTerminal(port);
+    const auto lastValue = [&] {
+        const QByteArrayList readings = watcher.Payloads(kDevice + "/reading");
+        const QJsonObject reading = QJsonDocument::fromJson(readings.constLast()).object();
+        return reading[QStringLiteral("values")].toArray().at(0).toObject();
+    };
+    ASSERT_TRUE(watcher.WaitFor(kDevice + "/reading", 1));
+    const QJsonObject reading =
+        QJsonDocument::fromJson(watcher.Payloads(kDevice + "/reading").constLast()).object();
+    const QJsonObject value = reading[QStringLiteral("values")].toArray().at(0).toObject();
+    EXPECT_EQ(value[QStringLiteral("channel")].toInt(), 1);
+    EXPECT_EQ(value[QStringLiteral("unit")].toString(), QStringLiteral("m"));
+    // 0..10 V is 0..100 m, to one decimal.
+    EXPECT_NEAR(value[QStringLiteral("value")].toDouble(),
+                reading[QStringLiteral("channels_mv")].toArray().at(0).toInt() / 100.0, 0.05001);
+    ASSERT_TRUE(watcher.WaitFor(kDevice + "/meta", 1));
+    EXPECT_TRUE(watcher.Payloads(kDevice + "/meta").constLast().contains("\"水位\""));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return logged("identified with 4 channels: AD1 水位 [m]"); }));
+
+    write("液位");
+    ::kill(static_cast<pid_t>(service.processId()), SIGHUP);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return lastValue()[QStringLiteral("name")].toString() == QStringLiteral("液位"); }));
+    EXPECT_TRUE(watcher.Payloads(kDevice + "/meta").constLast().contains("\"液位\""));
+    std::ofstream(file.toStdString()) << "[terminals\n";
+    ::kill(static_cast<pid_t>(service.processId()), SIGHUP);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return logged("terminal profiles not reloaded"); }));
+    const auto readings = watcher.Payloads(kDevice + "/reading").size();
+    ASSERT_TRUE(watcher.WaitFor(kDevice + "/reading", readings + 2));
+    EXPECT_EQ(lastValue()[QStringLiteral("name")].toString(), QStringLiteral("液位"));
+    EXPECT_EQ(watcher.Payloads(kDevice + "/status"), QByteArrayList{"online"});
+    service.terminate();
+    EXPECT_TRUE(service.waitForFinished(3000));
 }
 
 INSTANTIATE_TEST_SUITE_P(ConsoleAndService, PublishingTest, ::testing::Bool(),

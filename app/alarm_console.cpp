@@ -3,9 +3,12 @@
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTreeWidget>
 
 #include "app/main_dlg.h"
+#include "device/device_page.h"
+#include "device/ui/device_page_dlg.h"
 
 namespace corvelle {
 namespace {
@@ -67,12 +70,32 @@ void AlarmConsole::Remark() {
         if (slot < tabs.count()) {
             tabs.setTabIcon(slot, marked ? mark : QIcon());
             tabs.tabBar()->setTabTextColor(slot, marked ? QColor(Qt::red) : QColor());
+            MarkValues(slot, mark);
         }
     }
     const std::size_t unacked = board.UnackedCount();
     window_.setWindowTitle(unacked == 0
                                ? plainTitle_
                                : plainTitle_ + QStringLiteral(" — %1 个未确认报警").arg(unacked));
+}
+
+void AlarmConsole::MarkValues(int slot, const QIcon& mark) {
+    const auto index = static_cast<std::size_t>(slot);
+    const DevicePage* page = window_.Tables().pageWindows.at(index);
+    const std::uint16_t active =
+        list_->Board().ActiveChannels(window_.Tables().deviceNames.at(index));
+    QTableWidget& values = window_.TabHost().PageDlg(slot).ValueList();
+    // The channel rows come first, in the page's order of channel numbers.
+    for (int row = 0; row < values.rowCount() && row < static_cast<int>(kChannelCount); ++row) {
+        QTableWidgetItem* cell = values.item(row, 2);
+        const int channel = page->ChannelNumbers()[static_cast<std::size_t>(row)] - 1;
+        if (cell == nullptr || channel < 0) {
+            continue;
+        }
+        const bool marked = (active >> channel & 1U) != 0;
+        cell->setIcon(marked ? mark : QIcon());
+        cell->setBackground(marked ? QBrush(QColor(0xF4, 0x8A, 0x8A)) : QBrush());
+    }
 }
 
 void AlarmConsole::Acknowledge(const QByteArray& name, const QString& source) {

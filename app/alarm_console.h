@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QObject>
 #include <QSize>
 #include <QString>
@@ -42,6 +43,8 @@ class AlarmConsole final : public QObject {
   private:
     void Acknowledge(const QByteArray& name, const QString& source);
     void Shelve(const QByteArray& name, const QString& source);
+    // The value list cells of the slot's channels in alarm.
+    void MarkValues(int slot, const QIcon& mark);
 
     CMainDlg& window_;
     const QSize plainSize_;

@@ -16,6 +16,7 @@
 
 #include "app/alarm_console.h"
 #include "app/main_dlg.h"
+#include "device/ui/device_page_dlg.h"
 #include "tests/support/free_port.h"
 #include "tests/support/test_broker.h"
 #include "tools/terminal/terminal.h"
@@ -110,6 +111,9 @@ TEST(AlarmEndToEnd, ListMarksAcknowledgementEventsFileAndBroker) {
     EXPECT_EQ(AccessibleCell(table, first, 6), QStringLiteral("未确认"));
     EXPECT_FALSE(window->Root().child(0)->icon(0).isNull());
     EXPECT_FALSE(window->TabHost().Tabs().tabIcon(0).isNull());
+    QTableWidget& values = window->TabHost().PageDlg(0).ValueList();
+    EXPECT_FALSE(values.item(0, 2)->icon().isNull());
+    EXPECT_TRUE(values.item(2, 2)->icon().isNull());
     EXPECT_EQ(window->windowTitle(), plainTitle + QStringLiteral(" — 2 个未确认报警"));
     ASSERT_TRUE(watcher.WaitFor(kAlarmNode + "AD2", 1));
     EXPECT_EQ(AlarmState(watcher, "AD2")[QStringLiteral("priority")], QStringLiteral("紧急"));
@@ -134,6 +138,7 @@ TEST(AlarmEndToEnd, ListMarksAcknowledgementEventsFileAndBroker) {
     // A reload without AD1's limit clears it; AD2 is shelved from the list.
     ASSERT_FALSE(window->Profiles().Load(PumpLimits(profileFolder, false)).has_value());
     EXPECT_EQ(table.rowCount(), 1);
+    EXPECT_TRUE(values.item(0, 2)->icon().isNull());
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return watcher.Payloads(kAlarmNode + "AD1").constLast().isEmpty(); }));
     EXPECT_TRUE(alarms.Watch().Engine().Shelve(window->Tables().deviceNames[0],

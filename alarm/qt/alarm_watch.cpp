@@ -8,9 +8,7 @@ constexpr int kTickMs = 1000;
 }  // namespace
 
 AlarmWatch::AlarmWatch(HostSinks& sinks, QObject* parent)
-    : QObject(parent),
-      sinks_(sinks),
-      engine_(clock_, [this](const AcquisitionEvent& event) {
+    : QObject(parent), sinks_(sinks), engine_(clock_, [this](const AcquisitionEvent& event) {
           sinks_.OnEventFrom(event, &engine_);
           emit alarmEvent(event);
       }) {

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -162,6 +163,48 @@ TEST(AlarmEndToEnd, ListMarksAcknowledgementEventsFileAndBroker) {
                             ",报警搁置,AD2 压力 高限 2.5 值 3 紧急"}) {
         EXPECT_TRUE(rows.contains(QString::fromUtf8(row))) << row << "\n" << rows.toStdString();
     }
+}
+
+TEST(AlarmEndToEnd, ServiceLogsAndTakesAcknowledgementsByBrokerOnly) {
+    test::TestBroker broker;
+    test::Watcher watcher(broker.Port());
+    QTemporaryDir profileFolder;
+    const quint16 port = test::FreePort();
+    QProcess service;
+    service.start(
+        QStringLiteral(CORVELLED_PATH),
+        {QStringLiteral("--port"), QString::number(port), QStringLiteral("--interval"),
+         QStringLiteral("200"), QStringLiteral("--config"), PumpLimits(profileFolder, true),
+         QStringLiteral("--mqtt"), QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.Port()),
+         QStringLiteral("--mqtt-id"), QStringLiteral("node9"), QStringLiteral("--mqtt-commands"),
+         QStringLiteral("ack")});
+    ASSERT_TRUE(service.waitForStarted());
+    sim::TerminalConfig config;
+    config.port = port;
+    config.name = QStringLiteral("一号泵站");
+    config.modelText = "CV4B-SIM";
+    config.board.channelCount = 4;
+    config.board.waves[0] = {sim::WaveKind::Constant, 2000, 0, 1000};
+    config.board.waves[1] = {sim::WaveKind::Constant, 3000, 0, 1000};
+    QString error;
+    auto terminals = sim::CreateTerminals(config, 1, error);
+    ASSERT_EQ(terminals.size(), 1U) << error.toStdString();
+    terminals.front()->start();
+
+    ASSERT_TRUE(watcher.WaitFor(kAlarmNode + "AD1", 1));
+    ASSERT_TRUE(watcher.WaitFor(kAlarmNode + "AD2", 1));
+    watcher.Publish(kAlarmNode + "AD1/ack", "");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return AlarmState(watcher, "AD1")[QStringLiteral("state")] == "active_acked"; }));
+    EXPECT_EQ(AlarmState(watcher, "AD1")[QStringLiteral("acked_by")], QStringLiteral("MQTT"));
+    terminals.front()->stop();
+    service.terminate();
+    ASSERT_TRUE(service.waitForFinished(5000));
+    const QString log = QString::fromUtf8(service.readAllStandardError());
+    EXPECT_TRUE(log.contains(QStringLiteral("warning: alarm raised: AD1 水位 高限 1 值 2 重要")))
+        << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("error: alarm raised: AD2 压力 高限 2.5 值 3 紧急")));
+    EXPECT_TRUE(log.contains(QStringLiteral("warning: alarm acknowledged: AD1")));
 }
 
 }  // namespace

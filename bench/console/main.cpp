@@ -15,6 +15,8 @@
 //                  again
 //   profiles eight terminals polled every 200 ms, windows alternating without and with a
 //            profile scaling every channel
+//   alarms   eight terminals polled every 200 ms, windows alternating without and with alarm
+//            limits on every channel and alarms on every input
 // steady, charts and fill run offscreen and then again under Xvfb when it is installed, and
 // print both runs' figures side by side.
 // --smoke shortens a scenario to a few seconds and runs it offscreen only (under the
@@ -51,7 +53,8 @@ int main(int argc, char** argv) {
                                  {"record-stall", RunRecordStall},
                                  {"publish", RunPublish},
                                  {"broker-outage", RunBrokerOutage},
-                                 {"profiles", RunProfiles}};
+                                 {"profiles", RunProfiles},
+                                 {"alarms", RunAlarms}};
     const int status = RunScenario(argc, argv, "bench_console", scenarios);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const std::set<std::string> drawing = {"steady", "charts", "fill"};

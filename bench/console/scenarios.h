@@ -18,6 +18,7 @@ int RunRecordStall(const Options& options);
 int RunPublish(const Options& options);
 int RunBrokerOutage(const Options& options);
 int RunProfiles(const Options& options);
+int RunAlarms(const Options& options);
 
 // Poll interval of every load scenario, the shortest the settings allow.
 inline constexpr int kIntervalMs = 200;

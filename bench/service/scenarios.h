@@ -11,5 +11,6 @@ int RunLarge(const Options& options);
 int RunFlood(const Options& options);
 int RunScaleOut(const Options& options);
 int RunWan(const Options& options);
+int RunAlarmCost(const Options& options);
 
 }  // namespace corvelle::bench

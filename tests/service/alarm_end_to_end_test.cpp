@@ -116,6 +116,8 @@ TEST(AlarmEndToEnd, ListMarksAcknowledgementEventsFileAndBroker) {
     EXPECT_FALSE(values.item(0, 2)->icon().isNull());
     EXPECT_TRUE(values.item(2, 2)->icon().isNull());
     EXPECT_EQ(window->windowTitle(), plainTitle + QStringLiteral(" — 2 个未确认报警"));
+    // What the README shows of alarms.
+    EXPECT_TRUE(window->grab().save(QStringLiteral(CORVELLE_ARTIFACT_DIR "/console-alarms.png")));
     ASSERT_TRUE(watcher.WaitFor(kAlarmNode + "AD2", 1));
     EXPECT_EQ(AlarmState(watcher, "AD2")[QStringLiteral("priority")], QStringLiteral("紧急"));
 

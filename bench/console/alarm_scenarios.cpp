@@ -1,8 +1,6 @@
 // Alarms under load: what evaluating limits on every channel and an alarm on every input of
 // every terminal costs the console, in windows alternating between the same profiles without
 // and with alarm definitions, in one run.
-#include <QFile>
-#include <QTemporaryDir>
 #include <cstdio>
 #include <string>
 
@@ -22,20 +20,16 @@ QByteArray FleetAlarmProfiles(bool alarms) {
             text += terminal + ".channels.AD" + QByteArray::number(c) +
                     "]\nraw = [0.0, 10.0]\nscaled = [0.0, 100.0]\n";
             if (alarms) {
-                text += "high_high = { limit = 990, priority = \"紧急\" }\nhigh = 900\n"
-                        "low = -10\nlow_low = { limit = -20, priority = \"一般\" }\n"
-                        "deadband = 1\non_delay = 2\noff_delay = 2\n";
+                text +=
+                    "high_high = { limit = 990, priority = \"紧急\" }\nhigh = 900\n"
+                    "low = -10\nlow_low = { limit = -20, priority = \"一般\" }\n"
+                    "deadband = 1\non_delay = 2\noff_delay = 2\n";
                 text += terminal + ".inputs.IN" + QByteArray::number(c) +
                         "]\nalarm_when = \"off\"\ntext = \"门开\"\n";
             }
         }
     }
     return text;
-}
-
-bool WriteFile(const QString& path, const QByteArray& text) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
 }
 
 }  // namespace
@@ -45,28 +39,11 @@ int RunAlarms(const Options& options) {
     const int rounds = options.smoke ? 1 : 2;
     FleetRun run(kFleet, kIntervalMs, options.smoke ? 20 : 100);
     RunFor(options.smoke ? 1000 : 3000);
-    QTemporaryDir folder;
-    const QString with = folder.filePath(QStringLiteral("with.toml"));
-    const QString without = folder.filePath(QStringLiteral("without.toml"));
-    if (!WriteFile(with, FleetAlarmProfiles(true)) || !WriteFile(without, FleetAlarmProfiles(false))) {
-        return Summary("alarms", false, "files=no");
-    }
-    TerminalProfiles& profiles = run.console.Window().Profiles();
-    WindowFigures plain;
-    WindowFigures alarmed;
-    bool read = true;
-    for (int round = 0; round < rounds; ++round) {
-        read = !profiles.Load(without).has_value() && read;
-        const WindowFigures a = MeasureWindow(run.stall, seconds);
-        read = !profiles.Load(with).has_value() && read;
-        const WindowFigures b = MeasureWindow(run.stall, seconds);
-        plain.cpu += a.cpu / rounds;
-        alarmed.cpu += b.cpu / rounds;
-        plain.stall = std::max(plain.stall, a.stall);
-        alarmed.stall = std::max(alarmed.stall, b.stall);
-        plain.stallBusy = std::max(plain.stallBusy, a.stallBusy);
-        alarmed.stallBusy = std::max(alarmed.stallBusy, b.stallBusy);
-    }
+    const ProfileAlternation figures = AlternateProfiles(run, FleetAlarmProfiles(false),
+                                                         FleetAlarmProfiles(true), seconds, rounds);
+    const WindowFigures& plain = figures.without;
+    const WindowFigures& alarmed = figures.with;
+    const bool read = figures.read;
     // The inputs step through a Gray code, so some are off: their alarms are in the list.
     const auto rows = run.console.Window().Alarms().List().Board().Rows();
     const bool listed = !rows.empty();

@@ -23,8 +23,9 @@ QByteArray LargeFleetProfiles(int count, bool alarms) {
             text += terminal + ".channels.AD" + QByteArray::number(c) +
                     "]\nraw = [0.0, 10.0]\nscaled = [0.0, 100.0]\n";
             if (alarms) {
-                text += "high_high = { limit = 990, priority = \"紧急\" }\nhigh = 900\n"
-                        "low = -10\nlow_low = -20\ndeadband = 1\non_delay = 2\noff_delay = 2\n";
+                text +=
+                    "high_high = { limit = 990, priority = \"紧急\" }\nhigh = 900\n"
+                    "low = -10\nlow_low = -20\ndeadband = 1\non_delay = 2\noff_delay = 2\n";
                 text += terminal + ".inputs.IN" + QByteArray::number(c) +
                         "]\nalarm_when = \"on\"\ntext = \"越限\"\npriority = \"一般\"\n";
             }
@@ -49,10 +50,10 @@ int RunAlarmCost(const Options& options) {
     if (!Rewrite(config, LargeFleetProfiles(count, false))) {
         return Summary("alarms", false, "config=no");
     }
-    ServiceRun run(count, kLargeIntervalMs,
-                   {QStringLiteral("--slots"), QString::number(count), QStringLiteral("--config"),
-                    config},
-                   options.smoke ? 20 : 100);
+    ServiceRun run(
+        count, kLargeIntervalMs,
+        {QStringLiteral("--slots"), QString::number(count), QStringLiteral("--config"), config},
+        options.smoke ? 20 : 100);
     if (!run.started) {
         return Summary("alarms", false, "started=no");
     }
@@ -82,7 +83,8 @@ int RunAlarmCost(const Options& options) {
     const double added = with - without;
     table.Row({"CPU without alarms (% of one core)", Fixed(without, 2), "", ""});
     table.Row({"CPU with alarms (% of one core)", Fixed(with, 2), "", ""});
-    table.Row({"added by alarms (% of one core)", Fixed(added, 2), "<= 0.1", Verdict(added <= 0.1)});
+    table.Row(
+        {"added by alarms (% of one core)", Fixed(added, 2), "<= 0.1", Verdict(added <= 0.1)});
     table.Row({"stopped in order", exitCode == 0 ? "yes" : "NO", "yes", Verdict(exitCode == 0)});
     return Summary("alarms", exitCode == 0,
                    "cpu_without=" + Fixed(without, 2) + "% cpu_with=" + Fixed(with, 2) +

@@ -50,39 +50,5 @@ TEST(ProfileAlarms, ReadAndWrittenBackTheSame) {
     EXPECT_EQ(*std::get<ProfileSet>(again).Find("一号泵站"), *profile);
 }
 
-TEST(ProfileAlarms, FaultsNameTheirPlace) {
-    using Kind = ProfileError::Kind;
-    const std::string channel = "[terminals.\"P\".channels.AD1]\n";
-    const std::string input = "[terminals.\"P\".inputs.IN1]\n";
-    const struct {
-        std::string text;
-        Kind kind;
-        std::size_t line;
-        std::string key;
-    } cases[] = {
-        {channel + "high = { limit = 1, priority = \"高\" }\n", Kind::BadPriority, 2,
-         "channels.AD1.high.priority"},
-        {channel + "high = { priority = \"紧急\" }\n", Kind::LimitMissing, 2, "channels.AD1.high"},
-        {channel + "high = \"8\"\n", Kind::WrongType, 2, "channels.AD1.high"},
-        {channel + "high = 5\nhigh_high = 4\n", Kind::LimitsOutOfOrder, 1, "channels.AD1"},
-        {channel + "on_delay = -1\n", Kind::OutOfRange, 2, "channels.AD1.on_delay"},
-        {channel + "deadband = nan\n", Kind::OutOfRange, 2, "channels.AD1.deadband"},
-        {input + "alarm_when = \"yes\"\n", Kind::BadAlarmWhen, 2, "inputs.IN1.alarm_when"},
-        {input + "text = \"门开\"\n", Kind::AlarmIncomplete, 1, "inputs.IN1"},
-        {"[terminals.\"P\".relays.RL1]\nalarm_when = \"on\"\n", Kind::UnknownKey, 2,
-         "relays.RL1.alarm_when"},
-        {"[terminals.\"P\"]\nsilent_after = 0\n", Kind::OutOfRange, 2, "silent_after"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        const auto read = ParseProfiles(c.text, "t.toml");
-        ASSERT_TRUE(std::holds_alternative<ProfileError>(read));
-        const ProfileError& error = std::get<ProfileError>(read);
-        EXPECT_EQ(error.kind, c.kind);
-        EXPECT_EQ(error.line, c.line);
-        EXPECT_EQ(error.key, c.key);
-    }
-}
-
 }  // namespace
 }  // namespace corvelle

@@ -42,6 +42,23 @@ high = { limit = 2.5, priority = "紧急" }
     return file;
 }
 
+// 一号泵站 with AD1 at 2 V and AD2 at 3 V, connecting to port.
+std::vector<std::unique_ptr<sim::Terminal>> StartPump(quint16 port) {
+    sim::TerminalConfig config;
+    config.port = port;
+    config.name = QStringLiteral("一号泵站");
+    config.modelText = "CV4B-SIM";
+    config.board.channelCount = 4;
+    config.board.waves[0] = {sim::WaveKind::Constant, 2000, 0, 1000};
+    config.board.waves[1] = {sim::WaveKind::Constant, 3000, 0, 1000};
+    QString error;
+    auto terminals = sim::CreateTerminals(config, 1, error);
+    for (auto& terminal : terminals) {
+        terminal->start();
+    }
+    return terminals;
+}
+
 // The text of a cell as assistive technology reads it.
 QString AccessibleCell(QTableWidget& table, int row, int column) {
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&table);
@@ -88,17 +105,8 @@ TEST(AlarmEndToEnd, ListMarksAcknowledgementEventsFileAndBroker) {
     EXPECT_TRUE(alarms.List().isVisible());
     EXPECT_EQ(window->height(), plainSize.height() + AlarmConsole::kListHeight);
 
-    sim::TerminalConfig config;
-    config.port = port;
-    config.name = QStringLiteral("一号泵站");
-    config.modelText = "CV4B-SIM";
-    config.board.channelCount = 4;
-    config.board.waves[0] = {sim::WaveKind::Constant, 2000, 0, 1000};
-    config.board.waves[1] = {sim::WaveKind::Constant, 3000, 0, 1000};
-    QString error;
-    auto terminals = sim::CreateTerminals(config, 1, error);
-    ASSERT_EQ(terminals.size(), 1U) << error.toStdString();
-    terminals.front()->start();
+    auto terminals = StartPump(port);
+    ASSERT_EQ(terminals.size(), 1U);
 
     QTableWidget& table = alarms.List().Table();
     ASSERT_TRUE(QTest::qWaitFor([&] { return table.rowCount() == 2; }, 10000));
@@ -181,17 +189,8 @@ TEST(AlarmEndToEnd, ServiceLogsAndTakesAcknowledgementsByBrokerOnly) {
          QStringLiteral("--mqtt-id"), QStringLiteral("node9"), QStringLiteral("--mqtt-commands"),
          QStringLiteral("ack")});
     ASSERT_TRUE(service.waitForStarted());
-    sim::TerminalConfig config;
-    config.port = port;
-    config.name = QStringLiteral("一号泵站");
-    config.modelText = "CV4B-SIM";
-    config.board.channelCount = 4;
-    config.board.waves[0] = {sim::WaveKind::Constant, 2000, 0, 1000};
-    config.board.waves[1] = {sim::WaveKind::Constant, 3000, 0, 1000};
-    QString error;
-    auto terminals = sim::CreateTerminals(config, 1, error);
-    ASSERT_EQ(terminals.size(), 1U) << error.toStdString();
-    terminals.front()->start();
+    auto terminals = StartPump(port);
+    ASSERT_EQ(terminals.size(), 1U);
 
     ASSERT_TRUE(watcher.WaitFor(kAlarmNode + "AD1", 1));
     ASSERT_TRUE(watcher.WaitFor(kAlarmNode + "AD2", 1));

@@ -86,14 +86,19 @@ AlarmListPanel::AlarmListPanel(QWidget* parent) : QGroupBox(QStringLiteral("æŠ¥è
         blinkOn_ = !blinkOn_;
         Paint();
     });
+    rebuild_.setSingleShot(true);
+    rebuild_.setInterval(0);
+    connect(&rebuild_, &QTimer::timeout, this, [this] {
+        Rebuild();
+        emit changed();
+    });
     beep_.setInterval(kBeepMs);
     connect(&beep_, &QTimer::timeout, this, [] { QApplication::beep(); });
 }
 
 void AlarmListPanel::OnEvent(const AcquisitionEvent& event) {
     if (board_.Take(event)) {
-        Rebuild();
-        emit changed();
+        rebuild_.start();
     }
 }
 

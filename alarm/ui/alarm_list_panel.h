@@ -54,6 +54,8 @@ class AlarmListPanel final : public QGroupBox {
     QCheckBox* sound_ = nullptr;
     QTimer blink_;
     QTimer beep_;
+    // A burst of events (a reload, a terminal's return) rebuilds the list once.
+    QTimer rebuild_;
     bool blinkOn_ = true;
 };
 

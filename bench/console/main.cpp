@@ -15,8 +15,8 @@
 //                  again
 //   profiles eight terminals polled every 200 ms, windows alternating without and with a
 //            profile scaling every channel
-//   alarms   eight terminals polled every 200 ms, windows alternating without and with alarm
-//            limits on every channel and alarms on every input
+//   alarms   eight terminals polled every 200 ms, windows alternating without and with four
+//            alarm limits on every channel
 // steady, charts and fill run offscreen and then again under Xvfb when it is installed, and
 // print both runs' figures side by side.
 // --smoke shortens a scenario to a few seconds and runs it offscreen only (under the

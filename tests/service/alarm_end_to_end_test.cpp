@@ -148,13 +148,13 @@ TEST(AlarmEndToEnd, ListMarksAcknowledgementEventsFileAndBroker) {
 
     // A reload without AD1's limit clears it; AD2 is shelved from the list.
     ASSERT_FALSE(window->Profiles().Load(PumpLimits(profileFolder, false)).has_value());
-    EXPECT_EQ(table.rowCount(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table.rowCount() == 1; }));
     EXPECT_TRUE(values.item(0, 2)->icon().isNull());
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return watcher.Payloads(kAlarmNode + "AD1").constLast().isEmpty(); }));
     EXPECT_TRUE(alarms.Watch().Engine().Shelve(window->Tables().deviceNames[0],
                                                {AlarmSource::Kind::Channel, 1}));
-    EXPECT_EQ(table.rowCount(), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table.rowCount() == 0; }));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return AlarmState(watcher, "AD2")[QStringLiteral("state")] == "shelved"; }));
 

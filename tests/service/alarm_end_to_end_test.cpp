@@ -29,7 +29,7 @@ const QByteArray kAlarmNode = "corvelle/node9/一号泵站/alarm/";
 
 // AD1 past "high" (2 V against 1 V), AD2 past an urgent one (3 V against 2.5 V); or only AD2.
 QString PumpLimits(const QTemporaryDir& folder, bool both) {
-    const QString file = folder.filePath(QStringLiteral("terminals.toml"));
+    QString file = folder.filePath(QStringLiteral("terminals.toml"));
     QFile out(file);
     EXPECT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
     out.write(R"([terminals."一号泵站".channels.AD2]

@@ -109,7 +109,9 @@ void ChannelSettingsDlg::Fill(const TerminalProfile* profile) {
         const auto row = static_cast<int>(i);
         const ChannelProfile* channel =
             profile != nullptr && profile->channels[i] ? &*profile->channels[i] : nullptr;
-        const std::optional<Scaling> scaling = channel != nullptr ? channel->scaling : std::nullopt;
+        // A pointer, not a copy: GCC 12 at -O3 takes a copied optional's fields for uninitialised.
+        const Scaling* scaling =
+            channel != nullptr && channel->scaling ? &*channel->scaling : nullptr;
         channels.setItem(row, kName, Cell(channel ? Text(channel->name) : QString(), true));
         channels.setItem(row, kUnit, Cell(channel ? Text(channel->unit) : QString(), true));
         channels.setItem(row, kRawLow,

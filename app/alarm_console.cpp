@@ -93,6 +93,10 @@ void AlarmConsole::MarkValues(int slot, const QIcon& mark) {
             continue;
         }
         const bool marked = (active >> channel & 1U) != 0;
+        // Each change of a cell repaints it and tells the list's listeners.
+        if (cell->icon().isNull() != marked) {
+            continue;
+        }
         cell->setIcon(marked ? mark : QIcon());
         cell->setBackground(marked ? QBrush(QColor(0xF4, 0x8A, 0x8A)) : QBrush());
     }

@@ -59,7 +59,7 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
             alarms_->SetProfiles(profiles_.InUse() ? &profiles_ : nullptr);
         }
         for (int slot = 0; slot < static_cast<int>(tables_.SlotCount()); ++slot) {
-            ShowTreeTip(slot);
+            ShowTreeTip(slot, tables_.deviceNames[static_cast<std::size_t>(slot)]);
         }
     });
     for (int slot = 0; slot < static_cast<int>(tables_.SlotCount()); ++slot) {
@@ -308,19 +308,18 @@ void CMainDlg::OnPageRenamed(int slot, std::span<const std::uint8_t> name) {
     const QString text = DeviceNameText(name);
     const int width = tree.viewport()->width() - 2 * tree.indentation() - 8;
     item->setText(0, ElidedName(text, tree.font(), width));
-    ShowTreeTip(slot);
+    ShowTreeTip(slot, name);
     // The tab host names its slots before the alarms exist.
     if (alarms_) {
         alarms_->Remark();
     }
 }
 
-void CMainDlg::ShowTreeTip(int slot) {
+void CMainDlg::ShowTreeTip(int slot, std::span<const std::uint8_t> name) {
     QTreeWidgetItem* item = SlotItem(slot);
     if (item == nullptr) {
         return;
     }
-    const auto& name = tables_.deviceNames[static_cast<std::size_t>(slot)];
     QString tip = DeviceNameText(name);
     // The profile's description says what the station is, under its name.
     if (const auto profile = profiles_.ProfileFor(name); profile && !profile->description.empty()) {

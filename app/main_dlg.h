@@ -81,8 +81,8 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     void OnRecorderEvent(const AcquisitionEvent& event);
     void OnTreeClick(QPoint pos);
     QTreeWidgetItem* SlotItem(int slot) const;
-    // The full name of the slot's terminal and its profile's description.
-    void ShowTreeTip(int slot);
+    // The full name the slot's terminal has (name) and its profile's description.
+    void ShowTreeTip(int slot, std::span<const std::uint8_t> name);
 
     SlotTables tables_;
     std::unique_ptr<Ui::MainDlg> ui_;

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "app/about_box.h"
+#include "app/alarm_console.h"
 #include "device/qt/device_name.h"
 #include "device/ui/device_page_dlg.h"
 #include "history/ui/history_window.h"
@@ -55,6 +56,9 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
 
     profiles_.SetOnChanged([this] {
         tabHost_->Host().SetProfiles(&profiles_);
+        if (alarms_) {
+            alarms_->SetProfiles(profiles_.InUse() ? &profiles_ : nullptr);
+        }
         for (int slot = 0; slot < static_cast<int>(tables_.SlotCount()); ++slot) {
             ShowTreeTip(slot, tables_.deviceNames[static_cast<std::size_t>(slot)]);
         }
@@ -90,6 +94,8 @@ CMainDlg::CMainDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
                 }
             });
     connect(settings_, &CSettingsDlg::historyRequested, this, &CMainDlg::OpenHistory);
+    alarms_ = std::make_unique<AlarmConsole>(*this);
+    alarms_->SetProfiles(profiles_.InUse() ? &profiles_ : nullptr);
 }
 
 void CMainDlg::OpenHistory() {
@@ -125,6 +131,7 @@ CMainDlg::~CMainDlg() {
     // Recording and publishing listen to the tab host; the panels use the shared tables, which
     // go with this object's members.
     publishing_.reset();
+    alarms_.reset();
     recording_.reset();
     sinks_.reset();
     delete tabHost_;
@@ -219,6 +226,10 @@ void CMainDlg::StartPublishing(const MqttSettings& settings) {
     connect(publishing_.get(), &Publishing::logLine, this, [](const QString& line) {
         std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stderr);
     });
+    publishing_->SetAlarmAcknowledge(
+        [this](std::span<const std::uint8_t> name, AlarmSource source, const std::string& by) {
+            return alarms_->Watch().Engine().Acknowledge(name, source, by);
+        });
     publishing_->Start();
 }
 
@@ -313,6 +324,10 @@ void CMainDlg::OnPageRenamed(int slot, std::span<const std::uint8_t> name) {
     const int width = tree.viewport()->width() - 2 * tree.indentation() - 8;
     item->setText(0, ElidedName(text, tree.font(), width));
     ShowTreeTip(slot, name);
+    // The tab host names its slots before the alarms exist.
+    if (alarms_) {
+        alarms_->Remark();
+    }
 }
 
 void CMainDlg::ShowTreeTip(int slot, std::span<const std::uint8_t> name) {

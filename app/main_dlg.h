@@ -21,6 +21,7 @@ class MainDlg;
 
 namespace corvelle {
 
+class AlarmConsole;
 class CSettingsDlg;
 
 // The console's main window (template 102): the device tree, the settings panel below it and
@@ -41,6 +42,8 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     QTreeWidgetItem& Root() const { return *root_; }
     HostSinks& Sinks() { return *sinks_; }
     Recording& Recorder() { return *recording_; }
+    // The alarm list and marks, in use while a profile file is.
+    AlarmConsole& Alarms() { return *alarms_; }
 
     // Opens the About box without waiting for it.
     void ShowAbout();
@@ -80,7 +83,7 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     void OnRecorderEvent(const AcquisitionEvent& event);
     void OnTreeClick(QPoint pos);
     QTreeWidgetItem* SlotItem(int slot) const;
-    // The full name of the slot's terminal and its profile's description.
+    // The full name the slot's terminal has (name) and its profile's description.
     void ShowTreeTip(int slot, std::span<const std::uint8_t> name);
 
     SlotTables tables_;
@@ -91,6 +94,7 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     TerminalProfiles profiles_;
     std::unique_ptr<HostSinks> sinks_;
     std::unique_ptr<Recording> recording_;
+    std::unique_ptr<AlarmConsole> alarms_;
     std::unique_ptr<Publishing> publishing_;
     QString publishingProblem_;  // the message shown for the broker's last problem, if any
     OrderlyStop stop_;

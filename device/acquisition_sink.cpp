@@ -121,6 +121,16 @@ std::string DescribeEvent(const AcquisitionEvent& event) {
             return "old day file removed: " + event.detail;
         case EventKind::RecordingFileReopened:
             return "day file replaced or removed while recording; writing on in " + event.detail;
+        case EventKind::AlarmRaised:
+            return "alarm raised: " + event.detail;
+        case EventKind::AlarmAcknowledged:
+            return "alarm acknowledged: " + event.detail;
+        case EventKind::AlarmCleared:
+            return "alarm cleared: " + event.detail;
+        case EventKind::AlarmShelved:
+            return "alarm shelved for an hour: " + event.detail;
+        case EventKind::AlarmUnshelved:
+            return "alarm no longer shelved: " + event.detail;
         case EventKind::ProfileInForce:
             return "profile in force: " + event.detail;
     }

@@ -15,6 +15,9 @@
 
 namespace corvelle {
 
+// An alarm's change, which only the alarm library and the sinks that show alarms look into.
+struct AlarmTransition;
+
 // One accepted poll reply, exactly as the value list and the lamps then show it.
 struct Reading {
     LocalDateTime time;
@@ -76,6 +79,13 @@ enum class EventKind : std::uint8_t {
     // A day file was replaced or removed under the recorder, which went on writing into whatever
     // its path (detail) now names.
     RecordingFileReopened,
+    // An alarm changed; alarm holds it, detail says it in words ("AD3 水位 高限 8 值 8.52 重要").
+    AlarmRaised,
+    AlarmAcknowledged,
+    AlarmCleared,
+    AlarmShelved,
+    // The hour of a shelving is up: the alarm shows again.
+    AlarmUnshelved,
     // The recorder's note of the profile a terminal's rows are written under from now on (on
     // its first row of a recording and of a day, and when it changes): its meta JSON in detail.
     ProfileInForce,
@@ -120,6 +130,8 @@ struct AcquisitionEvent {
     std::string detail;
     // What went wrong, for the kinds that report a failure.
     std::optional<FileError> error;
+    // Set for the alarm kinds.
+    std::shared_ptr<const AlarmTransition> alarm;
 };
 
 // Where pages and the connection server hand their readings and events, on the UI thread.
@@ -175,6 +187,10 @@ inline bool IsRegistrationRefusal(const AcquisitionEvent& event) {
     return event.kind == EventKind::ConnectionsRefused &&
            (event.reason == CloseReason::InvalidRegistration ||
             event.reason == CloseReason::NoFreeSlot);
+}
+
+inline bool IsAlarm(EventKind kind) {
+    return kind >= EventKind::AlarmRaised && kind <= EventKind::AlarmUnshelved;
 }
 
 // What happened, in English, without time, slot or name: "identified with 12 channels".

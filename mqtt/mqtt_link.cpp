@@ -304,6 +304,10 @@ void MqttLink::OnSubscribe(int mid, int granted) {
         toldRelayRefusal_ = true;
         Log(QStringLiteral("MQTT: %1 refused the subscription to relay commands (%2)")
                 .arg(url_, QString::fromUtf8(topics_.RelayCommandFilter())));
+    } else if (mid == ackMid_ && !toldAckRefusal_) {
+        toldAckRefusal_ = true;
+        Log(QStringLiteral("MQTT: %1 refused the subscription to alarm acknowledgements (%2)")
+                .arg(url_, QString::fromUtf8(topics_.AlarmAckFilter())));
     }
 }
 
@@ -320,6 +324,16 @@ void MqttLink::OnMessage(const mosquitto_message& message) {
         return;
     }
     // What else the reading back brought in before it ended is the node's own.
+    if (settings_.alarmAcks && topic.endsWith("/ack")) {
+        auto parsed = topics_.ParseAlarmAck(topic, payload, message.retain);
+        if (auto* ack = std::get_if<AlarmAck>(&parsed)) {
+            Tell([ack](const MqttLinkNews& news) { news.alarmAck(*ack); });
+        } else {
+            Log(QStringLiteral("MQTT: ignored acknowledgement on %1: %2")
+                    .arg(QString::fromUtf8(topic), std::get<QString>(parsed)));
+        }
+        return;
+    }
     if (!settings_.relayCommands || !topic.endsWith("/set")) {
         return;
     }
@@ -351,6 +365,9 @@ void MqttLink::FinishLearning(mosquitto* client) {
     if (settings_.relayCommands) {
         mosquitto_subscribe(client, &relayMid_, topics_.RelayCommandFilter().constData(),
                             settings_.qos);
+    }
+    if (settings_.alarmAcks) {
+        mosquitto_subscribe(client, &ackMid_, topics_.AlarmAckFilter().constData(), settings_.qos);
     }
     phase_ = Phase::Asserting;
 }

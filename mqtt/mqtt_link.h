@@ -25,6 +25,7 @@ struct MqttLinkNews {
     std::function<void(const QString& message, bool problem)> state;
     std::function<void(const QString& line)> log;
     std::function<void(const RelayCommand& command)> relay;
+    std::function<void(const AlarmAck& ack)> alarmAck;
 };
 
 // What a link has done since it was made, readable from any thread.
@@ -163,6 +164,7 @@ class MqttLink {
     int quickEndsInARow_ = 0;
     int learnMid_ = 0;
     int relayMid_ = 0;
+    int ackMid_ = 0;
     QByteArray mark_;
     std::uint64_t marks_ = 0;
     bool learned_ = false;
@@ -170,6 +172,7 @@ class MqttLink {
     SteadyTime learnDeadline_;
     bool toldLearning_ = false;
     bool toldRelayRefusal_ = false;
+    bool toldAckRefusal_ = false;
     bool connected_ = false;
     bool disconnected_ = false;
     int refusal_ = 0;

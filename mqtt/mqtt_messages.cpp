@@ -50,6 +50,12 @@ const char* EventName(EventKind kind) {
         case EventKind::Refused:
         // The recorder's own note; consumers read the retained meta topic instead.
         case EventKind::ProfileInForce:
+        // Alarms are retained topics of their own.
+        case EventKind::AlarmRaised:
+        case EventKind::AlarmAcknowledged:
+        case EventKind::AlarmCleared:
+        case EventKind::AlarmShelved:
+        case EventKind::AlarmUnshelved:
             break;
     }
     return nullptr;
@@ -136,6 +142,65 @@ QByteArray MqttTopics::SyncTopic() const {
 
 QByteArray MqttTopics::RelayCommandFilter() const {
     return base_ + "+/relay/+/set";
+}
+
+QByteArray MqttTopics::AlarmAckFilter() const {
+    return base_ + "+/alarm/+/ack";
+}
+
+QByteArray AlarmTopic(const QByteArray& level, const AlarmSource& source) {
+    return level + "/alarm/" + QByteArray::fromStdString(source.Id());
+}
+
+QByteArray AlarmPayload(const AlarmSnapshot& alarm) {
+    if (alarm.state == AlarmState::Normal) {
+        return {};
+    }
+    const auto& limitKind = alarm.condition.limitKind;
+    const QJsonObject object{
+        {QStringLiteral("state"), QLatin1String(StateKey(alarm))},
+        {QStringLiteral("priority"), QString::fromUtf8(PriorityText(alarm.condition.priority))},
+        {QStringLiteral("limit"), limitKind ? QJsonValue(alarm.condition.limit) : QJsonValue()},
+        {QStringLiteral("value"),
+         alarm.source.kind == AlarmSource::Kind::Link ? QJsonValue() : QJsonValue(alarm.value)},
+        {QStringLiteral("text"),
+         limitKind ? QString::fromUtf8(LimitKey(*limitKind)) : QString::fromStdString(alarm.text)},
+        {QStringLiteral("raised_at"), Time(alarm.raisedAt)},
+        {QStringLiteral("acked_at"),
+         alarm.ackedAt ? QJsonValue(Time(*alarm.ackedAt)) : QJsonValue()},
+        {QStringLiteral("acked_by"), QString::fromStdString(alarm.ackedBy)},
+    };
+    return Compact(object);
+}
+
+std::variant<AlarmAck, QString> MqttTopics::ParseAlarmAck(const QByteArray& topic,
+                                                          const QByteArray& payload,
+                                                          bool retained) const {
+    const QList<QByteArray> levels = topic.mid(base_.size()).split('/');
+    if (!topic.startsWith(base_) || levels.size() != 4 || levels[1] != "alarm" ||
+        levels[3] != "ack") {
+        return QStringLiteral("not an alarm acknowledgement topic");
+    }
+    // A retained acknowledgement would acknowledge again at every reconnection.
+    if (retained) {
+        return QStringLiteral("retained commands are not carried out");
+    }
+    const auto source = AlarmSource::FromId(levels[2].toStdString());
+    if (!source) {
+        return QStringLiteral("alarm sources are AD1 to AD12, IN1 to IN12 and link");
+    }
+    if (payload.size() > kMostAckerBytes) {
+        return QStringLiteral("the payload is longer than %1 bytes").arg(kMostAckerBytes);
+    }
+    // Shown and logged as text: control characters and invalid UTF-8 do not get through.
+    QString by = QString::fromUtf8(payload);
+    for (QChar& c : by) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format) {
+            c = QLatin1Char('?');
+        }
+    }
+    by = by.trimmed();
+    return AlarmAck{levels[0], *source, by.isEmpty() ? "MQTT" : by.toStdString()};
 }
 
 MqttMessage MqttTopics::Format(const Outgoing& item, DeviceNames& names) const {

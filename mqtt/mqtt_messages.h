@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "alarm/alarm_state.h"
 #include "device/acquisition_sink.h"
 
 namespace corvelle {
@@ -45,6 +46,18 @@ struct RelayCommand {
     bool on = false;
 };
 
+// An acknowledgement of an alarm from the broker.
+struct AlarmAck {
+    QByteArray level;
+    // "AD3", "IN1", "link".
+    AlarmSource source;
+    // Who acknowledged: the payload, made safe, or "MQTT".
+    std::string by;
+};
+
+// The longest name of whoever acknowledges by MQTT.
+inline constexpr qsizetype kMostAckerBytes = 64;
+
 // Whether events of this kind are published: bare connections and refusals are not.
 bool IsPublished(EventKind kind);
 
@@ -53,6 +66,12 @@ bool IsPublished(EventKind kind);
 QByteArray StatusTopic(const QByteArray& level);
 inline const QByteArray kOnline = QByteArrayLiteral("online");
 inline const QByteArray kOffline = QByteArrayLiteral("offline");
+
+// "<level>/alarm/<source>", below "prefix/id/".
+QByteArray AlarmTopic(const QByteArray& level, const AlarmSource& source);
+// An alarm's retained state as one compact JSON object; empty (removing the topic) once it is
+// normal.
+QByteArray AlarmPayload(const AlarmSnapshot& alarm);
 
 // Device names as the tabs show them and as topic levels, worked out once per name: a cache,
 // bounded, whose forgotten names are worked out again when they come back.
@@ -84,6 +103,8 @@ class MqttTopics {
     QByteArray SyncTopic() const;
     // "prefix/id/+/relay/+/set".
     QByteArray RelayCommandFilter() const;
+    // "prefix/id/+/alarm/+/ack".
+    QByteArray AlarmAckFilter() const;
     // A reading or event as one compact JSON object, a relay result as plain words.
     MqttMessage Format(const Outgoing& item, DeviceNames& names) const;
     // The "dropped" event of the node itself.
@@ -92,6 +113,8 @@ class MqttTopics {
     std::variant<RelayCommand, QString> ParseRelayCommand(const QByteArray& topic,
                                                           const QByteArray& payload,
                                                           bool retained) const;
+    std::variant<AlarmAck, QString> ParseAlarmAck(const QByteArray& topic,
+                                                  const QByteArray& payload, bool retained) const;
 
   private:
     MqttMessage FormatReading(const NumberedReading& numbered, DeviceNames& names) const;

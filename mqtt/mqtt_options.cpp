@@ -18,6 +18,7 @@ const QString kUser = QStringLiteral("mqtt-user");
 const QString kPasswordFile = QStringLiteral("mqtt-password-file");
 const QString kCaFile = QStringLiteral("mqtt-cafile");
 const QString kRelayCommands = QStringLiteral("mqtt-relay-commands");
+const QString kCommands = QStringLiteral("mqtt-commands");
 const char* const kPasswordVariable = "CORVELLE_MQTT_PASSWORD";
 
 bool HasWildcard(const QString& text) {
@@ -103,9 +104,13 @@ void AddMqttOptions(QCommandLineParser& parser, const QString& program) {
                       QStringLiteral("Trust the MQTT broker's certificate only when FILE's "
                                      "authorities sign it (default: the system's trust store)."),
                       QStringLiteral("FILE")});
-    parser.addOption(
-        {kRelayCommands, QStringLiteral("Switch relays on MQTT commands: \"on\" or \"off\" to "
-                                        "P/ID/NAME/relay/N/set.")});
+    parser.addOption({kCommands,
+                      QStringLiteral("Commands taken from the broker, a comma list: ack "
+                                     "(acknowledge an alarm: a message, naming who, to "
+                                     "P/ID/NAME/alarm/SOURCE/ack), relay (switch relays: \"on\" "
+                                     "or \"off\" to P/ID/NAME/relay/N/set)."),
+                      QStringLiteral("LIST")});
+    parser.addOption({kRelayCommands, QStringLiteral("The same as --mqtt-commands relay.")});
 }
 
 std::variant<MqttSettings, QString> ReadMqttOptions(const QCommandLineParser& parser,
@@ -113,7 +118,7 @@ std::variant<MqttSettings, QString> ReadMqttOptions(const QCommandLineParser& pa
     MqttSettings settings;
     if (!parser.isSet(kUrl)) {
         for (const QString& name :
-             {kId, kPrefix, kQos, kUser, kPasswordFile, kCaFile, kRelayCommands}) {
+             {kId, kPrefix, kQos, kUser, kPasswordFile, kCaFile, kRelayCommands, kCommands}) {
             if (parser.isSet(name)) {
                 return QStringLiteral("--%1 needs --mqtt").arg(name);
             }
@@ -199,6 +204,18 @@ std::variant<MqttSettings, QString> ReadMqttOptions(const QCommandLineParser& pa
         }
     }
     settings.relayCommands = parser.isSet(kRelayCommands);
+    for (const QString& command : parser.values(kCommands)
+                                      .join(QLatin1Char(','))
+                                      .split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (command.trimmed() == QLatin1String("relay")) {
+            settings.relayCommands = true;
+        } else if (command.trimmed() == QLatin1String("ack")) {
+            settings.alarmAcks = true;
+        } else {
+            return QStringLiteral("--mqtt-commands: expected a comma list of ack and relay, got %1")
+                .arg(command);
+        }
+    }
     return settings;
 }
 

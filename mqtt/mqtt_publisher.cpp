@@ -31,6 +31,10 @@ MqttPublisher::MqttPublisher(MqttSettings settings, QObject* parent) : QObject(p
             QMetaObject::invokeMethod(
                 this, [this, command] { OnRelayCommand(command); }, Qt::QueuedConnection);
         },
+        [this](const AlarmAck& ack) {
+            QMetaObject::invokeMethod(
+                this, [this, ack] { OnAlarmAck(ack); }, Qt::QueuedConnection);
+        },
     };
     link_ = std::make_shared<MqttLink>(std::move(settings), std::move(news));
     clock_.start();
@@ -98,6 +102,14 @@ void MqttPublisher::OnReading(const Reading& reading) {
 }
 
 void MqttPublisher::OnEvent(const AcquisitionEvent& event) {
+    if (IsAlarm(event.kind) && event.alarm) {
+        // Retained beside the statuses: never dropped, asserted again on every connection.
+        const AlarmSnapshot& alarm = event.alarm->alarm;
+        const QByteArray& level = names_.Of(alarm.name).level;
+        alarmNames_[level] = alarm.name;
+        link_->SetRetained(AlarmTopic(level, alarm.source), AlarmPayload(alarm));
+        return;
+    }
     if (!IsPublished(event.kind) || IsRegistrationRefusal(event)) {
         return;
     }
@@ -157,6 +169,16 @@ void MqttPublisher::OnRelayCommand(const RelayCommand& command) {
     PublishResult({command.level, command.relay, words});
     emit logLine(QStringLiteral("MQTT: relay command for %1 ignored: %2")
                      .arg(QString::fromUtf8(command.level), QString::fromUtf8(words)));
+}
+
+void MqttPublisher::OnAlarmAck(const AlarmAck& ack) {
+    const auto found = alarmNames_.find(ack.level);
+    if (found != alarmNames_.end() && alarmAcknowledge_ &&
+        alarmAcknowledge_(found->second, ack.source, ack.by)) {
+        return;
+    }
+    emit logLine(QStringLiteral("MQTT: acknowledgement of %1/%2 ignored: nothing to acknowledge")
+                     .arg(QString::fromUtf8(ack.level), QString::fromStdString(ack.source.Id())));
 }
 
 void MqttPublisher::PublishResult(const RelayCommands::Result& result) {

@@ -63,6 +63,13 @@ class MqttPublisher final : public QObject, public AcquisitionSink {
     using RelaySwitch = std::function<RelayRequest(std::span<const std::uint8_t> rawName,
                                                    std::size_t relay, bool on)>;
     void SetRelaySwitch(RelaySwitch relaySwitch) { relaySwitch_ = std::move(relaySwitch); }
+    // Acknowledges an alarm of the terminal of that raw name for the broker; false when there
+    // was nothing to acknowledge.
+    using AlarmAcknowledge = std::function<bool(std::span<const std::uint8_t> rawName,
+                                                AlarmSource source, const std::string& by)>;
+    void SetAlarmAcknowledge(AlarmAcknowledge acknowledge) {
+        alarmAcknowledge_ = std::move(acknowledge);
+    }
 
   signals:
     // Connected, or why publishing stopped; once for each change.
@@ -84,6 +91,7 @@ class MqttPublisher final : public QObject, public AcquisitionSink {
     static constexpr std::int64_t kRelayTimeoutMs = 10000;
 
     void OnRelayCommand(const RelayCommand& command);
+    void OnAlarmAck(const AlarmAck& ack);
     void PublishResult(const RelayCommands::Result& result);
     void ExpireRelayCommands();
 
@@ -92,6 +100,9 @@ class MqttPublisher final : public QObject, public AcquisitionSink {
     DeviceNames names_;
     std::map<int, Linked> linked_;
     RelaySwitch relaySwitch_;
+    AlarmAcknowledge alarmAcknowledge_;
+    // The raw names of the terminals with alarm topics, by topic level.
+    std::map<QByteArray, std::vector<std::uint8_t>> alarmNames_;
     RelayCommands relayCommands_;
     QElapsedTimer clock_;
     QTimer relayTimer_;

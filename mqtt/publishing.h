@@ -23,6 +23,10 @@ class Publishing final : public QObject, public Drain {
     Publishing& operator=(const Publishing&) = delete;
 
     void Start();
+    // Alarm acknowledgements from the broker go here.
+    void SetAlarmAcknowledge(MqttPublisher::AlarmAcknowledge acknowledge) {
+        publisher_.SetAlarmAcknowledge(std::move(acknowledge));
+    }
     // Says "offline" and disconnects, within about 2 s.
     void Stop();
 

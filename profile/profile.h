@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "alarm/alarm_definition.h"
+
 namespace corvelle {
 
 inline constexpr std::size_t kProfileChannels = 12;
@@ -42,12 +44,14 @@ struct ChannelProfile {
     std::optional<Scaling> scaling;
     int decimals = kDefaultDecimals;
     Axis axis = Axis::Left;
+    ChannelAlarms alarms;
     bool operator==(const ChannelProfile&) const = default;
 };
 
-// An input or relay: its name.
+// An input or relay: its name; an input may raise an alarm.
 struct SwitchProfile {
     std::string name;
+    std::optional<InputAlarm> alarm;
     bool operator==(const SwitchProfile&) const = default;
 };
 
@@ -60,6 +64,8 @@ struct TerminalProfile {
     std::array<std::optional<ChannelProfile>, kProfileChannels> channels{};
     std::array<SwitchProfile, kProfileSwitches> inputs{};
     std::array<SwitchProfile, kProfileSwitches> relays{};
+    // Seconds without a valid reply that raise "通信中断"; unset: three poll intervals and 10 s.
+    std::optional<double> silentAfter;
     bool operator==(const TerminalProfile&) const = default;
 };
 

@@ -3,6 +3,7 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -17,6 +18,11 @@ using Kind = ProfileError::Kind;
 constexpr std::string_view kChannelPrefix = "AD";
 constexpr std::string_view kInputPrefix = "IN";
 constexpr std::string_view kRelayPrefix = "RL";
+// Delays and silence longer than a day are typing errors.
+constexpr double kMostSeconds = 86400;
+constexpr std::array kPriorities{AlarmPriority::Urgent, AlarmPriority::High, AlarmPriority::Low};
+constexpr std::array kLimitKindsInFileOrder{LimitKind::HighHigh, LimitKind::High, LimitKind::Low,
+                                            LimitKind::LowLow};
 
 std::size_t CharCount(std::string_view utf8) {
     std::size_t count = 0;
@@ -130,6 +136,11 @@ class Reader {
             if (name == "description") {
                 // A tool tip: generous, but bounded like everything read.
                 profile.description = Text(node, name, 1024);
+            } else if (name == "silent_after") {
+                profile.silentAfter = Seconds(node, name);
+                if (*profile.silentAfter <= 0) {
+                    Throw(Kind::OutOfRange, node, name);
+                }
             } else if (name == "channels") {
                 for (const auto& [channel, value] : Table(node, terminal_, name)) {
                     const std::string path = name + "." + std::string(channel.str());
@@ -149,7 +160,7 @@ class Reader {
                         Throw(Kind::UnknownKey, item.source(), terminal_, path);
                     }
                     (inputs ? profile.inputs : profile.relays).at(*index) =
-                        Switch(Table(value, terminal_, path), path);
+                        Switch(Table(value, terminal_, path), path, inputs);
                 }
             } else {
                 Throw(Kind::UnknownKey, key.source(), terminal_, name);
@@ -191,6 +202,17 @@ class Reader {
                     Throw(Kind::BadAxis, node, at);
                 }
                 channel.axis = axis == "right" ? Axis::Right : Axis::Left;
+            } else if (const auto kind = LimitOf(name)) {
+                channel.alarms.limits.at(static_cast<std::size_t>(*kind)) = Limit(node, at);
+            } else if (name == "deadband") {
+                channel.alarms.deadband = Number(node, at);
+                if (channel.alarms.deadband < 0) {
+                    Throw(Kind::OutOfRange, node, at);
+                }
+            } else if (name == "on_delay") {
+                channel.alarms.onDelay = Seconds(node, at);
+            } else if (name == "off_delay") {
+                channel.alarms.offDelay = Seconds(node, at);
             } else {
                 Throw(Kind::UnknownKey, key.source(), terminal_, at);
             }
@@ -201,19 +223,117 @@ class Reader {
         if (raw) {
             channel.scaling = Scaling{raw->first, raw->second, scaled->first, scaled->second};
         }
+        // Each limit at or beyond the one before it, from high_high down to low_low.
+        std::optional<double> above;
+        for (const LimitKind kind : kLimitKindsInFileOrder) {
+            const auto& limit = channel.alarms.limits.at(static_cast<std::size_t>(kind));
+            if (!limit) {
+                continue;
+            }
+            if (above && limit->limit > *above) {
+                Throw(Kind::LimitsOutOfOrder, table.source(), terminal_, path);
+            }
+            above = limit->limit;
+        }
         return channel;
     }
 
-    SwitchProfile Switch(const toml::table& table, const std::string& path) const {
+    SwitchProfile Switch(const toml::table& table, const std::string& path, bool input) const {
         SwitchProfile item;
+        std::optional<bool> whenOn;
+        std::string text;
+        AlarmPriority priority = AlarmPriority::High;
+        bool alarmKeys = false;
         for (const auto& [key, node] : table) {
-            const std::string at = path + "." + std::string(key.str());
-            if (key.str() != "name") {
+            const std::string name(key.str());
+            std::string at = path;
+            at.append(".").append(name);
+            if (name == "name") {
+                item.name = Text(node, at, kMaxChannelNameChars);
+            } else if (input && name == "alarm_when") {
+                const std::string when = Text(node, at, 16);
+                if (when != "on" && when != "off") {
+                    Throw(Kind::BadAlarmWhen, node, at);
+                }
+                whenOn = when == "on";
+            } else if (input && name == "text") {
+                text = Text(node, at, kMaxAlarmTextChars);
+                alarmKeys = true;
+            } else if (input && name == "priority") {
+                priority = Priority(node, at);
+                alarmKeys = true;
+            } else {
                 Throw(Kind::UnknownKey, key.source(), terminal_, at);
             }
-            item.name = Text(node, at, kMaxChannelNameChars);
+        }
+        if (alarmKeys && !whenOn) {
+            Throw(Kind::AlarmIncomplete, table.source(), terminal_, path);
+        }
+        if (whenOn) {
+            item.alarm = InputAlarm{*whenOn, std::move(text), priority};
         }
         return item;
+    }
+
+    double Number(const toml::node& node, const std::string& key) const {
+        if (!node.is_number()) {
+            Throw(Kind::WrongType, node, key);
+        }
+        const double value = node.value<double>().value_or(0);
+        if (!std::isfinite(value)) {
+            Throw(Kind::OutOfRange, node, key);
+        }
+        return value;
+    }
+
+    double Seconds(const toml::node& node, const std::string& key) const {
+        const double seconds = Number(node, key);
+        if (seconds < 0 || seconds > kMostSeconds) {
+            Throw(Kind::OutOfRange, node, key);
+        }
+        return seconds;
+    }
+
+    AlarmPriority Priority(const toml::node& node, const std::string& key) const {
+        const std::string text = Text(node, key, 16);
+        for (const AlarmPriority priority : kPriorities) {
+            if (text == PriorityText(priority)) {
+                return priority;
+            }
+        }
+        Throw(Kind::BadPriority, node, key);
+    }
+
+    static std::optional<LimitKind> LimitOf(std::string_view key) {
+        for (const LimitKind kind : kLimitKindsInFileOrder) {
+            if (key == LimitKey(kind)) {
+                return kind;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // "high = 8.0" or "high = { limit = 8.0, priority = "紧急" }".
+    AlarmLimit Limit(const toml::node& node, const std::string& key) const {
+        if (node.is_number()) {
+            return {Number(node, key), AlarmPriority::High};
+        }
+        std::optional<double> limit;
+        AlarmPriority priority = AlarmPriority::High;
+        for (const auto& [name, value] : Table(node, terminal_, key)) {
+            const std::string at = key + "." + std::string(name.str());
+            if (name.str() == "limit") {
+                limit = Number(value, at);
+            } else if (name.str() == "priority") {
+                priority = Priority(value, at);
+            } else {
+                Throw(Kind::UnknownKey, name.source(), terminal_, at);
+            }
+        }
+        if (!limit) {
+            Throw(Kind::LimitMissing, node, key);
+        }
+        return {*limit, priority};
     }
 
     std::string file_;
@@ -250,6 +370,21 @@ Texts TextsOf(Kind kind) {
             return {"须为两个数的数组", "must be an array of two numbers"};
         case Kind::BadAxis:
             return {"axis 须为 \"left\" 或 \"right\"", "axis must be \"left\" or \"right\""};
+        case Kind::OutOfRange:
+            return {"数值超出范围（秒数须为 0 到 86400，死区不能为负）",
+                    "number out of range (seconds 0 to 86400, deadband not negative)"};
+        case Kind::BadPriority:
+            return {"priority 须为 \"紧急\"、\"重要\" 或 \"一般\"",
+                    "priority must be \"紧急\", \"重要\" or \"一般\""};
+        case Kind::BadAlarmWhen:
+            return {"alarm_when 须为 \"on\" 或 \"off\"", "alarm_when must be \"on\" or \"off\""};
+        case Kind::LimitMissing:
+            return {"须给出 limit", "limit is missing"};
+        case Kind::LimitsOutOfOrder:
+            return {"限值须满足 high_high ≥ high ≥ low ≥ low_low",
+                    "limits must keep high_high ≥ high ≥ low ≥ low_low"};
+        case Kind::AlarmIncomplete:
+            return {"text 和 priority 须与 alarm_when 同用", "text and priority need alarm_when"};
         case Kind::ControlCharacter:
             return {"文字中不能有控制字符", "text must not contain control characters"};
     }
@@ -282,6 +417,31 @@ std::string TomlString(std::string_view text) {
         }
     }
     return quoted + '"';
+}
+
+// A channel's alarm keys, one line each; nothing for a channel without limits.
+std::string AlarmKeys(const ChannelAlarms& alarms) {
+    std::string text;
+    for (const LimitKind kind : kLimitKindsInFileOrder) {
+        const auto& limit = alarms.limits.at(static_cast<std::size_t>(kind));
+        if (!limit) {
+            continue;
+        }
+        text += std::string(LimitKey(kind)) + " = ";
+        text += limit->priority == AlarmPriority::High
+                    ? NumberText(limit->limit)
+                    : "{ limit = " + NumberText(limit->limit) + ", priority = \"" +
+                          PriorityText(limit->priority) + "\" }";
+        text += "\n";
+    }
+    for (const auto& [key, value] :
+         {std::pair{"deadband", alarms.deadband}, std::pair{"on_delay", alarms.onDelay},
+          std::pair{"off_delay", alarms.offDelay}}) {
+        if (value != 0) {
+            text += std::string(key) + " = " + NumberText(value) + "\n";
+        }
+    }
+    return text;
 }
 
 }  // namespace
@@ -368,6 +528,9 @@ std::string FormatProfiles(const ProfileSet& profiles) {
         if (!profile->description.empty()) {
             text += "description = " + TomlString(profile->description) + "\n";
         }
+        if (profile->silentAfter) {
+            text += "silent_after = " + NumberText(*profile->silentAfter) + "\n";
+        }
         text += "\n";
         for (std::size_t i = 0; i < kProfileChannels; ++i) {
             const auto& channel = profile->channels[i];
@@ -388,15 +551,29 @@ std::string FormatProfiles(const ProfileSet& profiles) {
             }
             text += "decimals = " + std::to_string(channel->decimals) + "\n";
             text += std::string("axis = ") +
-                    (channel->axis == Axis::Right ? "\"right\"" : "\"left\"") + "\n\n";
+                    (channel->axis == Axis::Right ? "\"right\"" : "\"left\"") + "\n";
+            text += AlarmKeys(channel->alarms) + "\n";
         }
         for (const auto& [kind, prefix, items] : {std::tuple{"inputs", "IN", &profile->inputs},
                                                   std::tuple{"relays", "RL", &profile->relays}}) {
             for (std::size_t i = 0; i < kProfileSwitches; ++i) {
-                if (!(*items)[i].name.empty()) {
-                    text += "[" + table + "." + kind + "." + prefix + std::to_string(i + 1) +
-                            "]\nname = " + TomlString((*items)[i].name) + "\n\n";
+                const SwitchProfile& item = (*items)[i];
+                if (item.name.empty() && !item.alarm) {
+                    continue;
                 }
+                text += "[" + table + "." + kind + "." + prefix + std::to_string(i + 1) + "]\n";
+                if (!item.name.empty()) {
+                    text += "name = " + TomlString(item.name) + "\n";
+                }
+                if (const auto& alarm = item.alarm) {
+                    text += std::string("alarm_when = ") + (alarm->whenOn ? "\"on\"" : "\"off\"") +
+                            "\n";
+                    if (!alarm->text.empty()) {
+                        text += "text = " + TomlString(alarm->text) + "\n";
+                    }
+                    text += std::string("priority = \"") + PriorityText(alarm->priority) + "\"\n";
+                }
+                text += "\n";
             }
         }
     }

@@ -25,6 +25,12 @@ struct ProfileError {
         ScalingIncomplete,
         NotTwoNumbers,
         BadAxis,
+        OutOfRange,
+        BadPriority,
+        BadAlarmWhen,
+        LimitMissing,
+        LimitsOutOfOrder,
+        AlarmIncomplete,
         ControlCharacter,
     };
     Kind kind = Kind::Syntax;

@@ -125,6 +125,15 @@ std::string_view EventName(EventKind kind) {
             return "删除旧文件";
         case EventKind::RecordingFileReopened:
             return "重新打开文件";
+        case EventKind::AlarmRaised:
+            return "报警";
+        case EventKind::AlarmAcknowledged:
+            return "报警确认";
+        case EventKind::AlarmCleared:
+            return "报警恢复";
+        case EventKind::AlarmShelved:
+        case EventKind::AlarmUnshelved:
+            return "报警搁置";
         case EventKind::ProfileInForce:
             return "终端配置";
     }
@@ -182,7 +191,14 @@ std::optional<std::string> EventRow(const AcquisitionEvent& event, std::string_v
             detail = "剩余" + std::to_string(event.value >> 20) + " MB";
             break;
         case EventKind::RecordingFileRemoved:
+        case EventKind::AlarmRaised:
+        case EventKind::AlarmAcknowledged:
+        case EventKind::AlarmCleared:
+        case EventKind::AlarmShelved:
             detail = event.detail;
+            break;
+        case EventKind::AlarmUnshelved:
+            detail = event.detail + "（搁置到期）";
             break;
         case EventKind::RecordingFileReopened:
             detail = event.detail + "（文件被替换或删除）";

@@ -18,15 +18,17 @@ echo "==== bench_record"
 build/release/bench/record/bench_record
 echo "==== bench_history"
 build/release/bench/history/bench_history
+echo "==== bench_alarm"
+build/release/bench/alarm/bench_alarm
 status=0
 # steady, charts, fill and history run again under Xvfb (fill: a whole chart fill in real time,
 # twice ten minutes).
 for scenario in steady storm crowd churn charts fill hostile record record-stall publish \
-    broker-outage profiles history; do
+    broker-outage profiles history alarms; do
   echo "==== bench_console ${scenario}"
   build/release/bench/console/bench_console "$scenario" || status=1
 done
-for scenario in steady large flood scale-out wan metrics; do
+for scenario in steady large flood scale-out wan metrics alarms; do
   echo "==== bench_service ${scenario}"
   build/release/bench/service/bench_service "$scenario" || status=1
 done

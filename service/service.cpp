@@ -31,9 +31,11 @@ Service::Service(ServiceOptions options)
             }),
       server_(tables_, view_),
       sinks_([this](AcquisitionSink* sink) { server_.Host().SetSink(sink); }),
+      alarms_(sinks_),
       recording_(sinks_,
                  {.keepDays = options_.recordKeepDays, .resumeAfterMs = kRecordingResumeMs}) {
     tables_.acquisitionIntervalMs = options_.intervalMs;
+    alarms_.SetPollInterval(options_.intervalMs);
     QObject::connect(&recording_, &Recording::failed, &recording_,
                      [this](const QString&, const QString& logText) {
                          lostAtStop_ = lostAtStop_ || stopping_;
@@ -62,6 +64,7 @@ std::optional<Service::StartFailure> Service::Start() {
         }
         host.SetProfiles(&profiles_);
         log_.SetProfiles(&profiles_);
+        alarms_.SetProfiles(&profiles_);
         log_.Info(QStringLiteral("terminal profiles from %1: %2")
                       .arg(options_.configFile)
                       .arg(profiles_.Profiles().terminals.size()));
@@ -100,6 +103,10 @@ std::optional<Service::StartFailure> Service::Start() {
                          });
         QObject::connect(publishing_.get(), &Publishing::logLine, publishing_.get(),
                          [this](const QString& line) { log_.Warning(line); });
+        publishing_->SetAlarmAcknowledge(
+            [this](std::span<const std::uint8_t> name, AlarmSource source, const std::string& by) {
+                return alarms_.Engine().Acknowledge(name, source, by);
+            });
         publishing_->Start();
     }
     if (!options_.metricsAddress.empty()) {
@@ -185,6 +192,7 @@ void Service::Reload() {
         return;
     }
     server_.Host().SetProfiles(&profiles_);
+    alarms_.SetProfiles(&profiles_);
     log_.Info(QStringLiteral("SIGHUP: terminal profiles reloaded from %1: %2")
                   .arg(options_.configFile)
                   .arg(profiles_.Profiles().terminals.size()));

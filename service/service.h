@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "alarm/qt/alarm_watch.h"
 #include "mqtt/publishing.h"
 #include "process/orderly_stop.h"
 #include "profile/qt/terminal_profiles.h"
@@ -45,6 +46,7 @@ class Service {
 
     DeviceTabHost& Host() { return server_.Host(); }
     const SlotTables& Tables() const { return tables_; }
+    AlarmWatch& Alarms() { return alarms_; }
 
   private:
     // Raises the descriptor limit; the problem when the slots and limits need more.
@@ -58,6 +60,7 @@ class Service {
     NetworkTabHost server_;
     TerminalProfiles profiles_;
     HostSinks sinks_;
+    AlarmWatch alarms_;
     Recording recording_;
     std::unique_ptr<Publishing> publishing_;
     // Reads the pages, the recording and the publishing: declared after them, gone before them.

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 
+#include "alarm/alarm_state.h"
 #include "device/device_page.h"
 #include "device/qt/device_name.h"
 #include "device/time_text.h"
@@ -46,6 +47,16 @@ ServiceLog::ServiceLog(std::FILE* stream, Verbosity verbosity, const SlotTables&
     : stream_(stream), verbosity_(verbosity), tables_(tables), priorities_(priorities) {}
 
 void ServiceLog::OnEvent(const AcquisitionEvent& event) {
+    if (IsAlarm(event.kind) && event.alarm) {
+        // Urgent alarms are errors, so that even a quiet log keeps them; the others warnings.
+        const bool urgent = event.alarm->alarm.condition.priority == AlarmPriority::Urgent;
+        if (urgent || verbosity_ != Verbosity::Quiet) {
+            Line(event.slot, event.name, {},
+                 QLatin1String(urgent ? "error: " : "warning: ") +
+                     QString::fromStdString(DescribeEvent(event)));
+        }
+        return;
+    }
     // Anyone who reaches the port can open connections by the thousand; a terminal's address
     // is in its registration's line anyway.
     if (verbosity_ == Verbosity::Quiet ||

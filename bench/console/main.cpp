@@ -17,6 +17,8 @@
 //            profile scaling every channel
 //   history  a recorded week in the history window, then pans and zooms over a month of 200 ms
 //            rows (--smoke: a day)
+//   alarms   eight terminals polled every 200 ms, windows alternating without and with four
+//            alarm limits on every channel
 // steady, charts, fill and history run offscreen and then again under Xvfb when it is installed,
 // and print both runs' figures side by side.
 // --smoke shortens a scenario to a few seconds and runs it offscreen only (under the
@@ -54,7 +56,9 @@ int main(int argc, char** argv) {
                                  {"publish", RunPublish},
                                  {"broker-outage", RunBrokerOutage},
                                  {"profiles", RunProfiles},
-                                 {"history", RunHistory}};
+                                 {"history", RunHistory},
+
+                                 {"alarms", RunAlarms}};
     const int status = RunScenario(argc, argv, "bench_console", scenarios);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     const std::set<std::string> drawing = {"steady", "charts", "fill", "history"};

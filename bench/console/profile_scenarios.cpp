@@ -34,47 +34,44 @@ QByteArray FleetProfiles() {
     return text;
 }
 
-bool Write(const QString& path, const QByteArray& text) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
-}
-
 }  // namespace
+
+ProfileAlternation AlternateProfiles(FleetRun& run, const QByteArray& without,
+                                     const QByteArray& with, int seconds, int rounds) {
+    ProfileAlternation figures;
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("terminals.toml"));
+    TerminalProfiles& profiles = run.console.Window().Profiles();
+    for (int round = 0; round < rounds; ++round) {
+        for (WindowFigures* figure : {&figures.without, &figures.with}) {
+            QFile out(file);
+            const QByteArray& text = figure == &figures.without ? without : with;
+            const bool written = out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                                 out.write(text) == text.size();
+            out.close();
+            const auto error = profiles.Load(file);
+            if (error) {
+                std::printf("profiles not read: %s\n", error->EnglishText().c_str());
+            }
+            figures.read = figures.read && written && !error;
+            const WindowFigures window = MeasureWindow(run.stall, seconds);
+            figure->cpu += window.cpu / rounds;
+            figure->stall = std::max(figure->stall, window.stall);
+            figure->stallBusy = std::max(figure->stallBusy, window.stallBusy);
+        }
+    }
+    return figures;
+}
 
 int RunProfiles(const Options& options) {
     const int seconds = options.seconds > 0 ? options.seconds : (options.smoke ? 2 : 30);
     const int rounds = options.smoke ? 1 : 2;
     FleetRun run(kFleet, kIntervalMs, options.smoke ? 20 : 100);
     RunFor(options.smoke ? 1000 : 3000);
-    QTemporaryDir folder;
-    const QString with = folder.filePath(QStringLiteral("with.toml"));
-    const QString without = folder.filePath(QStringLiteral("without.toml"));
-    if (!Write(with, FleetProfiles()) || !Write(without, {})) {
-        return Summary("profiles", false, "files=no");
-    }
-    TerminalProfiles& profiles = run.console.Window().Profiles();
-    WindowFigures plain;
-    WindowFigures profiled;
-    bool shown = true;
-    const auto load = [&](const QString& file) {
-        if (const auto error = profiles.Load(file)) {
-            std::printf("profiles not read: %s\n", error->EnglishText().c_str());
-            return false;
-        }
-        return true;
-    };
-    for (int round = 0; round < rounds; ++round) {
-        shown = load(without) && shown;
-        const WindowFigures a = MeasureWindow(run.stall, seconds);
-        shown = load(with) && shown;
-        const WindowFigures b = MeasureWindow(run.stall, seconds);
-        plain.cpu += a.cpu / rounds;
-        profiled.cpu += b.cpu / rounds;
-        plain.stall = std::max(plain.stall, a.stall);
-        profiled.stall = std::max(profiled.stall, b.stall);
-        plain.stallBusy = std::max(plain.stallBusy, a.stallBusy);
-        profiled.stallBusy = std::max(profiled.stallBusy, b.stallBusy);
-    }
+    const ProfileAlternation figures = AlternateProfiles(run, {}, FleetProfiles(), seconds, rounds);
+    const WindowFigures& plain = figures.without;
+    const WindowFigures& profiled = figures.with;
+    bool shown = figures.read;
     // Terminal k's channels read 1.111 * k V: 11.11 * k m under its profile, to one decimal.
     for (int k = 1; k <= kFleet && shown; ++k) {
         const int slot = run.console.SlotOf(FleetName(k));

@@ -19,6 +19,18 @@ int RunPublish(const Options& options);
 int RunBrokerOutage(const Options& options);
 int RunProfiles(const Options& options);
 int RunHistory(const Options& options);
+int RunAlarms(const Options& options);
+
+// The console's figures in windows alternating between two profile texts, loaded as the file
+// would be: CPU averaged over rounds pairs of windows, the largest stalls of each kind.
+struct ProfileAlternation {
+    WindowFigures without;
+    WindowFigures with;
+    // Both texts were read without a fault every time.
+    bool read = true;
+};
+ProfileAlternation AlternateProfiles(FleetRun& run, const QByteArray& without,
+                                     const QByteArray& with, int seconds, int rounds);
 
 // Poll interval of every load scenario, the shortest the settings allow.
 inline constexpr int kIntervalMs = 200;

@@ -9,6 +9,8 @@
 //            without and with --metrics, scraped every 15 s
 //   wan  60 terminals (or --crowd) at 200 ms publishing through a 100 ms round trip, then a
 //        backlog of 10,000 readings drained through it
+//   alarms  256 terminals (or --crowd) polled every 1000 ms, windows alternating without and
+//           with alarm definitions on every channel and input, swapped by SIGHUP
 // --smoke shortens a scenario to a few seconds; the exit code reports correctness only.
 #include <QCoreApplication>
 
@@ -20,8 +22,9 @@ int main(int argc, char** argv) {
     RaiseDescriptorLimit();
     QCoreApplication app(argc, argv);
 
-    const Scenarios scenarios = {{"steady", RunSteady}, {"large", RunLarge},
-                                 {"flood", RunFlood},   {"scale-out", RunScaleOut},
-                                 {"wan", RunWan},       {"metrics", RunMetricsCost}};
+    const Scenarios scenarios = {{"steady", RunSteady},   {"large", RunLarge},
+                                 {"flood", RunFlood},     {"scale-out", RunScaleOut},
+                                 {"wan", RunWan},         {"metrics", RunMetricsCost},
+                                 {"alarms", RunAlarmCost}};
     return RunScenario(argc, argv, "bench_service", scenarios);
 }

@@ -12,5 +12,6 @@ int RunFlood(const Options& options);
 int RunScaleOut(const Options& options);
 int RunWan(const Options& options);
 int RunMetricsCost(const Options& options);
+int RunAlarmCost(const Options& options);
 
 }  // namespace corvelle::bench

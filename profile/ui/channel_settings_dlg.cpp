@@ -109,6 +109,7 @@ void ChannelSettingsDlg::Fill(const TerminalProfile* profile) {
         const auto row = static_cast<int>(i);
         const ChannelProfile* channel =
             profile != nullptr && profile->channels[i] ? &*profile->channels[i] : nullptr;
+        // A pointer, not a copy: GCC 12 at -O3 takes a copied optional's fields for uninitialised.
         const Scaling* scaling =
             channel != nullptr && channel->scaling ? &*channel->scaling : nullptr;
         channels.setItem(row, kName, Cell(channel ? Text(channel->name) : QString(), true));
@@ -153,6 +154,11 @@ std::variant<TerminalProfile, QString> ChannelSettingsDlg::EditedProfile() const
     TerminalProfile profile;
     profile.terminal = terminal_;
     profile.description = ui_->editDescription->text().toStdString();
+    // The alarm definitions are not edited here: they stay as the file has them.
+    const auto held = profiles_.Profiles().Find(terminal_);
+    if (held) {
+        profile.silentAfter = held->silentAfter;
+    }
     QTableWidget& channels = *ui_->tableChannels;
     for (std::size_t i = 0; i < kProfileChannels; ++i) {
         const auto row = static_cast<int>(i);
@@ -179,10 +185,16 @@ std::variant<TerminalProfile, QString> ChannelSettingsDlg::EditedProfile() const
         if (given == 4) {
             channel.scaling = Scaling{*points[0], *points[1], *points[2], *points[3]};
         }
+        if (held && held->channels[i]) {
+            channel.alarms = held->channels[i]->alarms;
+        }
         if (channel != ChannelProfile{}) {
             profile.channels[i] = std::move(channel);
         }
         profile.inputs[i].name = ui_->tableSwitches->item(row, 0)->text().trimmed().toStdString();
+        if (held) {
+            profile.inputs[i].alarm = held->inputs[i].alarm;
+        }
         profile.relays[i].name = ui_->tableSwitches->item(row, 1)->text().trimmed().toStdString();
     }
     if (const auto error = CheckProfile(profile)) {

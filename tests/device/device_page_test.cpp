@@ -320,7 +320,7 @@ TEST(DevicePageProfile, ScalesOnceForListChartAndSinks) {
         std::vector<Reading> readings;
     } sink;
     auto profile = std::make_shared<TerminalProfile>();
-    ChannelProfile level{"水位", "m", Scaling{1.0, 5.0, 0.0, 10.0}, 2, Axis::Right};
+    ChannelProfile level{"水位", "m", Scaling{1.0, 5.0, 0.0, 10.0}, 2, Axis::Right, {}};
     profile->channels[0] = level;
     profile->channels[1].emplace().name = "备用";
     profile->inputs[2].name = "门磁";

@@ -41,6 +41,15 @@ TEST(MqttOptions, DefaultsAndExplicitValues) {
     EXPECT_EQ(given.prefix, "plant/east");
     EXPECT_EQ(given.qos, 0);
     EXPECT_TRUE(given.relayCommands);
+    EXPECT_FALSE(given.alarmAcks);
+
+    const auto acks =
+        std::get<MqttSettings>(Read({"--mqtt", "mqtt://broker", "--mqtt-commands", "ack"}));
+    EXPECT_TRUE(acks.alarmAcks);
+    EXPECT_FALSE(acks.relayCommands);
+    const auto both =
+        std::get<MqttSettings>(Read({"--mqtt", "mqtt://broker", "--mqtt-commands", "relay,ack"}));
+    EXPECT_TRUE(both.alarmAcks && both.relayCommands);
 }
 
 TEST(MqttOptions, RejectsValuesThatWouldMisbehave) {
@@ -57,6 +66,8 @@ TEST(MqttOptions, RejectsValuesThatWouldMisbehave) {
         {"--mqtt", "mqtt://broker:65536"},
         {"--mqtt-qos", "1"},
         url + QStringList{"--mqtt-qos", "2"},
+        url + QStringList{"--mqtt-commands", "ack,reboot"},
+        {"--mqtt-commands", "ack"},
         url + QStringList{"--mqtt-id", "a+b"},
         url + QStringList{"--mqtt-id", "a/b"},
         url + QStringList{"--mqtt-id", ""},

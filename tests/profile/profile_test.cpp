@@ -87,6 +87,24 @@ TEST(Profiles, FaultsNameFileLineColumnTerminalAndKey) {
         {table + "name = \"x\\ny\"\n", ProfileError::Kind::ControlCharacter, 2,
          "channels.AD3.name"},
         {table + "name = \"x\n", ProfileError::Kind::Syntax, 2, ""},
+        // Alarm keys.
+        {table + "high = { limit = 1, priority = \"高\" }\n", ProfileError::Kind::BadPriority, 2,
+         "channels.AD3.high.priority"},
+        {table + "high = { priority = \"紧急\" }\n", ProfileError::Kind::LimitMissing, 2,
+         "channels.AD3.high"},
+        {table + "high = \"8\"\n", ProfileError::Kind::WrongType, 2, "channels.AD3.high"},
+        {table + "high = 5\nhigh_high = 4\n", ProfileError::Kind::LimitsOutOfOrder, 1,
+         "channels.AD3"},
+        {table + "on_delay = -1\n", ProfileError::Kind::OutOfRange, 2, "channels.AD3.on_delay"},
+        {table + "deadband = nan\n", ProfileError::Kind::OutOfRange, 2, "channels.AD3.deadband"},
+        {"[terminals.\"P\".inputs.IN1]\nalarm_when = \"yes\"\n", ProfileError::Kind::BadAlarmWhen,
+         2, "inputs.IN1.alarm_when"},
+        {"[terminals.\"P\".inputs.IN1]\ntext = \"门开\"\n", ProfileError::Kind::AlarmIncomplete, 1,
+         "inputs.IN1"},
+        {"[terminals.\"P\".relays.RL1]\nalarm_when = \"on\"\n", ProfileError::Kind::UnknownKey, 2,
+         "relays.RL1.alarm_when"},
+        {"[terminals.\"P\"]\nsilent_after = 0\n", ProfileError::Kind::OutOfRange, 2,
+         "silent_after"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

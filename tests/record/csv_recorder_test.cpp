@@ -152,7 +152,7 @@ TEST_F(CsvRecorderTest, EventsFileHoldsRecordedKindsBetweenTheMarksUntilStop) {
     ASSERT_EQ(recorder.Start(), std::nullopt);
     const auto event = [](int second, EventKind kind) {
         return AcquisitionEvent{
-            Dec(8, 9, 0, second), kind, 2, {'a', ',', 'b'}, "h:1", 6, false, {}, {}, {}};
+            Dec(8, 9, 0, second), kind, 2, {'a', ',', 'b'}, "h:1", 6, false, {}, {}, {}, {}};
     };
     recorder.OnEvent(event(0, EventKind::Connected));
     recorder.OnEvent(event(1, EventKind::Registered));

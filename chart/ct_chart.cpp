@@ -171,8 +171,7 @@ QString CTChart::ValueText(std::size_t line, double value, bool spaced) const {
     if (meaning.scaled) {
         return QString::fromStdString(corvelle::ValueText(value, meaning.decimals, meaning.unit));
     }
-    return QString::number(value, 'f', 3) +
-           (spaced ? QStringLiteral(" V") : QStringLiteral("V"));
+    return QString::number(value, 'f', 3) + (spaced ? QStringLiteral(" V") : QStringLiteral("V"));
 }
 
 QString CTChart::ReadoutText() const {

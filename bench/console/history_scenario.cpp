@@ -35,8 +35,8 @@ TerminalProfile WeekProfile(bool changed) {
     TerminalProfile profile;
     profile.terminal = kTerminal;
     profile.channels[0] =
-        ChannelProfile{"液位", "m", Scaling{-6, 0, 0, changed ? 15.0 : 12.0}, 2, Axis::Left};
-    profile.channels[1] = ChannelProfile{"流量", "m³/h", Scaling{0, 5, 0, 200}, 1, Axis::Right};
+        ChannelProfile{"液位", "m", Scaling{-6, 0, 0, changed ? 15.0 : 12.0}, 2, Axis::Left, {}};
+    profile.channels[1] = ChannelProfile{"流量", "m³/h", Scaling{0, 5, 0, 200}, 1, Axis::Right, {}};
     profile.inputs[0].name = "门禁";
     profile.inputs[1].name = "急停";
     profile.relays[0].name = "水泵";

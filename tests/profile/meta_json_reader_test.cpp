@@ -9,9 +9,10 @@ TerminalProfile FullProfile() {
     TerminalProfile profile;
     profile.terminal = "一号\"泵站\"\\";
     profile.description = "东区\n\t\x01 泵站 😀";
-    profile.channels[0] = ChannelProfile{"水位", "m", Scaling{1, 5, 0, 10.5}, 3, Axis::Left};
-    profile.channels[6] = ChannelProfile{"", "", Scaling{0.1, -2e-5, 1e300, -0.25}, 0, Axis::Right};
-    profile.channels[11] = ChannelProfile{"温度", "℃", std::nullopt, kMaxDecimals, Axis::Right};
+    profile.channels[0] = ChannelProfile{"水位", "m", Scaling{1, 5, 0, 10.5}, 3, Axis::Left, {}};
+    profile.channels[6] =
+        ChannelProfile{"", "", Scaling{0.1, -2e-5, 1e300, -0.25}, 0, Axis::Right, {}};
+    profile.channels[11] = ChannelProfile{"温度", "℃", std::nullopt, kMaxDecimals, Axis::Right, {}};
     profile.inputs[0].name = "门禁";
     profile.relays[11].name = "水泵";
     return profile;

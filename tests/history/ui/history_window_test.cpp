@@ -45,7 +45,7 @@ class HistoryWindowTest : public ::testing::Test {
         ASSERT_EQ(writer.Begin(root_.string()), std::nullopt);
         auto profile = std::make_shared<TerminalProfile>();
         profile->terminal = kName;
-        profile->channels[0] = ChannelProfile{"水位", "m", Scaling{1, 2, 0, 10}, 2, Axis::Left};
+        profile->channels[0] = ChannelProfile{"水位", "m", Scaling{1, 2, 0, 10}, 2, Axis::Left, {}};
         profile->inputs[0].name = "门禁";
         for (int i = 0; i < 600; ++i) {
             clock_.now.minute = i / 60;

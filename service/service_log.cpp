@@ -51,7 +51,7 @@ void ServiceLog::OnEvent(const AcquisitionEvent& event) {
         // Urgent alarms are errors, so that even a quiet log keeps them; the others warnings.
         const bool urgent = event.alarm->alarm.condition.priority == AlarmPriority::Urgent;
         if (urgent || verbosity_ != Verbosity::Quiet) {
-            Line(event.slot, event.name, {},
+            Line(urgent ? Priority::Error : Priority::Warning, event.slot, event.name, {},
                  QLatin1String(urgent ? "error: " : "warning: ") +
                      QString::fromStdString(DescribeEvent(event)));
         }

@@ -297,6 +297,7 @@ TEST(MqttPublisher, StaleRetainedTopicsCorrectedAndStatusesBackAfterABrokerResta
     // terminal's status, which went after them.
     Watcher late(broker.Port(), "late");
     ASSERT_TRUE(late.WaitFor(kPumpTopic + "/status", 1));
+    ASSERT_TRUE(late.WaitFor("corvelle/console/ghost/status", 1));
     EXPECT_EQ(late.Payloads("corvelle/console/ghost/status").constLast(), "offline");
     // A removal the broker took before this subscription leaves nothing to receive.
     const auto lastOrNothing = [&late](const QByteArray& topic) {

@@ -70,7 +70,7 @@ std::string JsonString(std::string_view text) {
         if (c == '"' || c == '\\') {
             quoted += '\\';
             quoted += c;
-        } else if (byte < 0x20) {
+        } else if (byte < 0x20 || byte == 0x7F) {
             static constexpr std::string_view kHex = "0123456789abcdef";
             quoted += "\\u00";
             quoted += kHex[byte >> 4];

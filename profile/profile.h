@@ -109,7 +109,8 @@ std::string ChannelSummary(const TerminalProfile& profile, std::size_t channelCo
 // ones).
 std::string MetaJson(const TerminalProfile& profile);
 
-// text as a JSON string, quotes included; control characters escaped.
+// text as a JSON string, quotes included; control characters escaped. TOML reads it as the
+// same basic string, so the profile file is written with it too.
 std::string JsonString(std::string_view text);
 
 // Shortest text that reads back as the same double ("6.7", "10", "-0.25").

@@ -399,26 +399,6 @@ std::string Place(const ProfileError& error) {
     return place;
 }
 
-// A TOML basic string: quotes and backslashes escaped, control characters as \uXXXX.
-std::string TomlString(std::string_view text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            static constexpr std::string_view kHex = "0123456789ABCDEF";
-            quoted += "\\u00";
-            quoted += kHex[byte >> 4];
-            quoted += kHex[byte & 0xF];
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + '"';
-}
-
 // A channel's alarm keys, one line each; nothing for a channel without limits.
 std::string AlarmKeys(const ChannelAlarms& alarms) {
     std::string text;
@@ -523,10 +503,10 @@ std::variant<ProfileSet, ProfileError> ReadProfileFile(const std::filesystem::pa
 std::string FormatProfiles(const ProfileSet& profiles) {
     std::string text;
     for (const auto& [name, profile] : profiles.terminals) {
-        const std::string table = "terminals." + TomlString(name);
+        const std::string table = "terminals." + JsonString(name);
         text += "[" + table + "]\n";
         if (!profile->description.empty()) {
-            text += "description = " + TomlString(profile->description) + "\n";
+            text += "description = " + JsonString(profile->description) + "\n";
         }
         if (profile->silentAfter) {
             text += "silent_after = " + NumberText(*profile->silentAfter) + "\n";
@@ -539,10 +519,10 @@ std::string FormatProfiles(const ProfileSet& profiles) {
             }
             text += "[" + table + ".channels.AD" + std::to_string(i + 1) + "]\n";
             if (!channel->name.empty()) {
-                text += "name = " + TomlString(channel->name) + "\n";
+                text += "name = " + JsonString(channel->name) + "\n";
             }
             if (!channel->unit.empty()) {
-                text += "unit = " + TomlString(channel->unit) + "\n";
+                text += "unit = " + JsonString(channel->unit) + "\n";
             }
             if (const auto& s = channel->scaling) {
                 text += "raw = [" + NumberText(s->rawLow) + ", " + NumberText(s->rawHigh) + "]\n";
@@ -563,13 +543,13 @@ std::string FormatProfiles(const ProfileSet& profiles) {
                 }
                 text += "[" + table + "." + kind + "." + prefix + std::to_string(i + 1) + "]\n";
                 if (!item.name.empty()) {
-                    text += "name = " + TomlString(item.name) + "\n";
+                    text += "name = " + JsonString(item.name) + "\n";
                 }
                 if (const auto& alarm = item.alarm) {
                     text += std::string("alarm_when = ") + (alarm->whenOn ? "\"on\"" : "\"off\"") +
                             "\n";
                     if (!alarm->text.empty()) {
-                        text += "text = " + TomlString(alarm->text) + "\n";
+                        text += "text = " + JsonString(alarm->text) + "\n";
                     }
                     text += std::string("priority = \"") + PriorityText(alarm->priority) + "\"\n";
                 }

@@ -15,6 +15,7 @@
 #include "history/history_loader.h"
 #include "history/record_folder.h"
 #include "record/record_writer.h"
+#include "tests/support/set_recorder_clock.h"
 #include "tests/support/test_files.h"
 
 namespace corvelle {
@@ -25,14 +26,6 @@ using std::chrono::milliseconds;
 
 // Altered in its folder's name: "/" may not be in one.
 const std::string kName = "泵站/1";
-
-class SetClock final : public RecorderClock {
-  public:
-    LocalDateTime Now() const override { return now; }
-    milliseconds Elapsed() const override { return elapsed; }
-    LocalDateTime now{2026, 12, 7, 23, 59, 0, 0, 28800};
-    milliseconds elapsed{0};
-};
 
 class Observer : public LoadObserver {
   public:
@@ -124,7 +117,7 @@ class RecordedFolder : public ::testing::Test {
     }
 
     const fs::path root_ = test::UniqueTempPath("history-test-");
-    SetClock clock_;
+    test::SetRecorderClock clock_{LocalDateTime{2026, 12, 7, 23, 59, 0, 0, 28800}};
     std::vector<Reading> readings_;
 };
 

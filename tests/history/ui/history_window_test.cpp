@@ -13,6 +13,7 @@
 #include "history/record_folder.h"
 #include "history/ui/history_window.h"
 #include "record/record_writer.h"
+#include "tests/support/set_recorder_clock.h"
 #include "tests/support/test_files.h"
 
 namespace corvelle {
@@ -22,14 +23,6 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
 const std::string kName = "泵站/1";
-
-class WindowClock final : public RecorderClock {
-  public:
-    LocalDateTime Now() const override { return now; }
-    milliseconds Elapsed() const override { return elapsed; }
-    LocalDateTime now{2026, 12, 7, 10, 0, 0, 0, 28800};
-    milliseconds elapsed{0};
-};
 
 // Ten minutes of 1 s rows on 2026-12-07 from 10:00, AD1 rising by 1 mV a row; the terminal away
 // from 10:05 to 10:06; from 10:08 its readings come with a profile that scales AD1 to metres and
@@ -93,7 +86,7 @@ class HistoryWindowTest : public ::testing::Test {
     }
 
     const fs::path root_ = test::UniqueTempPath("history-window-");
-    WindowClock clock_;
+    test::SetRecorderClock clock_{LocalDateTime{2026, 12, 7, 10, 0, 0, 0, 28800}};
     QPointer<HistoryWindow> window_;
 };
 

@@ -11,3 +11,5 @@ CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui
 CAboutBox::~CAboutBox() = default;
 
 }  // namespace corvelle
+
+#include "moc_about_box.cpp"

@@ -110,3 +110,5 @@ int CAcqApp::InitInstance() {
 }
 
 }  // namespace corvelle
+
+#include "moc_acq_app.cpp"

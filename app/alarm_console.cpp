@@ -115,3 +115,5 @@ void AlarmConsole::Shelve(const QByteArray& name, const QString& source) {
 }
 
 }  // namespace corvelle
+
+#include "moc_alarm_console.cpp"

@@ -371,3 +371,5 @@ void CMainDlg::ShowAbout() {
 }
 
 }  // namespace corvelle
+
+#include "moc_main_dlg.cpp"

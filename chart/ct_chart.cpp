@@ -402,3 +402,5 @@ void CTChart::UpdateReadout() {
 }
 
 }  // namespace corvelle
+
+#include "moc_ct_chart.cpp"

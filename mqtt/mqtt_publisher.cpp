@@ -195,3 +195,5 @@ void MqttPublisher::ExpireRelayCommands() {
 }
 
 }  // namespace corvelle
+
+#include "moc_mqtt_publisher.cpp"

@@ -51,3 +51,5 @@ std::string Publishing::Abandon() {
 }
 
 }  // namespace corvelle
+
+#include "moc_publishing.cpp"

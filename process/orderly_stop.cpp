@@ -43,3 +43,5 @@ void OrderlyStop::Check() {
 }
 
 }  // namespace corvelle
+
+#include "moc_orderly_stop.cpp"

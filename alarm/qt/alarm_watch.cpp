@@ -36,3 +36,5 @@ void AlarmWatch::SetProfiles(const ProfileLookup* profiles) {
 }
 
 }  // namespace corvelle
+
+#include "moc_alarm_watch.cpp"

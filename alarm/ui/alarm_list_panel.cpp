@@ -205,3 +205,5 @@ void AlarmListPanel::OfferShelving(QPoint pos) {
 }
 
 }  // namespace corvelle
+
+#include "moc_alarm_list_panel.cpp"

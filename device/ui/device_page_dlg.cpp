@@ -195,3 +195,5 @@ void CDevicePageDlg::SetRelay(std::size_t index, bool lit, std::string_view capt
 }
 
 }  // namespace corvelle
+
+#include "moc_device_page_dlg.cpp"

@@ -743,3 +743,5 @@ void HistoryChart::processRectZoom(QRect rect, QMouseEvent* event) {
 }
 
 }  // namespace corvelle
+
+#include "moc_history_chart.cpp"

@@ -396,3 +396,5 @@ void HistoryWindow::ShowMessage(const QString& text) {
 }
 
 }  // namespace corvelle
+
+#include "moc_history_window.cpp"

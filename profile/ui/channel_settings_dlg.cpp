@@ -238,3 +238,5 @@ void ChannelSettingsDlg::accept() {
 }
 
 }  // namespace corvelle
+
+#include "moc_channel_settings_dlg.cpp"

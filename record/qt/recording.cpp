@@ -234,3 +234,5 @@ void Recording::Retire() {
 }
 
 }  // namespace corvelle
+
+#include "moc_recording.cpp"

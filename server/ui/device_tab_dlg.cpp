@@ -134,3 +134,5 @@ void CDeviceTabDlg::CloseOperatorMessage(const QString& message) {
 }
 
 }  // namespace corvelle
+
+#include "moc_device_tab_dlg.cpp"

@@ -200,3 +200,5 @@ QLineEdit* CSettingsDlg::Edit(SettingsField field) const {
 }
 
 }  // namespace corvelle
+
+#include "moc_settings_dlg.cpp"

@@ -5,7 +5,9 @@
 #include <QByteArrayList>
 #include <QTest>
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "tests/support/free_port.h"
@@ -48,7 +50,13 @@ class Watcher {
             });
         EXPECT_EQ(mosquitto_connect(client_, "127.0.0.1", port, 60), MOSQ_ERR_SUCCESS);
         mosquitto_loop_start(client_);
-        EXPECT_TRUE(QTest::qWaitFor([this] { return subscribed_.load(); }));
+        // Waited for without the event loop, so that a publisher of the test's own thread sends
+        // nothing before the watcher listens: its readings are not retained.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!subscribed_ && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        EXPECT_TRUE(subscribed_);
     }
     ~Watcher() {
         mosquitto_disconnect(client_);

@@ -234,3 +234,5 @@ std::vector<std::unique_ptr<Terminal>> CreateTerminals(const TerminalConfig& bas
 }
 
 }  // namespace corvelle::sim
+
+#include "moc_terminal.cpp"

@@ -45,6 +45,18 @@ const char* RefusalLabel(CloseReason reason) {
     return "other";
 }
 
+const char* PriorityLabel(AlarmPriority priority) {
+    switch (priority) {
+        case AlarmPriority::Urgent:
+            return "urgent";
+        case AlarmPriority::High:
+            return "high";
+        case AlarmPriority::Low:
+            return "low";
+    }
+    return "other";
+}
+
 ServiceMetrics::ServiceMetrics(std::size_t slotCount)
     : terminals_(std::make_unique<Terminal[]>(slotCount)), slotCount_(slotCount) {}
 
@@ -107,12 +119,21 @@ void ServiceMetrics::SetPublishing(const PublishingFigures& figures) {
     publishQueue_.store(figures.queued, relaxed);
 }
 
+void ServiceMetrics::SetAlarms(const AlarmFigures& figures) {
+    constexpr auto relaxed = std::memory_order_relaxed;
+    for (std::size_t i = 0; i < AlarmFigures::kPriorities; ++i) {
+        alarmsActive_[i].store(figures.active[i], relaxed);
+        alarmsUnacknowledged_[i].store(figures.unacknowledged[i], relaxed);
+    }
+}
+
 std::vector<MetricFamily> ServiceMetrics::Collect() const {
     std::vector<MetricFamily> families;
     CollectTerminals(families);
     CollectConnections(families);
     CollectRecording(families);
     CollectPublishing(families);
+    CollectAlarms(families);
     return families;
 }
 
@@ -233,6 +254,27 @@ void ServiceMetrics::CollectPublishing(std::vector<MetricFamily>& families) cons
     AddSingle(families, "corvelle_publish_dropped_total",
               "Messages given up on: past the queue's bound, or refused by the client library.",
               MetricType::Counter, Load(publishDropped_));
+}
+
+void ServiceMetrics::CollectAlarms(std::vector<MetricFamily>& families) const {
+    MetricFamily active =
+        Family("corvelle_alarms_active",
+               "Alarms active now, acknowledged or not, by priority; shelved ones aside.",
+               MetricType::Gauge);
+    MetricFamily unacknowledged =
+        Family("corvelle_alarms_unacknowledged",
+               "Alarms active or returned to normal that no operator has acknowledged yet, by "
+               "priority; shelved ones aside.",
+               MetricType::Gauge);
+    for (const AlarmPriority priority :
+         {AlarmPriority::Urgent, AlarmPriority::High, AlarmPriority::Low}) {
+        const auto i = static_cast<std::size_t>(priority);
+        const std::vector<ClientMetric::Label> labels{{"priority", PriorityLabel(priority)}};
+        AddSample(active, Load(alarmsActive_[i]), labels);
+        AddSample(unacknowledged, Load(alarmsUnacknowledged_[i]), labels);
+    }
+    families.push_back(std::move(active));
+    families.push_back(std::move(unacknowledged));
 }
 
 }  // namespace corvelle

@@ -3,6 +3,7 @@
 #include <prometheus/collectable.h>
 #include <prometheus/metric_family.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "alarm/alarm_definition.h"
 #include "device/device_page.h"
 #include "server/device_tab_host.h"
 
@@ -30,6 +32,15 @@ struct PublishingFigures {
     std::uint64_t published = 0;
     std::uint64_t dropped = 0;
     std::size_t queued = 0;
+};
+
+// Alarms as the metrics see them, by priority (AlarmPriority's order); shelved ones aside.
+struct AlarmFigures {
+    static constexpr std::size_t kPriorities = 3;
+    // Active, acknowledged or not.
+    std::array<std::size_t, kPriorities> active{};
+    // Active or returned to normal, and not yet acknowledged.
+    std::array<std::size_t, kPriorities> unacknowledged{};
 };
 
 // The service's figures for a Prometheus scrape. The Set calls come from the UI thread and only
@@ -54,6 +65,7 @@ class ServiceMetrics final : public prometheus::Collectable {
     void SetRecording(const RecordingFigures& figures);
     // Only a service that publishes has the publishing families.
     void SetPublishing(const PublishingFigures& figures);
+    void SetAlarms(const AlarmFigures& figures);
 
     std::vector<prometheus::MetricFamily> Collect() const override;
 
@@ -78,6 +90,7 @@ class ServiceMetrics final : public prometheus::Collectable {
     void CollectConnections(std::vector<prometheus::MetricFamily>& families) const;
     void CollectRecording(std::vector<prometheus::MetricFamily>& families) const;
     void CollectPublishing(std::vector<prometheus::MetricFamily>& families) const;
+    void CollectAlarms(std::vector<prometheus::MetricFamily>& families) const;
 
     std::unique_ptr<Terminal[]> terminals_;
     std::size_t slotCount_;
@@ -101,7 +114,13 @@ class ServiceMetrics final : public prometheus::Collectable {
     std::atomic<std::uint64_t> published_{0};
     std::atomic<std::uint64_t> publishDropped_{0};
     std::atomic<std::size_t> publishQueue_{0};
+
+    std::array<std::atomic<std::size_t>, AlarmFigures::kPriorities> alarmsActive_{};
+    std::array<std::atomic<std::size_t>, AlarmFigures::kPriorities> alarmsUnacknowledged_{};
 };
+
+// The priority as a label value: "urgent" (紧急), "high" (重要), "low" (一般).
+const char* PriorityLabel(AlarmPriority priority);
 
 // The refusal reason as a label value: "not_allowed", "registration_timeout", ...
 const char* RefusalLabel(CloseReason reason);

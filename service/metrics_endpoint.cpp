@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "alarm/alarm_board.h"
 #include "device/qt/device_name.h"
 
 namespace corvelle {
@@ -11,14 +12,32 @@ namespace {
 
 constexpr int kSampleMs = 1000;
 
+AlarmFigures CountAlarms(const std::vector<AlarmSnapshot>& alarms) {
+    AlarmFigures figures;
+    for (const AlarmSnapshot& alarm : alarms) {
+        if (alarm.shelved) {
+            continue;
+        }
+        const auto priority = static_cast<std::size_t>(alarm.condition.priority);
+        if (alarm.state == AlarmState::ActiveUnacked || alarm.state == AlarmState::ActiveAcked) {
+            ++figures.active[priority];
+        }
+        if (IsUnacked(alarm)) {
+            ++figures.unacknowledged[priority];
+        }
+    }
+    return figures;
+}
+
 }  // namespace
 
 MetricsEndpoint::MetricsEndpoint(const SlotTables& tables, const DeviceTabHost& host,
-                                 const Recording& recording,
+                                 const Recording& recording, const AlarmEngine& alarms,
                                  std::function<const Publishing*()> publishing)
     : tables_(tables),
       host_(host),
       recording_(recording),
+      alarms_(alarms),
       publishing_(std::move(publishing)),
       metrics_(std::make_shared<ServiceMetrics>(tables.SlotCount())),
       process_(std::make_shared<ProcessCollector>()),
@@ -62,6 +81,7 @@ void MetricsEndpoint::Sample() {
     }
     metrics_->SetConnections(host_.Counts());
     SampleRecording();
+    metrics_->SetAlarms(CountAlarms(alarms_.Alarms()));
     if (const Publishing* publishing = publishing_()) {
         const MqttLinkCounts counts = publishing->Counts();
         metrics_->SetPublishing({.up = counts.connected,

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "alarm/alarm_engine.h"
 #include "device/slot_tables.h"
 #include "metrics/process_collector.h"
 #include "metrics/service_metrics.h"
@@ -23,12 +24,13 @@ namespace corvelle {
 
 // The service's Prometheus endpoint: prometheus-cpp's exposer on threads of its own, and a
 // timer on the UI thread that copies what the pages, the connection server, the recording and
-// the publishing count into the metrics once a second. A reply costs nothing here.
+// the publishing count, and the alarms that are up, into the metrics once a second. A reply
+// costs nothing here.
 class MetricsEndpoint {
   public:
     // publishing: the service's, or nullptr while it does not publish.
     MetricsEndpoint(const SlotTables& tables, const DeviceTabHost& host, const Recording& recording,
-                    std::function<const Publishing*()> publishing);
+                    const AlarmEngine& alarms, std::function<const Publishing*()> publishing);
     ~MetricsEndpoint();
     MetricsEndpoint(const MetricsEndpoint&) = delete;
     MetricsEndpoint& operator=(const MetricsEndpoint&) = delete;
@@ -43,6 +45,7 @@ class MetricsEndpoint {
     const SlotTables& tables_;
     const DeviceTabHost& host_;
     const Recording& recording_;
+    const AlarmEngine& alarms_;
     std::function<const Publishing*()> publishing_;
     std::shared_ptr<ServiceMetrics> metrics_;
     std::shared_ptr<ProcessCollector> process_;

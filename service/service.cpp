@@ -110,7 +110,7 @@ std::optional<Service::StartFailure> Service::Start() {
         publishing_->Start();
     }
     if (!options_.metricsAddress.empty()) {
-        metrics_ = std::make_unique<MetricsEndpoint>(tables_, host, recording_,
+        metrics_ = std::make_unique<MetricsEndpoint>(tables_, host, recording_, alarms_.Engine(),
                                                      [this] { return publishing_.get(); });
         if (const auto problem = metrics_->Start(options_.metricsAddress)) {
             return StartFailure{QStringLiteral("cannot serve metrics on %1: %2")

@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -43,10 +44,17 @@ void SendGarbledRegistration(QTcpSocket& socket, quint16 port) {
 TEST(ServiceOperations, PrometheusScrapesWhatTheTerminalAndTheTestDid) {
     const quint16 port = test::FreePort();
     const quint16 metricsPort = test::FreePort();
+    // A profile: the terminal's leaving raises its "通信中断", priority 重要.
+    QTemporaryDir folder;
+    const QString profiles = folder.filePath(QStringLiteral("terminals.toml"));
+    QFile file(profiles);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[terminals.\"一号泵站\"]\ndescription = \"泵站\"\n");
+    file.close();
     QProcess service;
-    service.start(
-        QStringLiteral(CORVELLED_PATH),
-        ServiceOptions(port, {QStringLiteral("--metrics"), QString::number(metricsPort)}));
+    service.start(QStringLiteral(CORVELLED_PATH),
+                  ServiceOptions(port, {QStringLiteral("--metrics"), QString::number(metricsPort),
+                                        QStringLiteral("--config"), profiles}));
     ASSERT_TRUE(service.waitForStarted());
     QByteArray log;
     ASSERT_TRUE(QTest::qWaitFor([&] {
@@ -100,6 +108,10 @@ TEST(ServiceOperations, PrometheusScrapesWhatTheTerminalAndTheTestDid) {
               1);
     EXPECT_EQ(prometheus.Value(QStringLiteral("corvelle_registration_seconds_count")), 1);
     EXPECT_EQ(prometheus.Value(QStringLiteral("corvelle_recording_up")), 0);
+    EXPECT_TRUE(
+        prometheus.WaitFor(QStringLiteral("corvelle_alarms_unacknowledged{priority=\"high\"}"), 1));
+    EXPECT_EQ(prometheus.Value(QStringLiteral("corvelle_alarms_active{priority=\"high\"}")), 1);
+    EXPECT_EQ(prometheus.Value(QStringLiteral("corvelle_alarms_active{priority=\"urgent\"}")), 0);
     EXPECT_EQ(prometheus.Value(QStringLiteral("up{job=\"corvelled\"}")), 1);
     EXPECT_GT(prometheus.Value(QStringLiteral("process_open_fds")).value_or(0), 5);
     EXPECT_GT(prometheus.Value(QStringLiteral("process_resident_memory_bytes")).value_or(0), 1e6);

@@ -656,6 +656,36 @@ TEST_F(ConsoleTest, ChannelSettingsApplyAndSaveAProfile) {
     EXPECT_EQ(PageDlg(0).ValueList().item(0, 2)->text(), QStringLiteral("-2.50 m"));
     EXPECT_EQ(PageDlg(0).ValueList().item(0, 2)->toolTip(), QStringLiteral("AD1 0.000V"));
 
+    // The dialog does not edit alarms: saving keeps the file's, and the silence allowed.
+    QFile alarms(file);
+    ASSERT_TRUE(alarms.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    alarms.write(R"([terminals."未连接设备1"]
+silent_after = 30
+[terminals."未连接设备1".channels.AD1]
+name = "水位"
+high = { limit = 8.0, priority = "紧急" }
+deadband = 0.5
+[terminals."未连接设备1".inputs.IN2]
+alarm_when = "on"
+text = "门开"
+)");
+    alarms.close();
+    window.UseProfiles(file);
+    const auto before = std::get<ProfileSet>(ReadProfileFile(file.toStdString()));
+    dialog = open();
+    dialog->findChild<QTableWidget*>(QStringLiteral("tableChannels"))
+        ->item(0, ChannelSettingsDlg::kUnit)
+        ->setText(QStringLiteral("米"));
+    dialog->accept();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return window.findChild<ChannelSettingsDlg*>() == nullptr; }));
+    const auto after = std::get<ProfileSet>(ReadProfileFile(file.toStdString()));
+    const auto& kept = *after.Find("未连接设备1");
+    EXPECT_EQ(kept.channels[0]->unit, "米");
+    EXPECT_EQ(kept.channels[0]->alarms, before.Find("未连接设备1")->channels[0]->alarms);
+    EXPECT_EQ(kept.inputs[1].alarm, before.Find("未连接设备1")->inputs[1].alarm);
+    EXPECT_EQ(kept.silentAfter, 30);
+
     QFile broken(file);
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
     broken.write("[terminals\n");

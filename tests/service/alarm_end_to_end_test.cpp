@@ -19,6 +19,7 @@
 #include "app/main_dlg.h"
 #include "device/ui/device_page_dlg.h"
 #include "tests/support/free_port.h"
+#include "tests/support/service_arguments.h"
 #include "tests/support/test_broker.h"
 #include "tools/terminal/terminal.h"
 
@@ -183,11 +184,10 @@ TEST(AlarmEndToEnd, ServiceLogsAndTakesAcknowledgementsByBrokerOnly) {
     QProcess service;
     service.start(
         QStringLiteral(CORVELLED_PATH),
-        {QStringLiteral("--port"), QString::number(port), QStringLiteral("--interval"),
-         QStringLiteral("200"), QStringLiteral("--config"), PumpLimits(profileFolder, true),
-         QStringLiteral("--mqtt"), QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.Port()),
-         QStringLiteral("--mqtt-id"), QStringLiteral("node9"), QStringLiteral("--mqtt-commands"),
-         QStringLiteral("ack")});
+        test::ServiceArguments(
+            port, test::MqttArguments(broker.Port(), QStringLiteral("node9")) +
+                      QStringList{QStringLiteral("--config"), PumpLimits(profileFolder, true),
+                                  QStringLiteral("--mqtt-commands"), QStringLiteral("ack")}));
     ASSERT_TRUE(service.waitForStarted());
     auto terminals = StartPump(port);
     ASSERT_EQ(terminals.size(), 1U);

@@ -22,16 +22,11 @@
 
 #include "tests/support/free_port.h"
 #include "tests/support/prometheus_server.h"
+#include "tests/support/service_arguments.h"
 #include "tools/terminal/terminal.h"
 
 namespace corvelle {
 namespace {
-
-QStringList ServiceOptions(quint16 port, const QStringList& extra = {}) {
-    return QStringList{QStringLiteral("--port"), QString::number(port),
-                       QStringLiteral("--interval"), QStringLiteral("200")} +
-           extra;
-}
 
 // A registration that is no registration: refused with status 0, the connection kept.
 void SendGarbledRegistration(QTcpSocket& socket, quint16 port) {
@@ -52,9 +47,10 @@ TEST(ServiceOperations, PrometheusScrapesWhatTheTerminalAndTheTestDid) {
     file.write("[terminals.\"一号泵站\"]\ndescription = \"泵站\"\n");
     file.close();
     QProcess service;
-    service.start(QStringLiteral(CORVELLED_PATH),
-                  ServiceOptions(port, {QStringLiteral("--metrics"), QString::number(metricsPort),
-                                        QStringLiteral("--config"), profiles}));
+    service.start(
+        QStringLiteral(CORVELLED_PATH),
+        test::ServiceArguments(port, {QStringLiteral("--metrics"), QString::number(metricsPort),
+                                      QStringLiteral("--config"), profiles}));
     ASSERT_TRUE(service.waitForStarted());
     QByteArray log;
     ASSERT_TRUE(QTest::qWaitFor([&] {
@@ -128,9 +124,10 @@ TEST(ServiceOperations, MetricsAddressThatCannotBeServedStopsTheStart) {
     QTcpServer taken;
     ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, held));
     QProcess service;
-    service.start(QStringLiteral(CORVELLED_PATH),
-                  ServiceOptions(test::FreePort(), {QStringLiteral("--metrics"),
-                                                    QStringLiteral("127.0.0.1:%1").arg(held)}));
+    service.start(
+        QStringLiteral(CORVELLED_PATH),
+        test::ServiceArguments(test::FreePort(), {QStringLiteral("--metrics"),
+                                                  QStringLiteral("127.0.0.1:%1").arg(held)}));
     ASSERT_TRUE(service.waitForFinished(10000));
     EXPECT_EQ(service.exitCode(), 3);
     EXPECT_TRUE(service.readAllStandardError().contains("cannot serve metrics"));
@@ -180,7 +177,7 @@ TEST(ServiceOperations, TellsTheManagerItIsReadyPingsTheWatchdogAndSaysItStops) 
     environment.insert(QStringLiteral("NOTIFY_SOCKET"), notify.Path());
     environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("200000"));
     service.setProcessEnvironment(environment);
-    service.start(QStringLiteral(CORVELLED_PATH), ServiceOptions(port));
+    service.start(QStringLiteral(CORVELLED_PATH), test::ServiceArguments(port));
     ASSERT_TRUE(service.waitForStarted());
 
     EXPECT_TRUE(notify.Next(10000).starts_with("READY=1\n"));
@@ -221,7 +218,7 @@ TEST(ServiceOperations, LinesIntoTheJournalCarryPrioritiesAndEveryTimeItsUtcOffs
     environment.insert(QStringLiteral("TZ"), QStringLiteral("Asia/Shanghai"));
     service.setProcessEnvironment(environment);
     service.setStandardErrorFile(logPath, QIODevice::Append);
-    service.start(QStringLiteral(CORVELLED_PATH), ServiceOptions(port));
+    service.start(QStringLiteral(CORVELLED_PATH), test::ServiceArguments(port));
     QFile log(logPath);
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     QByteArray text;

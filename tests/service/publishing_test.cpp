@@ -15,6 +15,7 @@
 
 #include "app/main_dlg.h"
 #include "tests/support/free_port.h"
+#include "tests/support/service_arguments.h"
 #include "tests/support/test_broker.h"
 #include "tools/terminal/terminal.h"
 
@@ -25,15 +26,8 @@ const QByteArray kNode = "corvelle/node7";
 const QByteArray kDevice = kNode + "/一号泵站";
 
 QStringList ServiceArguments(quint16 port, quint16 brokerPort) {
-    return {QStringLiteral("--port"),
-            QString::number(port),
-            QStringLiteral("--interval"),
-            QStringLiteral("200"),
-            QStringLiteral("--mqtt"),
-            QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort),
-            QStringLiteral("--mqtt-id"),
-            QStringLiteral("node7"),
-            QStringLiteral("--mqtt-relay-commands")};
+    return test::ServiceArguments(port, test::MqttArguments(brokerPort, QStringLiteral("node7")) +
+                                            QStringList{QStringLiteral("--mqtt-relay-commands")});
 }
 
 std::unique_ptr<sim::Terminal> StartTerminal(quint16 port, int replyDelayMs = 0) {
@@ -183,9 +177,7 @@ TEST(ServicePublishing, KilledThenRestartedSaysOfflineAndForgetRemovesTheTermina
     service.terminate();
     ASSERT_TRUE(service.waitForFinished(3000));
 
-    const QStringList mqtt{QStringLiteral("--mqtt"),
-                           QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.Port()),
-                           QStringLiteral("--mqtt-id"), QStringLiteral("node7")};
+    const QStringList mqtt = test::MqttArguments(broker.Port(), QStringLiteral("node7"));
     EXPECT_EQ(QProcess::execute(
                   QStringLiteral(CORVELLED_PATH),
                   mqtt + QStringList{QStringLiteral("--mqtt-forget"), QStringLiteral("一号泵站")}),

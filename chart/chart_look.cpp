@@ -39,18 +39,13 @@ void ChartTitle::DrawBeneath(QCPPainter& painter) {
     painter.restore();
 }
 
-QString ChartTitle::LookKey() const {
-    const QRect r = rect();
-    return QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
-        .arg(r.x())
-        .arg(r.y())
-        .arg(r.width())
-        .arg(r.height())
-        .arg(mTextFlags)
-        .arg(mSelected ? mSelectedFont.toString() : mFont.toString())
-        .arg((mSelected ? mSelectedTextColor : mTextColor).name(QColor::HexArgb))
-        .arg(realVisibility() ? 1 : 0)
-        .arg(mText);
+ChartTitle::Look ChartTitle::CurrentLook() const {
+    return {rect(),
+            mText,
+            mTextFlags,
+            mSelected ? mSelectedFont : mFont,
+            mSelected ? mSelectedTextColor : mTextColor,
+            realVisibility()};
 }
 
 void ChartTitle::draw(QCPPainter* painter) {

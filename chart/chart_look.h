@@ -30,7 +30,16 @@ class ChartTitle final : public QCPTextElement {
     // Paints the title as its layer does, onto painter; from then on its layer skips it.
     void DrawBeneath(QCPPainter& painter);
     // What the title's pixels depend on besides what lies beneath it.
-    QString LookKey() const;
+    struct Look {
+        QRect rect;
+        QString text;
+        int flags = 0;
+        QFont font;
+        QColor colour;
+        bool visible = false;
+        bool operator==(const Look&) const = default;
+    };
+    Look CurrentLook() const;
 
   protected:
     void draw(QCPPainter* painter) override;

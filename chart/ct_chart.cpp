@@ -200,13 +200,13 @@ void CTChart::UpdateBackground() {
     // from a copy of them. The title lies above the axis rect, where no layer draws before it.
     const double ratio = bufferDevicePixelRatio();
     const QSize size = viewport().size();
-    const QString key =
-        QStringLiteral("%1 %2 %3 ").arg(size.width()).arg(size.height()).arg(ratio) +
-        title_->LookKey();
-    if (key == backdropKey_) {
+    ChartTitle::Look title = title_->CurrentLook();
+    if (size == backdropSize_ && ratio == backdropRatio_ && title == backdropTitle_) {
         return;
     }
-    backdropKey_ = key;
+    backdropSize_ = size;
+    backdropRatio_ = ratio;
+    backdropTitle_ = std::move(title);
     // Drawn in the format of the paint buffer it is copied into.
     QImage backdrop = ChartBackdrop(size, ratio).toImage().convertToFormat(QImage::Format_RGB32);
     {

@@ -114,7 +114,10 @@ class CTChart : public StampedPlot, public TrendChart {
     QString ValueText(std::size_t line, double value, bool spaced) const;
 
     ChartTitle* title_ = nullptr;
-    QString backdropKey_;    // the size and title look the backdrop was drawn for
+    // The size, ratio and title look the backdrop was drawn for.
+    QSize backdropSize_;
+    double backdropRatio_ = 0;
+    ChartTitle::Look backdropTitle_;
     QRect arrowsPlacedFor_;  // the axis rect the arrow buttons were placed in
     QSharedPointer<TimeTicker> ticker_;
     std::vector<Line> lines_;

@@ -23,7 +23,63 @@ QColor ChartLineColour(int k) {
     return QColor::fromRgb(kLineColours.at(static_cast<std::size_t>(k) % kLineColours.size()));
 }
 
-void SetUpChartLook(QCustomPlot& plot, const QString& title) {
+ChartTitle::ChartTitle(QCustomPlot* plot, const QString& text, const QFont& font)
+    : QCPTextElement(plot, text, font) {}
+
+void ChartTitle::DrawBeneath(QCPPainter& painter) {
+    drawnBeneath_ = true;
+    if (!realVisibility()) {
+        return;
+    }
+    // As QCPLayer::draw paints each of its children.
+    painter.save();
+    painter.setClipRect(clipRect().translated(0, -1));
+    applyDefaultAntialiasingHint(&painter);
+    QCPTextElement::draw(&painter);
+    painter.restore();
+}
+
+ChartTitle::Look ChartTitle::CurrentLook() const {
+    return {rect(),
+            mText,
+            mTextFlags,
+            mSelected ? mSelectedFont : mFont,
+            mSelected ? mSelectedTextColor : mTextColor,
+            realVisibility()};
+}
+
+void ChartTitle::draw(QCPPainter* painter) {
+    // Exports paint every layer afresh, without the backdrop.
+    const bool exporting = painter->modes().testFlag(QCPPainter::pmNoCaching) ||
+                           painter->modes().testFlag(QCPPainter::pmVectorized);
+    if (!drawnBeneath_ || exporting) {
+        QCPTextElement::draw(painter);
+    }
+}
+
+void ChartTitle::Measure() const {
+    const QString key = mFont.toString() + QLatin1Char(' ') + QString::number(mMargins.left()) +
+                        QLatin1Char(' ') + QString::number(mMargins.top()) + QLatin1Char(' ') +
+                        QString::number(mMargins.right()) + QLatin1Char(' ') +
+                        QString::number(mMargins.bottom()) + QLatin1Char(' ') + mText;
+    if (key != measuredKey_) {
+        measuredKey_ = key;
+        minimum_ = QCPTextElement::minimumOuterSizeHint();
+        maximum_ = QCPTextElement::maximumOuterSizeHint();
+    }
+}
+
+QSize ChartTitle::minimumOuterSizeHint() const {
+    Measure();
+    return minimum_;
+}
+
+QSize ChartTitle::maximumOuterSizeHint() const {
+    Measure();
+    return maximum_;
+}
+
+ChartTitle& SetUpChartLook(QCustomPlot& plot, const QString& title) {
     // Measured with bench_chart: antialiased 2-pixel lines cost several times the drawing time
     // of aliased ones at 3000 points, and aliased lines of that width stay easy to read.
     plot.setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
@@ -36,12 +92,14 @@ void SetUpChartLook(QCustomPlot& plot, const QString& title) {
     titleFont.setPointSizeF(titleFont.pointSizeF() + 1.0);
     plot.plotLayout()->setAutoMargins(QCP::msNone);
     plot.plotLayout()->insertRow(0);
-    plot.plotLayout()->addElement(0, 0, new QCPTextElement(&plot, title, titleFont));
+    auto* element = new ChartTitle(&plot, title, titleFont);
+    plot.plotLayout()->addElement(0, 0, element);
 
     plot.setSelectionRectMode(QCP::srmZoom);
     plot.selectionRect()->setPen(Qt::NoPen);
     plot.selectionRect()->setBrush(QColor(0, 0, 255, 40));
     plot.setMouseTracking(true);
+    return *element;
 }
 
 void SetChartMargins(QCustomPlot& plot, QSize size) {

@@ -19,9 +19,47 @@ inline constexpr int kChartLineColours = 12;
 // The colour of line k (0 to 11); the live chart's six lines take the first six.
 QColor ChartLineColour(int k);
 
+// The chart's title. Its size is measured once per text and font rather than on every layout,
+// which laid the text out twice per replot. A chart whose backdrop carries the title (it lies
+// above the axis rect, where nothing is drawn before it but the backdrop) asks it to leave its
+// layer alone: DrawBeneath paints it as its layer would, onto the backdrop.
+class ChartTitle final : public QCPTextElement {
+  public:
+    ChartTitle(QCustomPlot* plot, const QString& text, const QFont& font);
+
+    // Paints the title as its layer does, onto painter; from then on its layer skips it.
+    void DrawBeneath(QCPPainter& painter);
+    // What the title's pixels depend on besides what lies beneath it.
+    struct Look {
+        QRect rect;
+        QString text;
+        int flags = 0;
+        QFont font;
+        QColor colour;
+        bool visible = false;
+        bool operator==(const Look&) const = default;
+    };
+    Look CurrentLook() const;
+
+  protected:
+    void draw(QCPPainter* painter) override;
+    QSize minimumOuterSizeHint() const override;
+    QSize maximumOuterSizeHint() const override;
+
+  private:
+    // The base's size hints for the text, font and margins they were asked with.
+    void Measure() const;
+
+    bool drawnBeneath_ = false;
+    mutable QString measuredKey_;
+    mutable QSize minimum_;
+    mutable QSize maximum_;
+};
+
 // Aliased lines and cached labels, a transparent background over the backdrop (ChartBackdrop),
-// title in bold in a row above the axes, no automatic margins, a zoom rectangle.
-void SetUpChartLook(QCustomPlot& plot, const QString& title);
+// title in bold in a row above the axes, no automatic margins, a zoom rectangle. Returns the
+// title.
+ChartTitle& SetUpChartLook(QCustomPlot& plot, const QString& title);
 
 // Small outer margins for a chart of size, in percent of it: top 3, bottom 1, left and right 2.
 void SetChartMargins(QCustomPlot& plot, QSize size);

@@ -66,7 +66,7 @@ CTChart::CTChart(QWidget* parent) : StampedPlot(parent), ticker_(new TimeTicker)
 CTChart::~CTChart() = default;
 
 void CTChart::SetUpLook() {
-    SetUpChartLook(*this, QStringLiteral("     数据采集曲线"));
+    title_ = &SetUpChartLook(*this, QStringLiteral("     数据采集曲线"));
     xAxis->setTicker(ticker_);
     yAxis->setRange(valueRange_);
 }
@@ -190,19 +190,33 @@ void CTChart::RequestReplot() {
     replot(rpQueuedReplot);
 }
 
+void CTChart::updateLayout() {
+    StampedPlot::updateLayout();
+    UpdateBackground();
+}
+
 void CTChart::UpdateBackground() {
-    // The gradient is drawn once per size; each replot then starts from a copy of it.
+    // The gradient and the title are drawn once per size and title look; each replot then starts
+    // from a copy of them. The title lies above the axis rect, where no layer draws before it.
     const double ratio = bufferDevicePixelRatio();
     const QSize size = viewport().size();
-    const QSize pixels = (QSizeF(size) * ratio).toSize();
-    if (Backdrop().size() == pixels && Backdrop().devicePixelRatio() == ratio) {
+    ChartTitle::Look title = title_->CurrentLook();
+    if (size == backdropSize_ && ratio == backdropRatio_ && title == backdropTitle_) {
         return;
     }
-    SetBackdrop(ChartBackdrop(size, ratio));
+    backdropSize_ = size;
+    backdropRatio_ = ratio;
+    backdropTitle_ = std::move(title);
+    // Drawn in the format of the paint buffer it is copied into.
+    QImage backdrop = ChartBackdrop(size, ratio).toImage().convertToFormat(QImage::Format_RGB32);
+    {
+        QCPPainter painter(&backdrop);
+        title_->DrawBeneath(painter);
+    }
+    SetBackdrop(QPixmap::fromImage(std::move(backdrop)));
 }
 
 void CTChart::PrepareReplot() {
-    UpdateBackground();
     if (!timeHeld_) {
         xAxis->setRange(TimeExtent());
     }
@@ -250,6 +264,10 @@ QString CTChart::LatestPointText() const {
 
 void CTChart::PlaceArrowButtons() {
     const QRect plot = axisRect()->rect();
+    if (plot == arrowsPlacedFor_) {
+        return;
+    }
+    arrowsPlacedFor_ = plot;
     const int left = plot.left() + kArrowInset;
     const int right = plot.right() + 1 - kArrowInset - kArrowSize;
     const int bottom = plot.bottom() + 1 - kArrowInset - kArrowSize;

@@ -70,6 +70,8 @@ class CTChart : public StampedPlot, public TrendChart {
     QSize sizeHint() const override;
 
   protected:
+    // The layout, then the backdrop for it (see UpdateBackground).
+    void updateLayout() override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -111,6 +113,12 @@ class CTChart : public StampedPlot, public TrendChart {
     // A line's value as the read-out (spaced) and the description show it.
     QString ValueText(std::size_t line, double value, bool spaced) const;
 
+    ChartTitle* title_ = nullptr;
+    // The size, ratio and title look the backdrop was drawn for.
+    QSize backdropSize_;
+    double backdropRatio_ = 0;
+    ChartTitle::Look backdropTitle_;
+    QRect arrowsPlacedFor_;  // the axis rect the arrow buttons were placed in
     QSharedPointer<TimeTicker> ticker_;
     std::vector<Line> lines_;
     std::array<QToolButton*, kArrowNames.size()> arrows_{};

@@ -1,6 +1,7 @@
 #include "chart/stamped_line_graph.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include <QPaintEngine>
@@ -63,6 +64,14 @@ class ImagePaintBuffer final : public QCPAbstractPaintBuffer {
         }
         if (!opaque_) {
             image_.fill(colour);
+            return;
+        }
+        // An opaque copy in the same format is the same bytes; the raster platform's pixmap
+        // shares its image, so this copies once.
+        const QImage source = backdrop_.toImage();
+        if (source.format() == format && source.bytesPerLine() == image_.bytesPerLine()) {
+            std::memcpy(image_.bits(), source.constBits(),
+                        static_cast<std::size_t>(image_.sizeInBytes()));
             return;
         }
         QPainter painter(&image_);

@@ -312,6 +312,47 @@ TEST_F(ChartTest, KeepsTheContextMenuForItself) {
     chart_.setParent(nullptr);
 }
 
+// The title drawn once into the backdrop gives the pixels it gives drawn in its layer on every
+// replot, at the first size and after a resize.
+TEST_F(ChartTest, TitleInTheBackdropLooksAsDrawnInItsLayer) {
+    class LayerTitleChart final : public CTChart {
+      protected:
+        void updateLayout() override {
+            // Past the chart's own, which would draw the title into the backdrop.
+            QCustomPlot::updateLayout();  // NOLINT(bugprone-parent-virtual-call)
+            SetBackdrop(ChartBackdrop(viewport().size(), bufferDevicePixelRatio()));
+        }
+    };
+    LayerTitleChart reference;
+    reference.resize(chart_.size());
+    for (int x = 0; x < 400; ++x) {
+        const std::string label = TimeLabel(x, 200);
+        for (int k = 0; k < kChartSeriesCount; ++k) {
+            const double y = 2.0 + 0.6 * k + std::sin(2 * std::numbers::pi * x / 150.0 + k);
+            chart_.Series(k).AppendPoint(x, y, label, x);
+            reference.Series(k).AppendPoint(x, y, label, x);
+        }
+    }
+    for (const QSize size : {chart_.size(), QSize(900, 360)}) {
+        chart_.resize(size);
+        reference.resize(size);
+        ShowAndDraw();
+        reference.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&reference));
+        QApplication::processEvents();
+        const QImage own = chart_.grab().toImage();
+        const QImage plain = reference.grab().toImage();
+        ASSERT_EQ(own.size(), plain.size());
+        int differing = 0;
+        for (int y = 0; y < own.height(); ++y) {
+            for (int x = 0; x < own.width(); ++x) {
+                differing += own.pixel(x, y) != plain.pixel(x, y) ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(differing, 0) << size.width() << " x " << size.height();
+    }
+}
+
 // Three minutes of readings at 200 ms, saved for a person to look at.
 TEST_F(ChartTest, RendersThreeMinutesOfSineDataWithEveryLine) {
     constexpr int kPoints = 900;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <QKeyEvent>
+#include <QPaintEngine>
 #include <QStringList>
 #include <QToolTip>
 #include <QWheelEvent>
@@ -124,6 +125,73 @@ class HistoryChart::ColumnCache {
     std::vector<std::vector<FlagRange>> flags_;
 };
 
+// For each pixel column, one run of pixel rows that strokes drawn later paint over. A stroke that
+// neither overlaps nor touches the run replaces it only when longer, so the run stays within
+// what is painted over.
+class StrokeCover {
+  public:
+    void Reset(int left, int width) {
+        left_ = left;
+        runs_.assign(static_cast<std::size_t>(width + kChartLineWidth), Run{});
+    }
+    // Appends to kept the parts of stroke not covered, column by column where the runs differ.
+    void Trim(const QRect& stroke, QVector<QRect>& kept) const {
+        const int top = stroke.top();
+        const int bottom = stroke.bottom();
+        for (int x = stroke.left(); x <= stroke.right();) {
+            const Run run = At(x);
+            int width = 1;
+            while (x + width <= stroke.right() && At(x + width) == run) {
+                ++width;
+            }
+            if (run.Empty() || run.bottom < top || run.top > bottom) {
+                kept.append(QRect(x, top, width, bottom - top + 1));
+            } else {
+                if (top < run.top) {
+                    kept.append(QRect(x, top, width, run.top - top));
+                }
+                if (bottom > run.bottom) {
+                    kept.append(QRect(x, run.bottom + 1, width, bottom - run.bottom));
+                }
+            }
+            x += width;
+        }
+    }
+    void Add(const QRect& stroke) {
+        const Run add{stroke.top(), stroke.bottom()};
+        for (int x = std::max(stroke.left(), left_); x <= stroke.right(); ++x) {
+            const auto i = static_cast<std::size_t>(x - left_);
+            if (i >= runs_.size()) {
+                break;
+            }
+            Run& run = runs_[i];
+            if (run.Empty() || (add.top <= run.bottom + 1 && add.bottom >= run.top - 1)) {
+                run = run.Empty()
+                          ? add
+                          : Run{std::min(run.top, add.top), std::max(run.bottom, add.bottom)};
+            } else if (add.bottom - add.top > run.bottom - run.top) {
+                run = add;
+            }
+        }
+    }
+
+  private:
+    struct Run {
+        int top = 1;
+        int bottom = 0;
+        bool Empty() const { return top > bottom; }
+        bool operator==(const Run&) const = default;
+    };
+    // Empty outside the plot.
+    Run At(int x) const {
+        const auto i = static_cast<std::size_t>(x - left_);
+        return x >= left_ && i < runs_.size() ? runs_[i] : Run{};
+    }
+
+    int left_ = 0;
+    std::vector<Run> runs_;
+};
+
 // A line drawn from the rows of each pixel column of the visible range, piece by piece. A
 // column's stroke is a filled rectangle as wide as the line, and where the next column holding
 // rows is the neighbour, the join is folded into its stroke: Qt fills rectangles many times
@@ -145,17 +213,17 @@ class HistoryChart::Trace : public QCPAbstractPlottable {
         return {};
     }
 
-  protected:
-    void draw(QCPPainter* painter) override {
+    // Works out the strokes and joins of the visible range; false when there is nothing to draw.
+    bool Compute() {
         const Series& series = view_.history.series;
         const QCPAxis& time = *keyAxis();
         const QCPRange range = time.range();
         const int width = time.axisRect()->width();
-        if (RowTimeAt(range.upper) <= RowTimeAt(range.lower) || width <= 0) {
-            return;
-        }
         lines_.clear();
         strokes_.clear();
+        if (RowTimeAt(range.upper) <= RowTimeAt(range.lower) || width <= 0) {
+            return false;
+        }
         const int left = time.axisRect()->left();
         const auto& columns = cache_.For(series, range, width);
         for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -163,12 +231,35 @@ class HistoryChart::Trace : public QCPAbstractPlottable {
                 DrawPiece(i, series.Pieces()[i], columns[i], left);
             }
         }
-        applyDefaultAntialiasingHint(painter);
+        return true;
+    }
+    // The strokes, then the joins over them.
+    void Paint(QCPPainter* painter) const {
         painter->setPen(Qt::NoPen);
         painter->setBrush(pen().color());
         painter->drawRects(strokes_);
         painter->setPen(pen());
         painter->drawLines(lines_);
+    }
+    // Leaves out of the strokes what cover says lines drawn later paint over, then adds the
+    // strokes to it.
+    void LeaveOut(StrokeCover& cover) {
+        kept_.clear();
+        for (const QRect& stroke : strokes_) {
+            cover.Trim(stroke, kept_);
+        }
+        for (const QRect& stroke : strokes_) {
+            cover.Add(stroke);
+        }
+        strokes_.swap(kept_);
+    }
+
+  protected:
+    void draw(QCPPainter* painter) override {
+        if (Compute()) {
+            applyDefaultAntialiasingHint(painter);
+            Paint(painter);
+        }
     }
     void drawLegendIcon(QCPPainter* painter, const QRectF& rect) const override {
         painter->setPen(pen());
@@ -202,6 +293,7 @@ class HistoryChart::Trace : public QCPAbstractPlottable {
     ColumnCache& cache_;
     QVector<QLineF> lines_;
     QVector<QRect> strokes_;
+    QVector<QRect> kept_;  // kept for its capacity
 };
 
 // A channel: a vertical stroke over each column's true range, joined to its neighbours through
@@ -213,6 +305,10 @@ class HistoryChart::ChannelTrace final : public Trace {
         : Trace(keyAxis, valueAxis, view, cache), channel_(channel) {}
 
     const ShownChannel& Channel() const { return channel_; }
+
+  protected:
+    // Drawn with the other channels by ChannelLines.
+    void draw(QCPPainter*) override {}
 
   private:
     void DrawPiece(std::size_t, const Piece& piece, const std::vector<PixelColumn>& columns,
@@ -254,6 +350,55 @@ class HistoryChart::ChannelTrace final : public Trace {
     }
 
     const ShownChannel& channel_;
+};
+
+// The channels' lines, in the legend's order, each over the ones before. Where a later line's
+// stroke covers pixels of a column, the earlier lines' strokes leave them out: the later one
+// paints them over anyway, opaque and aliased as the plot draws its lines. In a dense view every
+// column of every line spans most of the plot, and filling them all over each other was most of
+// a repaint. Painters that blend edges (a PDF) get every stroke whole.
+class HistoryChart::ChannelLines final : public QCPAbstractPlottable {
+  public:
+    ChannelLines(QCPAxis* keyAxis, QCPAxis* valueAxis, std::vector<ChannelTrace*> traces)
+        : QCPAbstractPlottable(keyAxis, valueAxis), traces_(std::move(traces)) {}
+
+    double selectTest(const QPointF&, bool, QVariant*) const override { return -1; }
+    QCPRange getKeyRange(bool& found, QCP::SignDomain) const override {
+        found = false;
+        return {};
+    }
+    QCPRange getValueRange(bool& found, QCP::SignDomain, const QCPRange&) const override {
+        found = false;
+        return {};
+    }
+
+  protected:
+    void draw(QCPPainter* painter) override {
+        shown_.clear();
+        for (ChannelTrace* trace : traces_) {
+            if (trace->visible() && trace->Compute()) {
+                shown_.push_back(trace);
+            }
+        }
+        applyDefaultAntialiasingHint(painter);
+        if (painter->paintEngine()->type() == QPaintEngine::Raster &&
+            !painter->testRenderHint(QPainter::Antialiasing)) {
+            const QCPAxisRect& plot = *keyAxis()->axisRect();
+            cover_.Reset(plot.left(), plot.width());
+            for (auto it = shown_.rbegin(); it != shown_.rend(); ++it) {
+                (*it)->LeaveOut(cover_);
+            }
+        }
+        for (const ChannelTrace* trace : shown_) {
+            trace->Paint(painter);
+        }
+    }
+    void drawLegendIcon(QCPPainter*, const QRectF&) const override {}
+
+  private:
+    std::vector<ChannelTrace*> traces_;
+    std::vector<ChannelTrace*> shown_;
+    StrokeCover cover_;
 };
 
 // An input or relay: a step trace on its lane, a vertical stroke where a column holds both
@@ -441,6 +586,7 @@ void HistoryChart::Rebuild() {
             units << FromUtf8(channel.Unit());
         }
     }
+    new ChannelLines(xAxis, yAxis, channelTraces_);
     yAxis->setLabel(leftUnits.join(QStringLiteral(", ")));
     yAxis2->setLabel(rightUnits.join(QStringLiteral(", ")));
     yAxis2->setVisible(!rightUnits.isEmpty());

@@ -32,6 +32,8 @@ constexpr int kMarkSize = 7;
 constexpr int kMarkReach = 4;
 constexpr int kMaxEventLines = 12;
 constexpr int kMaxDetailChars = 80;
+// A column's rows are fetched into the cache this many columns ahead of its range.
+constexpr std::size_t kFetchAhead = 8;
 
 QString TimeText(RowTime time) {
     return QString::fromStdString(FormatDateTimeMs(LocalDateTimeOf(time)));
@@ -108,8 +110,12 @@ class HistoryChart::ColumnCache {
         if (flags_.empty()) {
             flags_.resize(columns_.size());
             for (std::size_t p = 0; p < columns_.size(); ++p) {
-                for (const PixelColumn& column : columns_[p]) {
-                    flags_[p].push_back(series_->FlagsOver(column.begin, column.end));
+                const std::vector<PixelColumn>& columns = columns_[p];
+                for (std::size_t c = 0; c < columns.size(); ++c) {
+                    if (c + kFetchAhead < columns.size()) {
+                        series_->FetchFlags(columns[c + kFetchAhead].begin);
+                    }
+                    flags_[p].push_back(series_->FlagsOver(columns[c].begin, columns[c].end));
                 }
             }
         }
@@ -322,7 +328,11 @@ class HistoryChart::ChannelTrace final : public Trace {
         if (columns.front().begin > piece.begin) {
             last = at(TimePixel(columns.front().begin - 1), columns.front().begin - 1);
         }
-        for (const PixelColumn& column : columns) {
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const PixelColumn& column = columns[c];
+            if (c + kFetchAhead < columns.size()) {
+                channel_.Fetch(columns[c + kFetchAhead].begin);
+            }
             const ValueRange range = channel_.Range(column.begin, column.end);
             if (range.Empty()) {
                 last.reset();

@@ -6,6 +6,8 @@
 
 #include <QKeyEvent>
 #include <QPaintEngine>
+#include <QRegion>
+#include <QRgba64>
 #include <QStringList>
 #include <QToolTip>
 #include <QWheelEvent>
@@ -131,6 +133,47 @@ class HistoryChart::ColumnCache {
     std::vector<std::vector<FlagRange>> flags_;
 };
 
+// Fills rects with colour straight into the image painter draws on, where that gives the pixels
+// Qt would: an opaque colour, aliased, on a 32-bit image of its own, no transform, a clip of one
+// rectangle. Qt fills a stroke one pixel wide a row at a time, through a call for each, which
+// was most of the filling of a dense view. False when the painter is left to do it.
+bool FillStraight(QPainter& painter, const QColor& colour, const QVector<QRect>& rects) {
+    QPaintDevice* device = painter.device();
+    if (painter.paintEngine() == nullptr || painter.paintEngine()->type() != QPaintEngine::Raster ||
+        device == nullptr || device->devType() != QInternal::Image ||
+        device->devicePixelRatio() != 1.0 || painter.testRenderHint(QPainter::Antialiasing) ||
+        painter.combinedTransform().type() != QTransform::TxNone || painter.opacity() != 1.0 ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
+        colour.alpha() != 255) {
+        return false;
+    }
+    auto& image = *static_cast<QImage*>(device);
+    if ((image.format() != QImage::Format_ARGB32_Premultiplied &&
+         image.format() != QImage::Format_RGB32) ||
+        !image.isDetached()) {
+        return false;
+    }
+    QRect clip = image.rect();
+    if (painter.hasClipping()) {
+        const QRegion region = painter.clipRegion();
+        if (region.rectCount() != 1) {
+            return false;
+        }
+        clip &= region.boundingRect();
+    }
+    // What Qt's solid fill writes for an opaque colour, in either format.
+    const std::uint32_t value = qPremultiply(colour.rgba64()).toArgb32();
+    auto* const pixels = reinterpret_cast<std::uint32_t*>(image.bits());
+    const qsizetype stride = image.bytesPerLine() / 4;
+    for (const QRect& rect : rects) {
+        const QRect fill = rect & clip;
+        for (int y = fill.top(); y <= fill.bottom(); ++y) {
+            std::fill_n(pixels + y * stride + fill.left(), fill.width(), value);
+        }
+    }
+    return true;
+}
+
 // For each pixel column, one run of pixel rows that strokes drawn later paint over. A stroke that
 // neither overlaps nor touches the run replaces it only when longer, so the run stays within
 // what is painted over.
@@ -241,9 +284,11 @@ class HistoryChart::Trace : public QCPAbstractPlottable {
     }
     // The strokes, then the joins over them.
     void Paint(QCPPainter* painter) const {
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(pen().color());
-        painter->drawRects(strokes_);
+        if (!FillStraight(*painter, pen().color(), strokes_)) {
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(pen().color());
+            painter->drawRects(strokes_);
+        }
         painter->setPen(pen());
         painter->drawLines(lines_);
     }

@@ -6,8 +6,6 @@
 
 #include <QKeyEvent>
 #include <QPaintEngine>
-#include <QRegion>
-#include <QRgba64>
 #include <QStringList>
 #include <QToolTip>
 #include <QWheelEvent>
@@ -138,33 +136,14 @@ class HistoryChart::ColumnCache {
 // rectangle. Qt fills a stroke one pixel wide a row at a time, through a call for each, which
 // was most of the filling of a dense view. False when the painter is left to do it.
 bool FillStraight(QPainter& painter, const QColor& colour, const QVector<QRect>& rects) {
-    QPaintDevice* device = painter.device();
-    if (painter.paintEngine() == nullptr || painter.paintEngine()->type() != QPaintEngine::Raster ||
-        device == nullptr || device->devType() != QInternal::Image ||
-        device->devicePixelRatio() != 1.0 || painter.testRenderHint(QPainter::Antialiasing) ||
-        painter.combinedTransform().type() != QTransform::TxNone || painter.opacity() != 1.0 ||
-        painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
-        colour.alpha() != 255) {
+    QRect clip;
+    QImage* const image = colour.alpha() == 255 ? StraightImage(painter, clip) : nullptr;
+    if (image == nullptr) {
         return false;
     }
-    auto& image = *static_cast<QImage*>(device);
-    if ((image.format() != QImage::Format_ARGB32_Premultiplied &&
-         image.format() != QImage::Format_RGB32) ||
-        !image.isDetached()) {
-        return false;
-    }
-    QRect clip = image.rect();
-    if (painter.hasClipping()) {
-        const QRegion region = painter.clipRegion();
-        if (region.rectCount() != 1) {
-            return false;
-        }
-        clip &= region.boundingRect();
-    }
-    // What Qt's solid fill writes for an opaque colour, in either format.
-    const std::uint32_t value = qPremultiply(colour.rgba64()).toArgb32();
-    auto* const pixels = reinterpret_cast<std::uint32_t*>(image.bits());
-    const qsizetype stride = image.bytesPerLine() / 4;
+    const std::uint32_t value = StraightColour(colour);
+    auto* const pixels = reinterpret_cast<std::uint32_t*>(image->bits());
+    const qsizetype stride = image->bytesPerLine() / 4;
     for (const QRect& rect : rects) {
         const QRect fill = rect & clip;
         for (int y = fill.top(); y <= fill.bottom(); ++y) {
@@ -407,15 +386,10 @@ class HistoryChart::ChannelTrace final : public Trace {
     const ShownChannel& channel_;
 };
 
-// The channels' lines, in the legend's order, each over the ones before. Where a later line's
-// stroke covers pixels of a column, the earlier lines' strokes leave them out: the later one
-// paints them over anyway, opaque and aliased as the plot draws its lines. In a dense view every
-// column of every line spans most of the plot, and filling them all over each other was most of
-// a repaint. Painters that blend edges (a PDF) get every stroke whole.
-class HistoryChart::ChannelLines final : public QCPAbstractPlottable {
+// A plottable drawn over a plot's axes that neither holds data ranges nor shows in the legend.
+class HistoryChart::Overlay : public QCPAbstractPlottable {
   public:
-    ChannelLines(QCPAxis* keyAxis, QCPAxis* valueAxis, std::vector<ChannelTrace*> traces)
-        : QCPAbstractPlottable(keyAxis, valueAxis), traces_(std::move(traces)) {}
+    using QCPAbstractPlottable::QCPAbstractPlottable;
 
     double selectTest(const QPointF&, bool, QVariant*) const override { return -1; }
     QCPRange getKeyRange(bool& found, QCP::SignDomain) const override {
@@ -426,6 +400,20 @@ class HistoryChart::ChannelLines final : public QCPAbstractPlottable {
         found = false;
         return {};
     }
+
+  protected:
+    void drawLegendIcon(QCPPainter*, const QRectF&) const override {}
+};
+
+// The channels' lines, in the legend's order, each over the ones before. Where a later line's
+// stroke covers pixels of a column, the earlier lines' strokes leave them out: the later one
+// paints them over anyway, opaque and aliased as the plot draws its lines. In a dense view every
+// column of every line spans most of the plot, and filling them all over each other was most of
+// a repaint. Painters that blend edges (a PDF) get every stroke whole.
+class HistoryChart::ChannelLines final : public Overlay {
+  public:
+    ChannelLines(QCPAxis* keyAxis, QCPAxis* valueAxis, std::vector<ChannelTrace*> traces)
+        : Overlay(keyAxis, valueAxis), traces_(std::move(traces)) {}
 
   protected:
     void draw(QCPPainter* painter) override {
@@ -448,7 +436,6 @@ class HistoryChart::ChannelLines final : public QCPAbstractPlottable {
             trace->Paint(painter);
         }
     }
-    void drawLegendIcon(QCPPainter*, const QRectF&) const override {}
 
   private:
     std::vector<ChannelTrace*> traces_;
@@ -509,20 +496,10 @@ class HistoryChart::SwitchTrace final : public Trace {
 };
 
 // The events as small triangles standing on the time axis, coloured by kind.
-class HistoryChart::EventMarks final : public QCPAbstractPlottable {
+class HistoryChart::EventMarks final : public Overlay {
   public:
     EventMarks(QCPAxis* keyAxis, QCPAxis* valueAxis, const HistoryView& view)
-        : QCPAbstractPlottable(keyAxis, valueAxis), view_(view) {}
-
-    double selectTest(const QPointF&, bool, QVariant*) const override { return -1; }
-    QCPRange getKeyRange(bool& found, QCP::SignDomain) const override {
-        found = false;
-        return {};
-    }
-    QCPRange getValueRange(bool& found, QCP::SignDomain, const QCPRange&) const override {
-        found = false;
-        return {};
-    }
+        : Overlay(keyAxis, valueAxis), view_(view) {}
 
     // The events whose marks lie within kMarkReach pixels of x.
     std::vector<const EventRecord*> Near(double x) const {
@@ -561,7 +538,6 @@ class HistoryChart::EventMarks final : public QCPAbstractPlottable {
                                            {x + kMarkSize / 2.0, bottom}});
         }
     }
-    void drawLegendIcon(QCPPainter*, const QRectF&) const override {}
 
   private:
     const HistoryView& view_;

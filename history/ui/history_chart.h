@@ -90,6 +90,7 @@ class HistoryChart : public StampedPlot {
     class ColumnCache;
     class Trace;
     class ChannelTrace;
+    class Overlay;
     class ChannelLines;
     class SwitchTrace;
     class EventMarks;

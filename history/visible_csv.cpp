@@ -13,7 +13,7 @@ namespace {
 
 // The text handed to the sink at a time: big enough that its calls cost nothing, small enough
 // that a cancel is seen at once.
-constexpr std::size_t kChunkBytes = 256 * 1024;
+constexpr std::size_t kChunkBytes = std::size_t{256} * 1024;
 
 void AppendNumber(std::string& line, double value, int decimals) {
     line += ',';

@@ -160,7 +160,7 @@ class StrokeCover {
   public:
     void Reset(int left, int width) {
         left_ = left;
-        runs_.assign(static_cast<std::size_t>(width + kChartLineWidth), Run{});
+        runs_.assign(static_cast<std::size_t>(std::max(0, width)) + kChartLineWidth, Run{});
     }
     // Appends to kept the parts of stroke not covered, column by column where the runs differ.
     void Trim(const QRect& stroke, QVector<QRect>& kept) const {

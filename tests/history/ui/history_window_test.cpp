@@ -117,7 +117,7 @@ TEST_F(HistoryWindowTest, ShowsExportsAndWritesNothingToTheFolder) {
     const fs::path out = test::UniqueTempPath("history-export-");
     fs::create_directories(out);
     const auto exportCsv = [&](const fs::path& file) {
-        const auto problem =
+        auto problem =
             window.ExportTo(HistoryWindow::Export::Csv, QString::fromStdString(file.string()));
         EXPECT_TRUE(QTest::qWaitFor([&] { return !window.Exporting(); }, 10000));
         return problem;

@@ -94,36 +94,49 @@ class ImagePaintBuffer final : public QCPAbstractPaintBuffer {
 
 }  // namespace
 
-bool LineStamps::Begin(QPainter& painter) {
-    const QPen& pen = painter.pen();
+QImage* StraightImage(QPainter& painter, QRect& clip) {
     const QPaintEngine* engine = painter.paintEngine();
     QPaintDevice* device = painter.device();
     if (engine == nullptr || engine->type() != QPaintEngine::Raster || device == nullptr ||
-        device->devType() != QInternal::Image || device->width() > kLargestDevice ||
-        device->height() > kLargestDevice || painter.testRenderHint(QPainter::Antialiasing) ||
+        device->devType() != QInternal::Image || painter.testRenderHint(QPainter::Antialiasing) ||
         painter.combinedTransform().type() != QTransform::TxNone ||
         device->devicePixelRatio() != 1.0 || painter.opacity() != 1.0 ||
-        painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
-        pen.style() != Qt::SolidLine || pen.brush().style() != Qt::SolidPattern ||
-        pen.color().alpha() != 255 || pen.isCosmetic() || pen.widthF() != kStampedWidth ||
-        pen.capStyle() != Qt::SquareCap) {
-        return false;
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver) {
+        return nullptr;
     }
     auto& image = *static_cast<QImage*>(device);
     // Writing into an image that shares its pixels would need a detach under the painter.
     if ((image.format() != QImage::Format_ARGB32_Premultiplied &&
          image.format() != QImage::Format_RGB32) ||
         !image.isDetached()) {
-        return false;
+        return nullptr;
     }
-    QRect clip(0, 0, image.width(), image.height());
+    clip = image.rect();
     if (painter.hasClipping()) {
         const QRegion region = painter.clipRegion();
         if (region.rectCount() != 1) {
-            return false;
+            return nullptr;
         }
         clip &= region.boundingRect();
     }
+    return &image;
+}
+
+std::uint32_t StraightColour(const QColor& colour) {
+    return qPremultiply(colour.rgba64()).toArgb32();
+}
+
+bool LineStamps::Begin(QPainter& painter) {
+    const QPen& pen = painter.pen();
+    QRect clip;
+    QImage* const device = StraightImage(painter, clip);
+    if (device == nullptr || device->width() > kLargestDevice ||
+        device->height() > kLargestDevice || pen.style() != Qt::SolidLine ||
+        pen.brush().style() != Qt::SolidPattern || pen.color().alpha() != 255 || pen.isCosmetic() ||
+        pen.widthF() != kStampedWidth || pen.capStyle() != Qt::SquareCap) {
+        return false;
+    }
+    QImage& image = *device;
     pixels_ = reinterpret_cast<std::uint32_t*>(image.bits());
     if (stride_ != image.bytesPerLine() / 4) {
         stride_ = image.bytesPerLine() / 4;
@@ -131,8 +144,7 @@ bool LineStamps::Begin(QPainter& painter) {
             span.offset = span.dy * stride_ + span.x;
         }
     }
-    // What Qt's solid fill writes for an opaque pen, in either format.
-    colour_ = qPremultiply(pen.color().rgba64()).toArgb32();
+    colour_ = StraightColour(pen.color());
     inner_ = clip.adjusted(kMargin, kMargin, -kMargin, -kMargin);
     outer_ = clip.adjusted(-kMargin, -kMargin, kMargin, kMargin);
     return true;

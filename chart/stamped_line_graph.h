@@ -13,6 +13,14 @@
 
 namespace corvelle {
 
+// The image painter draws on, when pixels written straight into it are the ones Qt would write
+// there for an opaque, aliased drawing: the raster engine on a 32-bit image of its own, without
+// a transform, at full opacity, drawing over; a clip of one rectangle at most, which clip gets
+// (within the image). Nothing otherwise.
+QImage* StraightImage(QPainter& painter, QRect& clip);
+// What Qt's solid fill writes for an opaque colour on such an image, in either format.
+std::uint32_t StraightColour(const QColor& colour);
+
 // Draws the trend lines' segments with the very pixels Qt's raster engine gives them, at a
 // fraction of the cost. QCustomPlot's fast polylines hand Qt one line per segment, and Qt works
 // out the covered pixels of each afresh, which was most of a replot at a few thousand points.

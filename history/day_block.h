@@ -65,9 +65,14 @@ class DayBlock {
     ValueRange Range(std::size_t kept, std::size_t begin, std::size_t end) const {
         return pyramids_[kept].Over(values_[kept], begin, end);
     }
+    // See MinMaxPyramid::Fetch.
+    void Fetch(std::size_t kept, std::size_t row) const {
+        pyramids_[kept].Fetch(values_[kept], row);
+    }
     FlagRange FlagsOver(std::size_t begin, std::size_t end) const {
         return flagPyramid_.Over(flags_, begin, end);
     }
+    void FetchFlags(std::size_t row) const { flagPyramid_.Fetch(flags_, row); }
     // The rows (never the first) where a piece of the line starts, in order.
     std::span<const Break> Breaks() const { return breaks_; }
     // The first and the last forward step between rows of the block; zero when there is none.

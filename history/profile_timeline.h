@@ -73,6 +73,8 @@ class ShownChannel {
     // The true range of the scaled values of rows [begin, end), from the pyramids, split where
     // the profile changes (a scaling running downwards swaps minimum and maximum).
     ValueRange Range(std::size_t begin, std::size_t end) const;
+    // See Series::Fetch.
+    void Fetch(std::size_t row) const { series_->Fetch(kept_, row); }
 
   private:
     const ChannelProfile* ProfileOf(const TerminalProfile* profile) const;

@@ -178,6 +178,20 @@ ValueRange Series::Range(std::size_t kept, std::size_t begin, std::size_t end) c
                             });
 }
 
+void Series::Fetch(std::size_t kept, std::size_t row) const {
+    if (row < rows_) {
+        const auto [block, at] = Locate(row);
+        blocks_[block]->Fetch(kept, at);
+    }
+}
+
+void Series::FetchFlags(std::size_t row) const {
+    if (row < rows_) {
+        const auto [block, at] = Locate(row);
+        blocks_[block]->FetchFlags(at);
+    }
+}
+
 FlagRange Series::FlagsOver(std::size_t begin, std::size_t end) const {
     return Over<FlagRange>(begin, end, [](const DayBlock& block, std::size_t b, std::size_t e) {
         return block.FlagsOver(b, e);

@@ -79,6 +79,10 @@ class Series {
     // Exact over rows [begin, end), from the pyramids: a few hundred steps at most.
     ValueRange Range(std::size_t kept, std::size_t begin, std::size_t end) const;
     FlagRange FlagsOver(std::size_t begin, std::size_t end) const;
+    // Has what a Range from or to row reads first fetched, ahead of its call (a view's columns a
+    // few ahead): the rows of a month's columns lie far apart and are rarely cached.
+    void Fetch(std::size_t kept, std::size_t row) const;
+    void FetchFlags(std::size_t row) const;
 
     // Replaces columns with the pixel columns of [from, to), split into width equal columns
     // (column x starts at from + (to − from) · x / width), that hold rows of piece, left to right.

@@ -11,6 +11,10 @@
 namespace corvelle {
 namespace {
 
+// The text handed to the sink at a time: big enough that its calls cost nothing, small enough
+// that a cancel is seen at once.
+constexpr std::size_t kChunkBytes = std::size_t{256} * 1024;
+
 void AppendNumber(std::string& line, double value, int decimals) {
     line += ',';
     if (std::isnan(value)) {
@@ -24,36 +28,51 @@ void AppendNumber(std::string& line, double value, int decimals) {
 
 }  // namespace
 
-std::uint64_t WriteVisibleCsv(std::ostream& out, const Series& series,
-                              std::span<const ShownChannel> channels, RowTime from, RowTime to) {
-    std::string line(kByteOrderMark);
-    line += "时间";
+std::uint64_t VisibleRows(const Series& series, RowTime from, RowTime to) {
+    std::uint64_t rows = 0;
+    for (const Piece& piece : series.Pieces()) {
+        const std::size_t first = series.Find(piece, from);
+        rows +=
+            series.Find({first, piece.end, piece.start}, to + std::chrono::milliseconds(1)) - first;
+    }
+    return rows;
+}
+
+bool WriteVisibleCsv(const CsvSink& sink, const Series& series,
+                     std::span<const ShownChannel> channels, RowTime from, RowTime to) {
+    std::string text(kByteOrderMark);
+    text += "时间";
     for (const ShownChannel& channel : channels) {
         if (channel.Profiled()) {
             const std::string unit = channel.Unit().empty() ? "" : "(" + channel.Unit() + ")";
-            line += ',' + CsvField(channel.Name() + unit);
-            line += ',' + CsvField(channel.Name() + " 原始(V)");
+            text += ',' + CsvField(channel.Name() + unit);
+            text += ',' + CsvField(channel.Name() + " 原始(V)");
         } else {
-            line += ",AD" + std::to_string(channel.Channel() + 1) + "(V)";
+            text += ",AD" + std::to_string(channel.Channel() + 1) + "(V)";
         }
     }
-    out << line << kLineEnd;
+    text += kLineEnd;
     std::uint64_t rows = 0;
     for (const Piece& piece : series.Pieces()) {
-        for (std::size_t row = series.Find(piece, from);
-             row < piece.end && series.Time(row) <= to && out; ++row, ++rows) {
-            line = FormatDateTimeMs(LocalDateTimeOf(series.Time(row)));
+        for (std::size_t row = series.Find(piece, from); row < piece.end && series.Time(row) <= to;
+             ++row, ++rows) {
+            if (text.size() >= kChunkBytes) {
+                if (!sink(text, rows)) {
+                    return false;
+                }
+                text.clear();
+            }
+            text += FormatDateTimeMs(LocalDateTimeOf(series.Time(row)));
             for (const ShownChannel& channel : channels) {
                 if (channel.Profiled()) {
-                    AppendNumber(line, channel.Value(row), channel.DecimalsAt(row));
+                    AppendNumber(text, channel.Value(row), channel.DecimalsAt(row));
                 }
-                AppendNumber(line, series.Value(channel.Kept(), row), kVoltDecimals);
+                AppendNumber(text, series.Value(channel.Kept(), row), kVoltDecimals);
             }
-            line += kLineEnd;
-            out << line;
+            text += kLineEnd;
         }
     }
-    return rows;
+    return sink(text, rows);
 }
 
 }  // namespace corvelle

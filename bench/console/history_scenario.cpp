@@ -141,6 +141,13 @@ int RunHistory(const Options& options) {
             chart.replot(QCustomPlot::rpImmediateRefresh);
             times.push_back(Ms(clock));
             cpuTimes.push_back(1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
+            if (step == 7) {
+                // What a change to the drawing is held against: the same pixels.
+                chart.grab().save(QDir::temp().filePath(
+                    QStringLiteral("history-zoom-%1%2.png")
+                        .arg(QLatin1String(zoom.name),
+                             RunningOnX() ? QStringLiteral("-x") : QString())));
+            }
         }
         table.Row({zoom.name, Fixed(MedianAndWorstOf(times).median, 2),
                    Fixed(MedianAndWorstOf(times).worst, 2),

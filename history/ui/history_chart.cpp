@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <QKeyEvent>
+#include <QPaintEngine>
 #include <QStringList>
 #include <QToolTip>
 #include <QWheelEvent>
@@ -31,6 +32,8 @@ constexpr int kMarkSize = 7;
 constexpr int kMarkReach = 4;
 constexpr int kMaxEventLines = 12;
 constexpr int kMaxDetailChars = 80;
+// A column's rows are fetched into the cache this many columns ahead of its range.
+constexpr std::size_t kFetchAhead = 8;
 
 QString TimeText(RowTime time) {
     return QString::fromStdString(FormatDateTimeMs(LocalDateTimeOf(time)));
@@ -107,8 +110,12 @@ class HistoryChart::ColumnCache {
         if (flags_.empty()) {
             flags_.resize(columns_.size());
             for (std::size_t p = 0; p < columns_.size(); ++p) {
-                for (const PixelColumn& column : columns_[p]) {
-                    flags_[p].push_back(series_->FlagsOver(column.begin, column.end));
+                const std::vector<PixelColumn>& columns = columns_[p];
+                for (std::size_t c = 0; c < columns.size(); ++c) {
+                    if (c + kFetchAhead < columns.size()) {
+                        series_->FetchFlags(columns[c + kFetchAhead].begin);
+                    }
+                    flags_[p].push_back(series_->FlagsOver(columns[c].begin, columns[c].end));
                 }
             }
         }
@@ -122,6 +129,95 @@ class HistoryChart::ColumnCache {
     int width_ = -1;
     std::vector<std::vector<PixelColumn>> columns_;
     std::vector<std::vector<FlagRange>> flags_;
+};
+
+// Fills rects with colour straight into the image painter draws on, where that gives the pixels
+// Qt would: an opaque colour, aliased, on a 32-bit image of its own, no transform, a clip of one
+// rectangle. Qt fills a stroke one pixel wide a row at a time, through a call for each, which
+// was most of the filling of a dense view. False when the painter is left to do it.
+bool FillStraight(QPainter& painter, const QColor& colour, const QVector<QRect>& rects) {
+    QRect clip;
+    QImage* const image = colour.alpha() == 255 ? StraightImage(painter, clip) : nullptr;
+    if (image == nullptr) {
+        return false;
+    }
+    const std::uint32_t value = StraightColour(colour);
+    auto* const pixels = reinterpret_cast<std::uint32_t*>(image->bits());
+    const qsizetype stride = image->bytesPerLine() / 4;
+    for (const QRect& rect : rects) {
+        const QRect fill = rect & clip;
+        for (int y = fill.top(); y <= fill.bottom(); ++y) {
+            std::fill_n(pixels + y * stride + fill.left(), fill.width(), value);
+        }
+    }
+    return true;
+}
+
+// For each pixel column, one run of pixel rows that strokes drawn later paint over. A stroke that
+// neither overlaps nor touches the run replaces it only when longer, so the run stays within
+// what is painted over.
+class StrokeCover {
+  public:
+    void Reset(int left, int width) {
+        left_ = left;
+        runs_.assign(static_cast<std::size_t>(std::max(0, width)) + kChartLineWidth, Run{});
+    }
+    // Appends to kept the parts of stroke not covered, column by column where the runs differ.
+    void Trim(const QRect& stroke, QVector<QRect>& kept) const {
+        const int top = stroke.top();
+        const int bottom = stroke.bottom();
+        for (int x = stroke.left(); x <= stroke.right();) {
+            const Run run = At(x);
+            int width = 1;
+            while (x + width <= stroke.right() && At(x + width) == run) {
+                ++width;
+            }
+            if (run.Empty() || run.bottom < top || run.top > bottom) {
+                kept.append(QRect(x, top, width, bottom - top + 1));
+            } else {
+                if (top < run.top) {
+                    kept.append(QRect(x, top, width, run.top - top));
+                }
+                if (bottom > run.bottom) {
+                    kept.append(QRect(x, run.bottom + 1, width, bottom - run.bottom));
+                }
+            }
+            x += width;
+        }
+    }
+    void Add(const QRect& stroke) {
+        const Run add{stroke.top(), stroke.bottom()};
+        for (int x = std::max(stroke.left(), left_); x <= stroke.right(); ++x) {
+            const auto i = static_cast<std::size_t>(x - left_);
+            if (i >= runs_.size()) {
+                break;
+            }
+            Run& run = runs_[i];
+            if (run.Empty() || (add.top <= run.bottom + 1 && add.bottom >= run.top - 1)) {
+                run = run.Empty()
+                          ? add
+                          : Run{std::min(run.top, add.top), std::max(run.bottom, add.bottom)};
+            } else if (add.bottom - add.top > run.bottom - run.top) {
+                run = add;
+            }
+        }
+    }
+
+  private:
+    struct Run {
+        int top = 1;
+        int bottom = 0;
+        bool Empty() const { return top > bottom; }
+        bool operator==(const Run&) const = default;
+    };
+    // Empty outside the plot.
+    Run At(int x) const {
+        const auto i = static_cast<std::size_t>(x - left_);
+        return x >= left_ && i < runs_.size() ? runs_[i] : Run{};
+    }
+
+    int left_ = 0;
+    std::vector<Run> runs_;
 };
 
 // A line drawn from the rows of each pixel column of the visible range, piece by piece. A
@@ -145,17 +241,17 @@ class HistoryChart::Trace : public QCPAbstractPlottable {
         return {};
     }
 
-  protected:
-    void draw(QCPPainter* painter) override {
+    // Works out the strokes and joins of the visible range; false when there is nothing to draw.
+    bool Compute() {
         const Series& series = view_.history.series;
         const QCPAxis& time = *keyAxis();
         const QCPRange range = time.range();
         const int width = time.axisRect()->width();
-        if (RowTimeAt(range.upper) <= RowTimeAt(range.lower) || width <= 0) {
-            return;
-        }
         lines_.clear();
         strokes_.clear();
+        if (RowTimeAt(range.upper) <= RowTimeAt(range.lower) || width <= 0) {
+            return false;
+        }
         const int left = time.axisRect()->left();
         const auto& columns = cache_.For(series, range, width);
         for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -163,12 +259,37 @@ class HistoryChart::Trace : public QCPAbstractPlottable {
                 DrawPiece(i, series.Pieces()[i], columns[i], left);
             }
         }
-        applyDefaultAntialiasingHint(painter);
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(pen().color());
-        painter->drawRects(strokes_);
+        return true;
+    }
+    // The strokes, then the joins over them.
+    void Paint(QCPPainter* painter) const {
+        if (!FillStraight(*painter, pen().color(), strokes_)) {
+            painter->setPen(Qt::NoPen);
+            painter->setBrush(pen().color());
+            painter->drawRects(strokes_);
+        }
         painter->setPen(pen());
         painter->drawLines(lines_);
+    }
+    // Leaves out of the strokes what cover says lines drawn later paint over, then adds the
+    // strokes to it.
+    void LeaveOut(StrokeCover& cover) {
+        kept_.clear();
+        for (const QRect& stroke : strokes_) {
+            cover.Trim(stroke, kept_);
+        }
+        for (const QRect& stroke : strokes_) {
+            cover.Add(stroke);
+        }
+        strokes_.swap(kept_);
+    }
+
+  protected:
+    void draw(QCPPainter* painter) override {
+        if (Compute()) {
+            applyDefaultAntialiasingHint(painter);
+            Paint(painter);
+        }
     }
     void drawLegendIcon(QCPPainter* painter, const QRectF& rect) const override {
         painter->setPen(pen());
@@ -202,6 +323,7 @@ class HistoryChart::Trace : public QCPAbstractPlottable {
     ColumnCache& cache_;
     QVector<QLineF> lines_;
     QVector<QRect> strokes_;
+    QVector<QRect> kept_;  // kept for its capacity
 };
 
 // A channel: a vertical stroke over each column's true range, joined to its neighbours through
@@ -213,6 +335,10 @@ class HistoryChart::ChannelTrace final : public Trace {
         : Trace(keyAxis, valueAxis, view, cache), channel_(channel) {}
 
     const ShownChannel& Channel() const { return channel_; }
+
+  protected:
+    // Drawn with the other channels by ChannelLines.
+    void draw(QCPPainter*) override {}
 
   private:
     void DrawPiece(std::size_t, const Piece& piece, const std::vector<PixelColumn>& columns,
@@ -226,7 +352,11 @@ class HistoryChart::ChannelTrace final : public Trace {
         if (columns.front().begin > piece.begin) {
             last = at(TimePixel(columns.front().begin - 1), columns.front().begin - 1);
         }
-        for (const PixelColumn& column : columns) {
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const PixelColumn& column = columns[c];
+            if (c + kFetchAhead < columns.size()) {
+                channel_.Fetch(columns[c + kFetchAhead].begin);
+            }
             const ValueRange range = channel_.Range(column.begin, column.end);
             if (range.Empty()) {
                 last.reset();
@@ -254,6 +384,63 @@ class HistoryChart::ChannelTrace final : public Trace {
     }
 
     const ShownChannel& channel_;
+};
+
+// A plottable drawn over a plot's axes that neither holds data ranges nor shows in the legend.
+class HistoryChart::Overlay : public QCPAbstractPlottable {
+  public:
+    using QCPAbstractPlottable::QCPAbstractPlottable;
+
+    double selectTest(const QPointF&, bool, QVariant*) const override { return -1; }
+    QCPRange getKeyRange(bool& found, QCP::SignDomain) const override {
+        found = false;
+        return {};
+    }
+    QCPRange getValueRange(bool& found, QCP::SignDomain, const QCPRange&) const override {
+        found = false;
+        return {};
+    }
+
+  protected:
+    void drawLegendIcon(QCPPainter*, const QRectF&) const override {}
+};
+
+// The channels' lines, in the legend's order, each over the ones before. Where a later line's
+// stroke covers pixels of a column, the earlier lines' strokes leave them out: the later one
+// paints them over anyway, opaque and aliased as the plot draws its lines. In a dense view every
+// column of every line spans most of the plot, and filling them all over each other was most of
+// a repaint. Painters that blend edges (a PDF) get every stroke whole.
+class HistoryChart::ChannelLines final : public Overlay {
+  public:
+    ChannelLines(QCPAxis* keyAxis, QCPAxis* valueAxis, std::vector<ChannelTrace*> traces)
+        : Overlay(keyAxis, valueAxis), traces_(std::move(traces)) {}
+
+  protected:
+    void draw(QCPPainter* painter) override {
+        shown_.clear();
+        for (ChannelTrace* trace : traces_) {
+            if (trace->visible() && trace->Compute()) {
+                shown_.push_back(trace);
+            }
+        }
+        applyDefaultAntialiasingHint(painter);
+        if (painter->paintEngine()->type() == QPaintEngine::Raster &&
+            !painter->testRenderHint(QPainter::Antialiasing)) {
+            const QCPAxisRect& plot = *keyAxis()->axisRect();
+            cover_.Reset(plot.left(), plot.width());
+            for (auto it = shown_.rbegin(); it != shown_.rend(); ++it) {
+                (*it)->LeaveOut(cover_);
+            }
+        }
+        for (const ChannelTrace* trace : shown_) {
+            trace->Paint(painter);
+        }
+    }
+
+  private:
+    std::vector<ChannelTrace*> traces_;
+    std::vector<ChannelTrace*> shown_;
+    StrokeCover cover_;
 };
 
 // An input or relay: a step trace on its lane, a vertical stroke where a column holds both
@@ -309,20 +496,10 @@ class HistoryChart::SwitchTrace final : public Trace {
 };
 
 // The events as small triangles standing on the time axis, coloured by kind.
-class HistoryChart::EventMarks final : public QCPAbstractPlottable {
+class HistoryChart::EventMarks final : public Overlay {
   public:
     EventMarks(QCPAxis* keyAxis, QCPAxis* valueAxis, const HistoryView& view)
-        : QCPAbstractPlottable(keyAxis, valueAxis), view_(view) {}
-
-    double selectTest(const QPointF&, bool, QVariant*) const override { return -1; }
-    QCPRange getKeyRange(bool& found, QCP::SignDomain) const override {
-        found = false;
-        return {};
-    }
-    QCPRange getValueRange(bool& found, QCP::SignDomain, const QCPRange&) const override {
-        found = false;
-        return {};
-    }
+        : Overlay(keyAxis, valueAxis), view_(view) {}
 
     // The events whose marks lie within kMarkReach pixels of x.
     std::vector<const EventRecord*> Near(double x) const {
@@ -361,7 +538,6 @@ class HistoryChart::EventMarks final : public QCPAbstractPlottable {
                                            {x + kMarkSize / 2.0, bottom}});
         }
     }
-    void drawLegendIcon(QCPPainter*, const QRectF&) const override {}
 
   private:
     const HistoryView& view_;
@@ -441,6 +617,7 @@ void HistoryChart::Rebuild() {
             units << FromUtf8(channel.Unit());
         }
     }
+    new ChannelLines(xAxis, yAxis, channelTraces_);
     yAxis->setLabel(leftUnits.join(QStringLiteral(", ")));
     yAxis2->setLabel(rightUnits.join(QStringLiteral(", ")));
     yAxis2->setVisible(!rightUnits.isEmpty());

@@ -58,6 +58,7 @@ class HistoryChart : public StampedPlot {
     // operator zoomed or panned to, if any.
     void SetView(std::shared_ptr<const HistoryView> view, bool keepRange);
     const HistoryView* View() const { return view_.get(); }
+    std::shared_ptr<const HistoryView> SharedView() const { return view_; }
     // The whole range of the rows, value axes fitted to the lines.
     void ShowWholeRange();
     // The visible time range.
@@ -89,6 +90,8 @@ class HistoryChart : public StampedPlot {
     class ColumnCache;
     class Trace;
     class ChannelTrace;
+    class Overlay;
+    class ChannelLines;
     class SwitchTrace;
     class EventMarks;
 

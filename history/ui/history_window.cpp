@@ -1,7 +1,5 @@
 #include "history/ui/history_window.h"
 
-#include <fstream>
-
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,7 +17,6 @@
 #include <QVBoxLayout>
 
 #include "history/record_folder.h"
-#include "history/visible_csv.h"
 
 namespace corvelle {
 namespace {
@@ -218,7 +215,7 @@ void HistoryWindow::SetShown(const std::vector<int>& channels, const std::vector
 }
 
 void HistoryWindow::Load() {
-    if (terminal_->currentIndex() < 0) {
+    if (terminal_->currentIndex() < 0 || export_ != nullptr) {
         return;
     }
     load_.reset();
@@ -247,6 +244,7 @@ void HistoryWindow::Load() {
     setWindowTitle(QStringLiteral("历史数据 - %1").arg(terminal_->currentText()));
     status_->clear();
     progress_->setValue(0);
+    progress_->setAccessibleName(QStringLiteral("加载进度"));
     bool first = true;
     load_ = std::make_unique<HistoryLoad>(
         std::move(request),
@@ -271,6 +269,9 @@ void HistoryWindow::Load() {
 void HistoryWindow::Cancel() {
     if (load_ != nullptr) {
         load_->Cancel();
+    }
+    if (export_ != nullptr) {
+        export_->Cancel();
     }
 }
 
@@ -310,12 +311,16 @@ void HistoryWindow::ShowStatus(const History& history) {
 
 void HistoryWindow::UpdateButtons() {
     const bool loading = load_ != nullptr;
-    loadButton_->setEnabled(terminal_->count() > 0);
-    cancel_->setEnabled(loading);
-    progress_->setVisible(loading);
+    const bool exporting = export_ != nullptr;
+    loadButton_->setEnabled(terminal_->count() > 0 && !exporting);
+    cancel_->setEnabled(loading || exporting);
+    progress_->setVisible(loading || exporting);
     for (QPushButton* button : exports_) {
         button->setEnabled(chart_->View() != nullptr);
     }
+    // One progress bar and "取消" serve the load and the CSV export: one runs at a time.
+    exports_.at(static_cast<std::size_t>(Export::Csv))
+        ->setEnabled(chart_->View() != nullptr && !loading && !exporting);
 }
 
 void HistoryWindow::ChooseFolder() {
@@ -365,14 +370,31 @@ std::optional<QString> HistoryWindow::ExportTo(Export kind, const QString& path)
     if (Inside(PathOf(path), loadedRoot_)) {
         return QStringLiteral("不能保存到记录文件夹中：%1").arg(QDir::toNativeSeparators(path));
     }
-    bool written = false;
     if (kind == Export::Csv) {
-        std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
-        WriteVisibleCsv(out, view->history.series, chart_->VisibleChannels(), chart_->VisibleFrom(),
-                        chart_->VisibleTo());
-        out.flush();
-        written = static_cast<bool>(out);
-    } else if (kind == Export::Png) {
+        if (load_ != nullptr || export_ != nullptr) {
+            return QStringLiteral("正在加载或导出，请稍后再导出 CSV。");
+        }
+        progress_->setValue(0);
+        progress_->setAccessibleName(QStringLiteral("导出进度"));
+        export_ = std::make_unique<CsvExport>(
+            chart_->SharedView(), chart_->VisibleChannels(), chart_->VisibleFrom(),
+            chart_->VisibleTo(), path,
+            CsvExport::Handlers{.progress = [this](int permille) { progress_->setValue(permille); },
+                                .done =
+                                    [this](const std::optional<QString>& problem) {
+                                        // This runs inside the export, whose thread has ended: it
+                                        // goes once this returns.
+                                        export_.release()->deleteLater();
+                                        UpdateButtons();
+                                        if (problem) {
+                                            ShowMessage(*problem);
+                                        }
+                                    }});
+        UpdateButtons();
+        return std::nullopt;
+    }
+    bool written = false;
+    if (kind == Export::Png) {
         written = chart_->savePng(path);
     } else {
         written = chart_->savePdf(path);

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "history/ui/csv_export.h"
 #include "history/ui/history_chart.h"
 #include "history/ui/history_load.h"
 
@@ -28,8 +29,9 @@ namespace corvelle {
 
 // The history window: a recording folder, one of its terminals by name, a date range and the
 // channels, inputs and relays to show; loads them off the UI thread with progress and "取消",
-// shows the first day as soon as it is read, and exports what is visible. It only reads the
-// recording folder. Non-modal and deleted on close; several may be open.
+// shows the first day as soon as it is read, and exports what is visible (CSV off the UI thread
+// too, with the same progress bar and "取消"). It only reads the recording folder. Non-modal and
+// deleted on close; several may be open.
 class HistoryWindow final : public QWidget {
     Q_OBJECT
 
@@ -60,8 +62,10 @@ class HistoryWindow final : public QWidget {
     // What the last load could not read, or that it was cancelled; empty when all went well.
     QString StatusText() const;
     // Writes the visible range (CSV: its rows of the shown lines) to path; the problem when it
-    // cannot, or when path lies in the recording folder.
+    // cannot, or when path lies in the recording folder. A CSV file is written off the UI thread:
+    // this starts it, and a problem on the way is shown in a message.
     std::optional<QString> ExportTo(Export kind, const QString& path);
+    bool Exporting() const { return export_ != nullptr; }
 
   private:
     void BuildControls();
@@ -86,6 +90,7 @@ class HistoryWindow final : public QWidget {
     QLabel* status_ = nullptr;
     std::array<QPushButton*, 3> exports_{};
     std::unique_ptr<HistoryLoad> load_;
+    std::unique_ptr<CsvExport> export_;
     // The folder of the rows shown, which nothing may be written into.
     std::filesystem::path loadedRoot_;
     QPointer<QFileDialog> chooser_;

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDir>
+#include <QMessageBox>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
@@ -114,14 +116,36 @@ TEST_F(HistoryWindowTest, ShowsExportsAndWritesNothingToTheFolder) {
     // The visible range: volts before the profile, metres from it on.
     const fs::path out = test::UniqueTempPath("history-export-");
     fs::create_directories(out);
-    ASSERT_EQ(window.ExportTo(HistoryWindow::Export::Csv,
-                              QString::fromStdString((out / "a.csv").string())),
-              std::nullopt);
+    const auto exportCsv = [&](const fs::path& file) {
+        auto problem =
+            window.ExportTo(HistoryWindow::Export::Csv, QString::fromStdString(file.string()));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !window.Exporting(); }, 10000));
+        return problem;
+    };
+    // Written off the UI thread over an older file, which it replaces whole.
+    std::ofstream(out / "a.csv") << "older";
+    ASSERT_EQ(exportCsv(out / "a.csv"), std::nullopt);
     const std::string csv = test::FileText(out / "a.csv");
     EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "\xEF\xBB\xBF时间,水位(m),水位 原始(V),AD2(V)");
     EXPECT_NE(csv.find("\r\n2026-12-07 10:00:00.000,1.000,1.000,-2.000\r\n"), std::string::npos);
     EXPECT_NE(csv.find("\r\n2026-12-07 10:08:00.000,4.80,1.480,-2.000\r\n"), std::string::npos);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 541);
+    // Cancelled at once: the file is the whole export or left as it was; a file that cannot be
+    // made is said so, and nothing of either is left behind.
+    ASSERT_EQ(window.ExportTo(HistoryWindow::Export::Csv,
+                              QString::fromStdString((out / "a.csv").string())),
+              std::nullopt);
+    window.Cancel();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Exporting(); }, 10000));
+    EXPECT_EQ(test::FileText(out / "a.csv"), csv);
+    ASSERT_EQ(exportCsv(out / "none" / "b.csv"), std::nullopt);
+    const auto* message = window.findChild<QMessageBox*>();
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(message->text().toStdString(),
+              "无法写入：" + QDir::toNativeSeparators(
+                                 QString::fromStdString((out / "none" / "b.csv").string()))
+                                 .toStdString());
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
     for (const auto kind : {HistoryWindow::Export::Png, HistoryWindow::Export::Pdf}) {
         const fs::path file = out / (kind == HistoryWindow::Export::Png ? "a.png" : "a.pdf");
         EXPECT_EQ(window.ExportTo(kind, QString::fromStdString(file.string())), std::nullopt);

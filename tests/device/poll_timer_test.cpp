@@ -12,8 +12,8 @@ namespace corvelle {
 namespace {
 
 // Timers due within a twentieth of their period of one that expires expire in the same pass of
-// the event loop, not earlier; one due later expires on its own time; a stopped one does not
-// expire, and one restarted from its own handler expires again.
+// the event loop, never earlier than that twentieth; a stopped one does not expire, and one
+// restarted from its own handler expires again.
 TEST(PollTimers, DueTogetherExpireInOnePass) {
     QElapsedTimer clock;
     clock.start();
@@ -52,7 +52,8 @@ TEST(PollTimers, DueTogetherExpireInOnePass) {
     EXPECT_GE(expired['a'], 100);
     EXPECT_TRUE(withA['b']);
     EXPECT_GE(expired['b'], 104 - 104 / 20);
-    EXPECT_GE(expired['c'], 140);
+    // With a's second expiry when that comes late enough, on a loaded machine.
+    EXPECT_GE(expired['c'], 140 - 140 / 20);
     EXPECT_FALSE(a->IsActive() || b.IsActive() || c.IsActive());
 }
 

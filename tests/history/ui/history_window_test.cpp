@@ -7,11 +7,14 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QMessageBox>
+#include <QPicture>
 #include <QTest>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
 #include "app/console_options.h"
+#include "history/day_block.h"
 #include "history/record_folder.h"
 #include "history/ui/history_window.h"
 #include "record/record_writer.h"
@@ -183,6 +186,52 @@ TEST_F(HistoryWindowTest, CountsBadRowsAndSaysWhereTheFirstIs) {
                                                      "/2026-12-07.csv 第 4 行）");
     EXPECT_EQ(window.Chart().View()->history.series.Rows(), 538U);
     window.close();
+}
+
+// A dense view's strokes are filled straight into the image and left out where later lines
+// cover them: the plot must still be what Qt draws with every stroke whole, as replayed from a
+// recording of the drawing (a painter that is not the raster engine gets no such short cuts).
+TEST(HistoryChartPicture, DenseLinesAreWhatQtDrawsWithEveryStrokeWhole) {
+    const RowSelection selection{{0, 1, 2, 3, 4, 5}, true};
+    Series series(selection);
+    DayBlockBuilder builder(selection);
+    std::array<float, kValueColumns> values{};
+    std::uint32_t noise = 11;
+    const RowTime start = StartOf(std::chrono::sys_days{std::chrono::year{2026} / 12 / 7});
+    for (int row = 0; row < 50'000; ++row) {
+        for (std::size_t k = 0; k < 6; ++k) {
+            noise = noise * 1664525U + 1013904223U;
+            values[k] = static_cast<float>(std::sin(row / (300.0 + 50.0 * k)) +
+                                           static_cast<double>(noise >> 20) * 1e-3);
+        }
+        builder.Add(start + milliseconds(200 * row), values,
+                    static_cast<std::uint32_t>(row / 700) & 0xFFFFFF);
+    }
+    series.Append(builder.Finish());
+    History history;
+    history.name = kName;
+    history.series = std::move(series);
+    HistoryChart chart;
+    chart.resize(640, 420);
+    chart.legend->setVisible(false);
+    chart.SetView(HistoryView::Make(std::move(history), {1, 3}, {2}), false);
+    const auto draw = [&](QPaintDevice& device) {
+        QCPPainter painter(&device);
+        chart.toPainter(&painter, chart.width(), chart.height());
+    };
+    QImage straight(chart.size(), QImage::Format_ARGB32_Premultiplied);
+    draw(straight);
+    QPicture recorded;
+    draw(recorded);
+    QImage replayed(chart.size(), QImage::Format_ARGB32_Premultiplied);
+    {
+        QPainter painter(&replayed);
+        painter.drawPicture(0, 0, recorded);
+    }
+    ASSERT_EQ(chart.axisRects().size(), 2);
+    for (const QCPAxisRect* plot : chart.axisRects()) {
+        EXPECT_EQ(straight.copy(plot->rect()), replayed.copy(plot->rect()));
+    }
 }
 
 TEST(HistoryOptions, ReadTheWindowsCommandLine) {

@@ -17,6 +17,10 @@ begin() {
 durations=()
 end() { durations+=($((SECONDS - phase_start))); }
 report() {
+  # A phase that failed has not ended: its time so far.
+  if ((${#durations[@]} < ${#phases[@]})); then
+    end
+  fi
   echo "==== phase times"
   for i in "${!durations[@]}"; do
     printf '%5d s  %s\n' "${durations[$i]}" "${phases[$i]}"

@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <csignal>
+#include <memory>
 
 namespace corvelle::test {
 
@@ -25,6 +26,7 @@ class MosquittoBroker {
 
     // Whether it accepts connections within 5 s.
     bool Start() {
+        held_.reset();
         const QString path = dir_.filePath(QStringLiteral("mosquitto.conf"));
         QFile config(path);
         if (!config.open(QIODevice::WriteOnly)) {
@@ -47,19 +49,30 @@ class MosquittoBroker {
     void Stop() {
         process_.terminate();
         process_.waitForFinished();
+        Hold();
     }
     // Still accepts bytes into its socket buffers, but neither reads nor acknowledges them.
     void Pause() { ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP); }
     void Kill() {
         process_.kill();
         process_.waitForFinished();
+        Hold();
     }
 
   private:
+    // While the broker is away its port stays bound, not listening: a client still finds it
+    // refused, and no server of a test running beside this one is given the port meanwhile.
+    void Hold() {
+        held_.reset();
+        held_ = std::make_unique<QTcpSocket>();
+        held_->bind(QHostAddress::Any, port_, QAbstractSocket::DontShareAddress);
+    }
+
     QTemporaryDir dir_;
     quint16 port_;
     QString settings_;
     QProcess process_;
+    std::unique_ptr<QTcpSocket> held_;
 };
 
 }  // namespace corvelle::test

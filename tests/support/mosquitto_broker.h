@@ -48,7 +48,12 @@ class MosquittoBroker {
     // SIGTERM, as a service manager stops it.
     void Stop() {
         process_.terminate();
-        process_.waitForFinished();
+        // Killed when it has not stopped in time, as a service manager does: a broker that
+        // somehow missed the signal would otherwise keep serving the test's clients.
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished();
+        }
         Hold();
     }
     // Still accepts bytes into its socket buffers, but neither reads nor acknowledges them.

@@ -424,8 +424,6 @@ TEST_F(ConsoleTest, SimulatedTerminalsEndToEnd) {
         [&] { return PageDlg(1).StatusLabel().text().endsWith(QStringLiteral(" 已断开")); }));
 }
 
-// The operator starts recording from the panel; three boards later, every terminal's file ends
-// with exactly what its page showed last, and the events file tells the story.
 // Without --record or --mqtt the console keeps what it reads to itself: a terminal polled,
 // switched and gone leaves no file where the console runs or in the user's folders.
 TEST(ConsoleWithoutOptions, WritesNothingAnywhere) {
@@ -500,6 +498,8 @@ TEST_F(ConsoleTest, ClosingRecordsEveryDetachBeforeTheRecordingEnds) {
     EXPECT_GT(story.indexOf(QStringLiteral(",停止记录,")), detached);
 }
 
+// The operator starts recording from the panel; three boards later, every terminal's file ends
+// with exactly what its page showed last, and the events file tells the story.
 TEST_F(ConsoleTest, RecordsWhatTheScreenShows) {
     QTemporaryDir folder;
     QTest::mouseClick(&Find<QPushButton>("buttonRecord"), Qt::LeftButton);

@@ -18,6 +18,7 @@
 #include "device/time_text.h"
 #include "history/ui/history_window.h"
 #include "record/csv_rows.h"
+#include "tests/support/set_recorder_clock.h"
 
 namespace corvelle::bench {
 namespace {
@@ -51,9 +52,7 @@ fs::path RecordWeek() {
     const Days first = kLastDay - std::chrono::days(kWeek - 1);
     BenchClock clock;
     clock.now = LocalAt(first, {});
-    RecordWriter writer(
-        root, [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
-        clock, {}, nullptr);
+    RecordWriter writer(root, corvelle::test::NameBytes, clock, {}, nullptr);
     writer.Begin(root.string());
     Record(writer, clock, kTerminal, 1, first, kWeek, milliseconds(3000), true);
     clock.now = LocalAt(kLastDay + std::chrono::days(1), {});

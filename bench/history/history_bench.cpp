@@ -21,6 +21,7 @@
 #include "history/record_folder.h"
 #include "record/record_writer.h"
 #include "record/utf8_path.h"
+#include "tests/support/set_recorder_clock.h"
 
 namespace {
 
@@ -250,10 +251,7 @@ int main(int argc, char** argv) {
         options.program = "bench_history";
         // The files stay in the page cache, as a day just recorded does.
         options.syncPeriod = std::chrono::hours(24 * 365);
-        corvelle::RecordWriter writer(
-            root,
-            [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
-            clock, options, nullptr);
+        corvelle::RecordWriter writer(root, corvelle::test::NameBytes, clock, options, nullptr);
         const auto start = Clock::now();
         writer.Begin(root.string());
         Record(writer, clock, "一号泵站", 1, kLastDay, 1, milliseconds(200), false);

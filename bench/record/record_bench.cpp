@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "record/csv_recorder.h"
+#include "tests/support/set_recorder_clock.h"
 
 namespace {
 
@@ -104,10 +105,8 @@ int main(int argc, char** argv) {
     std::uint64_t rows = 0;
     std::uint64_t dropped = 0;
     {
-        CsvRecorder recorder(
-            folder.string(),
-            [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
-            std::make_shared<corvelle::SystemRecorderClock>(), options);
+        CsvRecorder recorder(folder.string(), corvelle::test::NameBytes,
+                             std::make_shared<corvelle::SystemRecorderClock>(), options);
         if (const auto error = recorder.Start()) {
             std::fprintf(stderr, "cannot record: %s\n", corvelle::EnglishText(*error).c_str());
             return 1;

@@ -47,10 +47,7 @@ class RecordedFolder : public ::testing::Test {
   protected:
     void SetUp() override {
         fs::create_directories(root_);
-        RecordWriter writer(
-            root_,
-            [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
-            clock_, {}, nullptr);
+        RecordWriter writer(root_, test::NameBytes, clock_, {}, nullptr);
         ASSERT_EQ(writer.Begin(root_.string()), std::nullopt);
         // Two days around midnight, every 250 ms, with the terminal away from 00:00:10 to
         // 00:00:20; another terminal beside it.

@@ -9,6 +9,7 @@
 #include "names/terminal_names.h"
 #include "record/csv_rows.h"
 #include "record/record_writer.h"
+#include "tests/support/set_recorder_clock.h"
 #include "tests/support/test_files.h"
 
 namespace corvelle {
@@ -42,9 +43,8 @@ class RecordWriterTest : public ::testing::Test {
 
     RecordWriter& Writer(const RecordWriterOptions& options = {}) {
         writer_ = std::make_unique<RecordWriter>(
-            dir_,
-            [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
-            clock_, options, [this](const AcquisitionEvent& event) { news_.push_back(event); });
+            dir_, test::NameBytes, clock_, options,
+            [this](const AcquisitionEvent& event) { news_.push_back(event); });
         EXPECT_EQ(writer_->Begin(dir_.string()), std::nullopt);
         return *writer_;
     }

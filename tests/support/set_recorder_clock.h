@@ -1,6 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
 
 #include "record/record_writer.h"
 
@@ -15,5 +18,11 @@ class SetRecorderClock final : public RecorderClock {
     LocalDateTime now;
     std::chrono::milliseconds elapsed{0};
 };
+
+// A terminal's name as its own bytes, for the recorder's folder names: the names tests and
+// benchmarks give are UTF-8 already.
+inline std::string NameBytes(std::span<const std::uint8_t> raw) {
+    return {raw.begin(), raw.end()};
+}
 
 }  // namespace corvelle::test

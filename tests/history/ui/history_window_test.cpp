@@ -36,10 +36,7 @@ class HistoryWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         fs::create_directories(root_);
-        RecordWriter writer(
-            root_,
-            [](std::span<const std::uint8_t> raw) { return std::string(raw.begin(), raw.end()); },
-            clock_, {}, nullptr);
+        RecordWriter writer(root_, test::NameBytes, clock_, {}, nullptr);
         ASSERT_EQ(writer.Begin(root_.string()), std::nullopt);
         auto profile = std::make_shared<TerminalProfile>();
         profile->terminal = kName;

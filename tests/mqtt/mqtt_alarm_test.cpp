@@ -17,11 +17,7 @@ const std::vector<std::uint8_t> kAlarmedPump{0xD2, 0xBB, 0xBA, 0xC5, 0xB1, 0xC3,
 const QByteArray kAlarmTopic = "corvelle/console/一号泵站/alarm/AD3";
 
 MqttSettings AlarmSettings(quint16 port, const QString& id, bool acks) {
-    MqttSettings settings;
-    settings.enabled = true;
-    settings.host = QStringLiteral("127.0.0.1");
-    settings.port = port;
-    settings.clientId = id;
+    MqttSettings settings = test::BrokerSettings(port, id);
     settings.alarmAcks = acks;
     return settings;
 }

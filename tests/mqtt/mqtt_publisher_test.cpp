@@ -32,12 +32,7 @@ const std::vector<std::uint8_t> kPump{0xD2, 0xBB, 0xBA, 0xC5, 0xB1, 0xC3, 0xD5, 
 const QByteArray kPumpTopic = "corvelle/console/一号泵站";
 
 MqttSettings Settings(quint16 port) {
-    MqttSettings settings;
-    settings.enabled = true;
-    settings.host = QStringLiteral("127.0.0.1");
-    settings.port = port;
-    settings.clientId = QStringLiteral("console");
-    return settings;
+    return test::BrokerSettings(port, QStringLiteral("console"));
 }
 
 Reading MakeReading(const std::vector<std::uint8_t>& name, std::uint8_t channels,

@@ -91,11 +91,7 @@ TEST(AlarmEndToEnd, ListMarksAcknowledgementEventsFileAndBroker) {
     window->show();
     const quint16 port = test::FreePort();
     window->TabHost().ToggleListening(port);
-    MqttSettings settings;
-    settings.enabled = true;
-    settings.host = QStringLiteral("127.0.0.1");
-    settings.port = broker.Port();
-    settings.clientId = QStringLiteral("node9");
+    MqttSettings settings = test::BrokerSettings(broker.Port(), QStringLiteral("node9"));
     settings.alarmAcks = true;
     window->StartPublishing(settings);
     ASSERT_FALSE(window->Recorder().Start(folder.path()).has_value());

@@ -55,11 +55,7 @@ class PublishingTest : public ::testing::TestWithParam<bool> {
             console_ = std::make_unique<CMainDlg>();
             console_->Tables().acquisitionIntervalMs = 200;
             console_->TabHost().ToggleListening(port_);
-            MqttSettings settings;
-            settings.enabled = true;
-            settings.host = QStringLiteral("127.0.0.1");
-            settings.port = broker_.Port();
-            settings.clientId = QStringLiteral("node7");
+            MqttSettings settings = test::BrokerSettings(broker_.Port(), QStringLiteral("node7"));
             settings.relayCommands = true;
             console_->StartPublishing(settings);
         }
@@ -195,12 +191,7 @@ TEST(ConsolePublishing, ProblemBoxGoesOnceTheBrokerIsBack) {
     test::TestBroker broker;
     broker.Stop();
     CMainDlg console;
-    MqttSettings settings;
-    settings.enabled = true;
-    settings.host = QStringLiteral("127.0.0.1");
-    settings.port = broker.Port();
-    settings.clientId = QStringLiteral("node8");
-    console.StartPublishing(settings);
+    console.StartPublishing(test::BrokerSettings(broker.Port(), QStringLiteral("node8")));
     const auto boxes = [&] { return console.findChildren<QMessageBox*>().size(); };
     // Generous: on a loaded machine the first failed connection can take a while to report.
     ASSERT_TRUE(QTest::qWaitFor([&] { return boxes() == 1; }, 20000));

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "mqtt/mqtt_options.h"
 #include "tests/support/free_port.h"
 #include "tests/support/mosquitto_broker.h"
 
@@ -27,6 +28,16 @@ class TestBroker : public MosquittoBroker {
 
     void Start() { EXPECT_TRUE(MosquittoBroker::Start()); }
 };
+
+// Publishing to a broker of the test's on 127.0.0.1 as client id.
+inline MqttSettings BrokerSettings(quint16 port, const QString& id) {
+    MqttSettings settings;
+    settings.enabled = true;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = port;
+    settings.clientId = id;
+    return settings;
+}
 
 // A subscriber to everything under corvelle/, subscribed once constructed.
 class Watcher {

@@ -76,7 +76,7 @@ void CTChart::SetUpLines() {
     lines_.reserve(kChartSeriesCount);
     for (int k = 0; k < kChartSeriesCount; ++k) {
         const QColor colour = ChartLineColour(k);
-        auto* graph = new StampedLineGraph(xAxis, yAxis, Stamps());
+        auto* graph = new StampedLineGraph(xAxis, yAxis, Stamps(), Columns());
         graph->setName(QStringLiteral("AD%1").arg(k + 1));
         meanings_.at(static_cast<std::size_t>(k)).name = graph->name().toStdString();
         graph->setPen(QPen(colour, kChartLineWidth));

@@ -194,8 +194,68 @@ int LineStamps::Rasterize(int dx, int dy) {
     return index;
 }
 
-StampedLineGraph::StampedLineGraph(QCPAxis* keyAxis, QCPAxis* valueAxis, LineStamps& stamps)
-    : QCPGraph(keyAxis, valueAxis), stamps_(stamps) {}
+void KeyColumns::Update(const Axis& axis, Points begin, Points end) {
+    const auto count = static_cast<std::size_t>(end - begin);
+    if (axis == axis_ && keys_.size() == count &&
+        std::equal(keys_.begin(), keys_.end(), begin,
+                   [](double key, const QCPGraphData& point) { return key == point.key; })) {
+        return;
+    }
+    axis_ = axis;
+    keys_.resize(count);
+    std::transform(begin, end, keys_.begin(), [](const QCPGraphData& point) { return point.key; });
+    columns_.clear();
+    pixelX_.clear();
+    if (count == 0) {
+        return;
+    }
+    // QCPGraph::getOptimizedLineData's key arithmetic, the same operations in the same order
+    // (QCPAxis::coordToPixel and pixelToCoord for such an axis).
+    const auto keyToPixel = [&](double k) {
+        return (k - axis.lower) / axis.size * axis.width + axis.left;
+    };
+    const auto pixelToKey = [&](double p) {
+        return (p - axis.left) / static_cast<double>(axis.width) * axis.size + axis.lower;
+    };
+    const double* const keys = keys_.data();
+    const int last = static_cast<int>(count);
+    int first = 0;
+    double start = pixelToKey(static_cast<int>(keyToPixel(keys[0])));
+    double lastEnd = start;
+    const double epsilon = qAbs(start - pixelToKey(keyToPixel(start) + 1.0));
+    const auto closeColumn = [&](int columnEnd) {
+        if (columnEnd - first < 2) {
+            columns_.push_back({first, columnEnd, false, false});
+            pixelX_.push_back(keyToPixel(keys[first]));
+            return;
+        }
+        const bool leadIn = lastEnd < start - epsilon;
+        const bool leadOut = columnEnd < last && keys[columnEnd] > start + epsilon * 2;
+        columns_.push_back({first, columnEnd, leadIn, leadOut});
+        if (leadIn) {
+            pixelX_.push_back(keyToPixel(start + epsilon * 0.2));
+        }
+        pixelX_.push_back(keyToPixel(start + epsilon * 0.25));
+        pixelX_.push_back(keyToPixel(start + epsilon * 0.75));
+        if (leadOut) {
+            pixelX_.push_back(keyToPixel(start + epsilon * 0.8));
+        }
+    };
+    for (int i = 1; i < last; ++i) {
+        if (keys[i] < start + epsilon) {
+            continue;
+        }
+        closeColumn(i);
+        lastEnd = keys[i - 1];
+        first = i;
+        start = pixelToKey(static_cast<int>(keyToPixel(keys[i])));
+    }
+    closeColumn(last);
+}
+
+StampedLineGraph::StampedLineGraph(QCPAxis* keyAxis, QCPAxis* valueAxis, LineStamps& stamps,
+                                   KeyColumns& columns)
+    : QCPGraph(keyAxis, valueAxis), stamps_(stamps), columns_(columns) {}
 
 bool StampedLineGraph::PlainLine() const {
     const QCPAxis* key = mKeyAxis.data();
@@ -238,12 +298,8 @@ void StampedLineGraph::GetPlainLines(QVector<QPointF>& lines) const {
     const int bottom = valueRect.bottom();
     const int height = valueRect.height();
     const auto keyToPixel = [&](double k) { return (k - keyLower) / keySize * width + left; };
-    const auto pixelToKey = [&](double p) {
-        return (p - left) / static_cast<double>(width) * keySize + keyLower;
-    };
-    const auto point = [&](double k, double v) {
-        return QPointF(keyToPixel(k), bottom - (v - valueLower) / valueSize * height);
-    };
+    const auto pixelY = [&](double v) { return bottom - (v - valueLower) / valueSize * height; };
+    const auto point = [&](double k, double v) { return QPointF(keyToPixel(k), pixelY(v)); };
 
     // The visible points and one beyond each end, as QCPGraph::getVisibleDataBounds.
     auto begin = mDataContainer->findBegin(keyRange.lower);
@@ -267,47 +323,36 @@ void StampedLineGraph::GetPlainLines(QVector<QPointF>& lines) const {
         }
         return;
     }
-    auto it = begin;
-    double minValue = it->value;
-    double maxValue = it->value;
-    auto first = it;
-    double start = pixelToKey(static_cast<int>(keyToPixel(begin->key)));
-    double lastEnd = start;
-    const double epsilon = qAbs(start - pixelToKey(keyToPixel(start) + 1.0));
-    int inColumn = 1;
-    const auto closeColumn = [&](bool more, double nextKey, double lastValue) {
-        if (inColumn < 2) {
-            lines.append(point(first->key, first->value));
-            return;
-        }
-        if (lastEnd < start - epsilon) {
-            lines.append(point(start + epsilon * 0.2, first->value));
-        }
-        lines.append(point(start + epsilon * 0.25, minValue));
-        lines.append(point(start + epsilon * 0.75, maxValue));
-        if (more && nextKey > start + epsilon * 2) {
-            lines.append(point(start + epsilon * 0.8, lastValue));
-        }
-    };
-    for (++it; it != end; ++it) {
-        if (it->key < start + epsilon) {
-            if (it->value < minValue) {
-                minValue = it->value;
-            } else if (it->value > maxValue) {
-                maxValue = it->value;
-            }
-            ++inColumn;
+    columns_.Update({keyLower, keySize, left, width}, begin, end);
+    const std::vector<KeyColumns::Column>& columns = columns_.Columns();
+    const std::vector<double>& pixelX = columns_.PixelX();
+    lines.resize(static_cast<qsizetype>(pixelX.size()));
+    QPointF* out = lines.data();
+    const double* x = pixelX.data();
+    for (const KeyColumns::Column& column : columns) {
+        const auto first = begin + column.first;
+        const double firstValue = first->value;
+        if (column.end - column.first < 2) {
+            *out++ = QPointF(*x++, pixelY(firstValue));
             continue;
         }
-        closeColumn(true, it->key, (it - 1)->value);
-        lastEnd = (it - 1)->key;
-        minValue = it->value;
-        maxValue = it->value;
-        first = it;
-        start = pixelToKey(static_cast<int>(keyToPixel(it->key)));
-        inColumn = 1;
+        // As QCustomPlot's "lower, else higher" test: the highest never falls below the lowest.
+        double minValue = firstValue;
+        double maxValue = firstValue;
+        for (auto it = first + 1; it != begin + column.end; ++it) {
+            const double value = it->value;
+            minValue = value < minValue ? value : minValue;
+            maxValue = value > maxValue ? value : maxValue;
+        }
+        if (column.leadIn) {
+            *out++ = QPointF(*x++, pixelY(firstValue));
+        }
+        *out++ = QPointF(*x++, pixelY(minValue));
+        *out++ = QPointF(*x++, pixelY(maxValue));
+        if (column.leadOut) {
+            *out++ = QPointF(*x++, pixelY((begin + column.end - 1)->value));
+        }
     }
-    closeColumn(false, 0, 0);
 }
 
 void StampedLineGraph::drawLinePlot(QCPPainter* painter, const QVector<QPointF>& lines) const {

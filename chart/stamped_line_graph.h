@@ -129,6 +129,46 @@ class LineStamps {
     std::uint32_t colour_ = 0;
 };
 
+// The pixel columns of a line thinned as QCustomPlot thins it, and where the points each column
+// gives lie along the key axis: all of the thinning's key arithmetic, two divisions and more per
+// column. It depends on the keys alone, so lines with the same keys (the trend chart's six)
+// share it, worked out once per replot instead of once per line.
+class KeyColumns {
+  public:
+    using Points = QCPGraphDataContainer::const_iterator;
+    // A linear key axis that is not reversed.
+    struct Axis {
+        double lower;
+        double size;
+        int left;
+        int width;
+        bool operator==(const Axis&) const = default;
+    };
+    struct Column {
+        int first;  // the column's points, counted from the first visible one
+        int end;
+        // The first value is drawn when the line comes from a column before the last, the last
+        // value when it goes on to a column after the next.
+        bool leadIn;
+        bool leadOut;
+    };
+
+    // The columns of the points [begin, end), worked out again when the axis or a key differs
+    // from the last call.
+    void Update(const Axis& axis, Points begin, Points end);
+    const std::vector<Column>& Columns() const { return columns_; }
+    // Where the points go along the key axis, in the order the columns give them: a column of
+    // one point gives it, any other its first value if led in, its lowest, its highest and its
+    // last value if led out.
+    const std::vector<double>& PixelX() const { return pixelX_; }
+
+  private:
+    Axis axis_{};
+    std::vector<double> keys_;
+    std::vector<Column> columns_;
+    std::vector<double> pixelX_;
+};
+
 // A graph whose fast polyline is stamped: the same pixels QCustomPlot draws for it, drawn
 // through LineStamps where they can be, and by QCustomPlot everywhere else (exports, other
 // plotting hints and pens, impulses).
@@ -140,8 +180,10 @@ class LineStamps {
 // points.
 class StampedLineGraph : public QCPGraph {
   public:
-    // The stamps are shared by the graphs of one plot and must outlive their drawing.
-    StampedLineGraph(QCPAxis* keyAxis, QCPAxis* valueAxis, LineStamps& stamps);
+    // The stamps and the key columns are shared by the graphs of one plot; the stamps must
+    // outlive their drawing.
+    StampedLineGraph(QCPAxis* keyAxis, QCPAxis* valueAxis, LineStamps& stamps,
+                     KeyColumns& columns);
 
   protected:
     void draw(QCPPainter* painter) override;
@@ -153,6 +195,7 @@ class StampedLineGraph : public QCPGraph {
     void GetPlainLines(QVector<QPointF>& lines) const;
 
     LineStamps& stamps_;
+    KeyColumns& columns_;
     QVector<QPointF> lines_;  // kept for its capacity
 };
 
@@ -164,6 +207,7 @@ class StampedPlot : public QCustomPlot {
     explicit StampedPlot(QWidget* parent = nullptr);
 
     LineStamps& Stamps() { return stamps_; }
+    KeyColumns& Columns() { return columns_; }
 
   protected:
     // An opaque picture of the whole plot's size in device pixels, drawn under everything.
@@ -174,6 +218,7 @@ class StampedPlot : public QCustomPlot {
     void InstallImageBuffer();
 
     LineStamps stamps_;
+    KeyColumns columns_;
     QPixmap backdrop_;
 };
 

@@ -182,8 +182,7 @@ class StampedLineGraph : public QCPGraph {
   public:
     // The stamps and the key columns are shared by the graphs of one plot; the stamps must
     // outlive their drawing.
-    StampedLineGraph(QCPAxis* keyAxis, QCPAxis* valueAxis, LineStamps& stamps,
-                     KeyColumns& columns);
+    StampedLineGraph(QCPAxis* keyAxis, QCPAxis* valueAxis, LineStamps& stamps, KeyColumns& columns);
 
   protected:
     void draw(QCPPainter* painter) override;

@@ -33,7 +33,7 @@ bool Near(const QPointF& point) {
 // The bottom buffer of a StampedPlot: an image the stamps can write into.
 class ImagePaintBuffer final : public QCPAbstractPaintBuffer {
   public:
-    ImagePaintBuffer(const QSize& size, double ratio, const QPixmap& backdrop)
+    ImagePaintBuffer(const QSize& size, double ratio, const StampedPlot::BackdropPixels& backdrop)
         : QCPAbstractPaintBuffer(size, ratio), backdrop_(backdrop) {
         ImagePaintBuffer::reallocateBuffer();
     }
@@ -54,7 +54,8 @@ class ImagePaintBuffer final : public QCPAbstractPaintBuffer {
     bool Opaque() const { return opaque_; }
 
     void clear(const QColor& colour) override {
-        opaque_ = !backdrop_.isNull() && backdrop_.size() == image_.size();
+        const QPixmap& backdrop = backdrop_.pixmap;
+        opaque_ = !backdrop.isNull() && backdrop.size() == image_.size();
         // Over an opaque image Qt blends without weighing the destination's alpha.
         const QImage::Format format =
             opaque_ ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied;
@@ -68,15 +69,25 @@ class ImagePaintBuffer final : public QCPAbstractPaintBuffer {
         }
         // An opaque copy in the same format is the same bytes; the raster platform's pixmap
         // shares its image, so this copies once.
-        const QImage source = backdrop_.toImage();
-        if (source.format() == format && source.bytesPerLine() == image_.bytesPerLine()) {
-            std::memcpy(image_.bits(), source.constBits(),
-                        static_cast<std::size_t>(image_.sizeInBytes()));
+        const QImage source = backdrop.toImage();
+        const auto& rows = backdrop_.rowValues;
+        if (source.format() == format && source.bytesPerLine() == image_.bytesPerLine() &&
+            rows.size() == static_cast<std::size_t>(image_.height())) {
+            const auto stride = static_cast<std::size_t>(image_.bytesPerLine());
+            uchar* const bits = image_.bits();
+            for (std::size_t y = 0; y < rows.size(); ++y) {
+                uchar* const row = bits + y * stride;
+                if (rows[y].has_value()) {
+                    std::fill_n(reinterpret_cast<std::uint32_t*>(row), stride / 4, *rows[y]);
+                } else {
+                    std::memcpy(row, source.constScanLine(static_cast<int>(y)), stride);
+                }
+            }
             return;
         }
         QPainter painter(&image_);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawPixmap(0, 0, backdrop_);
+        painter.drawPixmap(0, 0, backdrop);
     }
 
   protected:
@@ -87,7 +98,7 @@ class ImagePaintBuffer final : public QCPAbstractPaintBuffer {
     }
 
   private:
-    const QPixmap& backdrop_;
+    const StampedPlot::BackdropPixels& backdrop_;
     QImage image_;
     bool opaque_ = false;
 };
@@ -400,6 +411,24 @@ StampedPlot::StampedPlot(QWidget* parent) : QCustomPlot(parent) {
         const auto* bottom = dynamic_cast<const ImagePaintBuffer*>(mPaintBuffers.first().data());
         setAttribute(Qt::WA_OpaquePaintEvent, bottom != nullptr && bottom->Opaque());
     });
+}
+
+void StampedPlot::SetBackdrop(const QPixmap& backdrop) {
+    backdrop_.pixmap = backdrop;
+    backdrop_.rowValues.clear();
+    const QImage image = backdrop.toImage();
+    // Rows are filled only in the format the buffer takes a backdrop's bytes in.
+    if (image.format() != QImage::Format_RGB32) {
+        return;
+    }
+    backdrop_.rowValues.resize(static_cast<std::size_t>(image.height()));
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(image.constScanLine(y));
+        const auto* end = row + image.bytesPerLine() / 4;
+        if (std::all_of(row, end, [first = *row](std::uint32_t pixel) { return pixel == first; })) {
+            backdrop_.rowValues[static_cast<std::size_t>(y)] = *row;
+        }
+    }
 }
 
 void StampedPlot::InstallImageBuffer() {

@@ -95,6 +95,9 @@ const ValueCellDelegate::PlacedText* ValueCellDelegate::Place(
     auto placed = std::make_unique<PlacedText>();
     placed->layout.setText(option.text);
     placed->layout.setFont(option.font);
+    // Without the cache the layout lets go of its shaped glyphs at the end of each layout, and
+    // every paint of the cell shapes the text once more.
+    placed->layout.setCacheEnabled(true);
     // Where the style puts the text's rectangle: the whole cell, or the text's natural size
     // plus margins aligned in it, which takes a first layout to measure.
     QRect textRect = cell;

@@ -201,7 +201,7 @@ int LineStamps::Rasterize(int dx, int dy) {
     shape.count = spans_.size() - shape.first;
     shapes_.push_back(shape);
     const int index = static_cast<int>(shapes_.size()) - 1;
-    shapeIndex_[IndexOf(dx, dy)] = index;
+    shapeIndex_[IndexOf(dx, dy)] = static_cast<std::int16_t>(index);
     return index;
 }
 

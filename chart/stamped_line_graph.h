@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -64,21 +65,23 @@ class LineStamps {
         }
         std::uint32_t* const start = pixels_ + line.y1() * stride_ + line.x1();
         const Span* const spans = spans_.data() + shape.first;
+        // Held apart from the member, which the pixel writes could otherwise alias.
+        const std::uint32_t colour = colour_;
         for (std::size_t i = 0; i < shape.count; ++i) {
             std::uint32_t* const pixel = start + spans[i].offset;
             // A 2-pixel pen covers one to three pixels of a row.
             switch (spans[i].length) {
                 case 3:
-                    pixel[2] = colour_;
+                    pixel[2] = colour;
                     [[fallthrough]];
                 case 2:
-                    pixel[1] = colour_;
+                    pixel[1] = colour;
                     [[fallthrough]];
                 case 1:
-                    pixel[0] = colour_;
+                    pixel[0] = colour;
                     break;
                 default:
-                    std::fill_n(pixel, spans[i].length, colour_);
+                    std::fill_n(pixel, spans[i].length, colour);
             }
         }
         return true;
@@ -111,6 +114,7 @@ class LineStamps {
     };
     static constexpr int kReach = 64;
     static constexpr int kSide = 2 * kReach + 1;
+    static_assert(kSide * kSide <= std::numeric_limits<std::int16_t>::max());
 
     static std::size_t IndexOf(int dx, int dy) {
         return static_cast<std::size_t>(dx + kReach) * kSide +
@@ -121,7 +125,8 @@ class LineStamps {
 
     std::vector<Span> spans_;
     std::vector<Shape> shapes_;
-    std::vector<int> shapeIndex_ = std::vector<int>(kSide * kSide, -1);  // by extent
+    // By extent; short, so that the table stays within the first level cache.
+    std::vector<std::int16_t> shapeIndex_ = std::vector<std::int16_t>(kSide * kSide, -1);
     QImage probe_;  // where Qt draws an extent the first time
     QRect inner_;   // where a stamp must lie to be taken
     QRect outer_;   // where a segment's ends must reach for any of its pixels to be in the clip

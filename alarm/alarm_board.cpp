@@ -77,9 +77,8 @@ std::uint16_t AlarmBoard::ActiveChannels(std::span<const std::uint8_t> name) con
     for (auto it = entries_.lower_bound({key, AlarmSource{AlarmSource::Kind::Channel, 0}});
          it != entries_.end() && it->first.first == key; ++it) {
         const AlarmSnapshot& alarm = it->second.alarm;
-        const bool isActive =
-            alarm.state == AlarmState::ActiveUnacked || alarm.state == AlarmState::ActiveAcked;
-        if (alarm.source.kind == AlarmSource::Kind::Channel && isActive && !alarm.shelved) {
+        if (alarm.source.kind == AlarmSource::Kind::Channel && IsActive(alarm.state) &&
+            !alarm.shelved) {
             active = static_cast<std::uint16_t>(active | (1U << alarm.source.index));
         }
     }

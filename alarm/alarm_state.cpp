@@ -3,10 +3,6 @@
 namespace corvelle {
 namespace {
 
-bool IsActive(AlarmState state) {
-    return state == AlarmState::ActiveUnacked || state == AlarmState::ActiveAcked;
-}
-
 // A channel's condition past a more severe limit than the one it was raised for.
 bool MoreSevere(const AlarmCondition& now, const AlarmCondition& before) {
     return now.limitKind && before.limitKind && *now.limitKind < *before.limitKind;

@@ -16,6 +16,11 @@ namespace corvelle {
 // has acknowledged it or not. Returned and acknowledged is normal.
 enum class AlarmState : std::uint8_t { Normal, ActiveUnacked, ActiveAcked, ReturnedUnacked };
 
+// Whether its condition holds (or held until acknowledged): active, acknowledged or not.
+inline bool IsActive(AlarmState state) {
+    return state == AlarmState::ActiveUnacked || state == AlarmState::ActiveAcked;
+}
+
 // Where an alarm comes from within its terminal: a channel, an input, or the link itself.
 struct AlarmSource {
     enum class Kind : std::uint8_t { Channel, Input, Link };

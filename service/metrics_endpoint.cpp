@@ -19,7 +19,7 @@ AlarmFigures CountAlarms(const std::vector<AlarmSnapshot>& alarms) {
             continue;
         }
         const auto priority = static_cast<std::size_t>(alarm.condition.priority);
-        if (alarm.state == AlarmState::ActiveUnacked || alarm.state == AlarmState::ActiveAcked) {
+        if (IsActive(alarm.state)) {
             ++figures.active[priority];
         }
         if (IsUnacked(alarm)) {

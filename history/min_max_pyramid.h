@@ -48,16 +48,17 @@ struct FlagRange {
     }
 };
 
-// Summaries of a column for buckets of kFan rows, of kFan such buckets, and so on up: the range of
-// any run of rows comes from at most 2 × (kFan − 1) summaries on each level, a few hundred steps
-// whatever the run's length, and no row is ever left out. Costs about 8 / (kFan − 1) bytes per
-// row over the column itself, which the pyramid does not hold.
+// Asks for the cache line at address to be fetched, where the compiler can; nothing elsewhere.
 inline void FetchLine([[maybe_unused]] const void* address) {
 #if defined(__GNUC__) || defined(__clang__)
     __builtin_prefetch(address);
 #endif
 }
 
+// Summaries of a column for buckets of kFan rows, of kFan such buckets, and so on up: the range of
+// any run of rows comes from at most 2 × (kFan − 1) summaries on each level, a few hundred steps
+// whatever the run's length, and no row is ever left out. Costs about 8 / (kFan − 1) bytes per
+// row over the column itself, which the pyramid does not hold.
 template <class Range>
 class MinMaxPyramid {
   public:

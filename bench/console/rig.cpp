@@ -236,24 +236,33 @@ int Console::SlotOf(const QByteArray& name) {
 PageWatch::PageWatch(Console& console, std::map<QByteArray, QString> expected) {
     auto shared = std::make_shared<std::map<QByteArray, QString>>(std::move(expected));
     for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
-        QTableWidget& list = console.Window().TabHost().PageDlg(slot).ValueList();
+        CDevicePageDlg& page = console.Window().TabHost().PageDlg(slot);
+        // The cells as last seen: like itemChanged, only a value cell whose text changed counts.
+        auto seen = std::make_shared<QStringList>();
         QObject::connect(
-            &list, &QTableWidget::itemChanged, &list,
-            [this, &console, &list, shared, slot](QTableWidgetItem* item) {
-                const QTableWidgetItem* label = list.item(item->row(), 1);
-                if (item->column() != 2 || label == nullptr || item->text().isEmpty()) {
-                    return;
-                }
-                if (label->text() == QStringLiteral("信号")) {
-                    ++replies_[static_cast<std::size_t>(slot)];
-                    return;
-                }
+            &page, &CDevicePageDlg::valueRowsWritten, &page,
+            [this, &console, &page, shared, seen, slot] {
+                const QTableWidget& list = page.ValueList();
                 const auto& name = console.Tables().deviceNames[static_cast<std::size_t>(slot)];
                 const auto it = shared->find(QByteArray(reinterpret_cast<const char*>(name.data()),
                                                         static_cast<qsizetype>(name.size())));
-                if (label->text().startsWith(QStringLiteral("AD")) && it != shared->end() &&
-                    item->text() != it->second) {
-                    ++misrouted_;
+                while (seen->size() < list.rowCount()) {
+                    seen->append(QString());
+                }
+                for (int row = 0; row < list.rowCount(); ++row) {
+                    const QTableWidgetItem* label = list.item(row, 1);
+                    const QTableWidgetItem* value = list.item(row, 2);
+                    if (label == nullptr || value == nullptr || value->text().isEmpty() ||
+                        value->text() == seen->at(row)) {
+                        continue;
+                    }
+                    (*seen)[row] = value->text();
+                    if (label->text() == QStringLiteral("信号")) {
+                        ++replies_[static_cast<std::size_t>(slot)];
+                    } else if (label->text().startsWith(QStringLiteral("AD")) &&
+                               it != shared->end() && value->text() != it->second) {
+                        ++misrouted_;
+                    }
                 }
             });
     }

@@ -3,6 +3,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QIcon>
+#include <QSignalBlocker>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -125,6 +126,9 @@ void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
         list.setRowCount(static_cast<int>(rows.size()));
     }
     shownRows_.resize(rows.size());
+    // Behind another tab nobody sees the cells: they are written without the model's signal per
+    // cell (to the view, accessibility and item listeners), and showing the page paints them all.
+    const QSignalBlocker unseen(list.isVisible() ? nullptr : list.model());
     // Only cells whose text changed are written, so a reply repaints just those cells.
     for (std::size_t r = 0; r < rows.size(); ++r) {
         bool created = false;
@@ -155,6 +159,7 @@ void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
         }
         shownRows_[r].detail = rows[r].detail;
     }
+    emit valueRowsWritten();
 }
 
 void CDevicePageDlg::SetSwitchName(bool relay, std::size_t index, std::string_view name) {

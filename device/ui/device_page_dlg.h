@@ -50,6 +50,9 @@ class CDevicePageDlg final : public QWidget, private PageView {
   signals:
     // The operator asked for this terminal's channel settings.
     void channelSettingsRequested();
+    // The value list was written: its cells of a page behind another tab change without the
+    // table's itemChanged.
+    void valueRowsWritten();
 
   private:
     void SetStatusText(std::string_view text) override;

@@ -8,7 +8,58 @@ namespace {
 
 constexpr int kBoxToSampleGap = 3;
 
+// Line breaks and tabs follow drawText's own rules.
+bool OneSimpleLine(const QString& text) {
+    return std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+               c == QChar::ParagraphSeparator;
+    });
+}
+
 }  // namespace
+
+void KeptLineText::Draw(QPainter& painter, const QRect& rect, const QString& text) {
+    const QPaintDevice* device = painter.device();
+    if (!OneSimpleLine(text) || device == nullptr) {
+        painter.drawText(rect, Qt::AlignLeft | Qt::AlignVCenter, text);
+        return;
+    }
+    const QFont font = painter.font();
+    if (!laidOut_ || layout_.text() != text || font_ != font || width_ != rect.width() ||
+        dpiX_ != device->logicalDpiX() || dpiY_ != device->logicalDpiY()) {
+        laidOut_ = true;
+        font_ = font;
+        width_ = rect.width();
+        dpiX_ = device->logicalDpiX();
+        dpiY_ = device->logicalDpiY();
+        // As drawText lays a single line out.
+        QTextOption option;
+        option.setWrapMode(QTextOption::ManualWrap);
+        option.setTextDirection(painter.layoutDirection());
+        layout_.setText(text);
+        layout_.setFont(QFont(font, device));
+        layout_.setTextOption(option);
+        layout_.setCacheEnabled(true);
+        layout_.beginLayout();
+        QTextLine line = layout_.createLine();
+        line.setLineWidth(rect.width());
+        line.setPosition(QPointF(0, 0));
+        layout_.endLayout();
+    }
+    const QTextLine line = layout_.lineAt(0);
+    // drawText centres the line's unrounded height, and clips only text that leaves the rect.
+    const qreal height = line.ascent() + line.descent();
+    const QPointF at(rect.x(), rect.y() + (rect.height() - height) / 2);
+    const bool clip = !QRectF(rect).contains(QRectF(at, QSizeF(line.naturalTextWidth(), height)));
+    if (clip) {
+        painter.save();
+        painter.setClipRect(rect, Qt::IntersectClip);
+    }
+    line.draw(&painter, at);
+    if (clip) {
+        painter.restore();
+    }
+}
 
 LegendCheckItem::LegendCheckItem(QCPLegend* legend, QCPAbstractPlottable* line)
     : QCPPlottableLegendItem(legend, line) {}
@@ -39,7 +90,13 @@ void LegendCheckItem::draw(QCPPainter* painter) {
 
     painter->setFont(getFont());
     painter->setPen(colour);
-    painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter, mPlottable->name());
+    // Exports paint afresh on devices of their own.
+    if (painter->modes().testFlag(QCPPainter::pmVectorized) ||
+        painter->modes().testFlag(QCPPainter::pmNoCaching)) {
+        painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter, mPlottable->name());
+    } else {
+        name_.Draw(*painter, text, mPlottable->name());
+    }
 }
 
 QSize LegendCheckItem::minimumOuterSizeHint() const {

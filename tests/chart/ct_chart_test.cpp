@@ -1,4 +1,5 @@
 #include "chart/ct_chart.h"
+#include "chart/legend_check_item.h"
 
 #include <cmath>
 #include <numbers>
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTime>
 #include <QToolButton>
@@ -381,6 +383,51 @@ TEST_F(ChartTest, RendersThreeMinutesOfSineDataWithEveryLine) {
         }
         EXPECT_GT(pixels, 500) << "series " << k;
     }
+}
+
+// Legend names come from a kept layout; they must land on the pixels drawText gives them, over
+// any background, whatever the font, the fallback the text needs and the rect's parity.
+TEST(KeptLineTextTest, DrawsAsDrawTextDoes) {
+    const QStringList texts{QStringLiteral("AD1"), QStringLiteral("水位"),
+                            QStringLiteral("流量 (m³/h)"), QStringLiteral("gjpqy fi")};
+    KeptLineText kept;
+    int compared = 0;
+    for (const QString& family : {QString(), QStringLiteral("DejaVu Serif")}) {
+        for (const double points : {7.0, 9.0, 9.5, 12.0}) {
+            QFont font = QApplication::font();
+            if (!family.isEmpty()) {
+                font.setFamily(family);
+            }
+            font.setPointSizeF(points);
+            for (const QString& text : texts) {
+                for (int height = 9; height < 17; ++height) {
+                    QImage expected(60, 30, QImage::Format_RGB32);
+                    for (int y = 0; y < expected.height(); ++y) {
+                        for (int x = 0; x < expected.width(); ++x) {
+                            expected.setPixel(x, y, qRgb(x * 4, y * 8, (x * y) % 256));
+                        }
+                    }
+                    QImage drawn = expected.copy();
+                    const QRect rect(5, 3 + height % 2, QFontMetrics(font).horizontalAdvance(text),
+                                     height);
+                    for (QImage* image : {&expected, &drawn}) {
+                        QPainter painter(image);
+                        painter.setFont(font);
+                        painter.setPen(QColor(255, 0, 0));
+                        if (image == &drawn) {
+                            kept.Draw(painter, rect, text);
+                        } else {
+                            painter.drawText(rect, Qt::AlignLeft | Qt::AlignVCenter, text);
+                        }
+                    }
+                    ++compared;
+                    ASSERT_EQ(drawn, expected)
+                        << text.toStdString() << " " << points << " pt, " << height << " px high";
+                }
+            }
+        }
+    }
+    EXPECT_EQ(compared, 256);
 }
 
 }  // namespace

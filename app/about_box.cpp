@@ -12,4 +12,4 @@ CAboutBox::~CAboutBox() = default;
 
 }  // namespace corvelle
 
-#include "moc_about_box.cpp"
+#include "moc_about_box.cpp"  // NOLINT(bugprone-suspicious-include): moc output

@@ -111,4 +111,4 @@ int CAcqApp::InitInstance() {
 
 }  // namespace corvelle
 
-#include "moc_acq_app.cpp"
+#include "moc_acq_app.cpp"  // NOLINT(bugprone-suspicious-include): moc output

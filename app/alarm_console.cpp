@@ -116,4 +116,4 @@ void AlarmConsole::Shelve(const QByteArray& name, const QString& source) {
 
 }  // namespace corvelle
 
-#include "moc_alarm_console.cpp"
+#include "moc_alarm_console.cpp"  // NOLINT(bugprone-suspicious-include): moc output

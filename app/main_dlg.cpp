@@ -372,4 +372,4 @@ void CMainDlg::ShowAbout() {
 
 }  // namespace corvelle
 
-#include "moc_main_dlg.cpp"
+#include "moc_main_dlg.cpp"  // NOLINT(bugprone-suspicious-include): moc output

@@ -421,4 +421,4 @@ void CTChart::UpdateReadout() {
 
 }  // namespace corvelle
 
-#include "moc_ct_chart.cpp"
+#include "moc_ct_chart.cpp"  // NOLINT(bugprone-suspicious-include): moc output

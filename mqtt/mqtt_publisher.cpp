@@ -196,4 +196,4 @@ void MqttPublisher::ExpireRelayCommands() {
 
 }  // namespace corvelle
 
-#include "moc_mqtt_publisher.cpp"
+#include "moc_mqtt_publisher.cpp"  // NOLINT(bugprone-suspicious-include): moc output

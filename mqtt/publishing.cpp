@@ -52,4 +52,4 @@ std::string Publishing::Abandon() {
 
 }  // namespace corvelle
 
-#include "moc_publishing.cpp"
+#include "moc_publishing.cpp"  // NOLINT(bugprone-suspicious-include): moc output

@@ -44,4 +44,4 @@ void OrderlyStop::Check() {
 
 }  // namespace corvelle
 
-#include "moc_orderly_stop.cpp"
+#include "moc_orderly_stop.cpp"  // NOLINT(bugprone-suspicious-include): moc output

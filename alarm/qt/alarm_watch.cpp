@@ -37,4 +37,4 @@ void AlarmWatch::SetProfiles(const ProfileLookup* profiles) {
 
 }  // namespace corvelle
 
-#include "moc_alarm_watch.cpp"
+#include "moc_alarm_watch.cpp"  // NOLINT(bugprone-suspicious-include): moc output

@@ -206,4 +206,4 @@ void AlarmListPanel::OfferShelving(QPoint pos) {
 
 }  // namespace corvelle
 
-#include "moc_alarm_list_panel.cpp"
+#include "moc_alarm_list_panel.cpp"  // NOLINT(bugprone-suspicious-include): moc output

@@ -201,4 +201,4 @@ void CDevicePageDlg::SetRelay(std::size_t index, bool lit, std::string_view capt
 
 }  // namespace corvelle
 
-#include "moc_device_page_dlg.cpp"
+#include "moc_device_page_dlg.cpp"  // NOLINT(bugprone-suspicious-include): moc output

@@ -921,4 +921,4 @@ void HistoryChart::processRectZoom(QRect rect, QMouseEvent* event) {
 
 }  // namespace corvelle
 
-#include "moc_history_chart.cpp"
+#include "moc_history_chart.cpp"  // NOLINT(bugprone-suspicious-include): moc output

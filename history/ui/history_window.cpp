@@ -419,4 +419,4 @@ void HistoryWindow::ShowMessage(const QString& text) {
 
 }  // namespace corvelle
 
-#include "moc_history_window.cpp"
+#include "moc_history_window.cpp"  // NOLINT(bugprone-suspicious-include): moc output

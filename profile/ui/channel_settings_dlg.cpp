@@ -239,4 +239,4 @@ void ChannelSettingsDlg::accept() {
 
 }  // namespace corvelle
 
-#include "moc_channel_settings_dlg.cpp"
+#include "moc_channel_settings_dlg.cpp"  // NOLINT(bugprone-suspicious-include): moc output

@@ -235,4 +235,4 @@ void Recording::Retire() {
 
 }  // namespace corvelle
 
-#include "moc_recording.cpp"
+#include "moc_recording.cpp"  // NOLINT(bugprone-suspicious-include): moc output

@@ -135,4 +135,4 @@ void CDeviceTabDlg::CloseOperatorMessage(const QString& message) {
 
 }  // namespace corvelle
 
-#include "moc_device_tab_dlg.cpp"
+#include "moc_device_tab_dlg.cpp"  // NOLINT(bugprone-suspicious-include): moc output

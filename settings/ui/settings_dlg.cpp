@@ -201,4 +201,4 @@ QLineEdit* CSettingsDlg::Edit(SettingsField field) const {
 
 }  // namespace corvelle
 
-#include "moc_settings_dlg.cpp"
+#include "moc_settings_dlg.cpp"  // NOLINT(bugprone-suspicious-include): moc output

@@ -235,4 +235,4 @@ std::vector<std::unique_ptr<Terminal>> CreateTerminals(const TerminalConfig& bas
 
 }  // namespace corvelle::sim
 
-#include "moc_terminal.cpp"
+#include "moc_terminal.cpp"  // NOLINT(bugprone-suspicious-include): moc output

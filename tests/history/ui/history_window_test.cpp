@@ -72,7 +72,11 @@ class HistoryWindowTest : public ::testing::Test {
         }
         ASSERT_EQ(writer.Finish(0), std::nullopt);
     }
-    void TearDown() override { fs::remove_all(root_); }
+    void TearDown() override {
+        // Gone before the application's fonts are, like any window a user closes.
+        delete window_.data();
+        fs::remove_all(root_);
+    }
 
     // A window on the folder, loaded with AD1, AD2 and input 1.
     HistoryWindow& Loaded() {

@@ -48,11 +48,14 @@ ChartTitle::Look ChartTitle::CurrentLook() const {
             realVisibility()};
 }
 
+bool PaintsExport(const QCPPainter& painter) {
+    return painter.modes().testFlag(QCPPainter::pmNoCaching) ||
+           painter.modes().testFlag(QCPPainter::pmVectorized);
+}
+
 void ChartTitle::draw(QCPPainter* painter) {
     // Exports paint every layer afresh, without the backdrop.
-    const bool exporting = painter->modes().testFlag(QCPPainter::pmNoCaching) ||
-                           painter->modes().testFlag(QCPPainter::pmVectorized);
-    if (!drawnBeneath_ || exporting) {
+    if (!drawnBeneath_ || PaintsExport(*painter)) {
         QCPTextElement::draw(painter);
     }
 }

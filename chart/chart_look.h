@@ -71,6 +71,10 @@ void AddToCheckLegend(QCustomPlot& plot, QCPAbstractPlottable& line, const QColo
 // The legend entry under pos, if any.
 QCPPlottableLegendItem* CheckLegendItemAt(const QCustomPlot& plot, QPoint pos);
 
+// Whether painter draws an export (a file or another device, painted afresh) rather than the
+// widget's buffers: exports get neither the buffers' shortcuts nor their kept drawings.
+bool PaintsExport(const QCPPainter& painter);
+
 // The charts' gradient as an opaque picture of size (device-independent) at ratio.
 QPixmap ChartBackdrop(QSize size, double ratio);
 

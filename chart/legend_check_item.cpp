@@ -1,5 +1,7 @@
 #include "chart/legend_check_item.h"
 
+#include "chart/chart_look.h"
+
 #include <algorithm>
 
 namespace corvelle {
@@ -90,9 +92,7 @@ void LegendCheckItem::draw(QCPPainter* painter) {
 
     painter->setFont(getFont());
     painter->setPen(colour);
-    // Exports paint afresh on devices of their own.
-    if (painter->modes().testFlag(QCPPainter::pmVectorized) ||
-        painter->modes().testFlag(QCPPainter::pmNoCaching)) {
+    if (PaintsExport(*painter)) {
         painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter, mPlottable->name());
     } else {
         name_.Draw(*painter, text, mPlottable->name());

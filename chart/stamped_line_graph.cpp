@@ -1,5 +1,7 @@
 #include "chart/stamped_line_graph.h"
 
+#include "chart/chart_look.h"
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -368,9 +370,8 @@ void StampedLineGraph::GetPlainLines(QVector<QPointF>& lines) const {
 
 void StampedLineGraph::drawLinePlot(QCPPainter* painter, const QVector<QPointF>& lines) const {
     // QCustomPlot draws one painter line per segment under these conditions.
-    const bool fastPolylines = mParentPlot->plottingHints().testFlag(QCP::phFastPolylines) &&
-                               !painter->modes().testFlag(QCPPainter::pmVectorized) &&
-                               !painter->modes().testFlag(QCPPainter::pmNoCaching);
+    const bool fastPolylines =
+        mParentPlot->plottingHints().testFlag(QCP::phFastPolylines) && !PaintsExport(*painter);
     if (painter->pen().style() == Qt::NoPen || painter->pen().color().alpha() == 0) {
         return;
     }

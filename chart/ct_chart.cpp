@@ -10,6 +10,7 @@
 #include <QToolButton>
 
 #include "chart/chart_look.h"
+#include "chart/legend_check_item.h"
 #include "chart/time_ticker.h"
 #include "profile/profile.h"
 
@@ -131,6 +132,9 @@ void CTChart::SetLines(const std::array<LineMeaning, kChartSeriesCount>& lines, 
         const LineMeaning& line = lines[k];
         QCPGraph& graph = lines_.at(k).Graph();
         graph.setName(QString::fromStdString(line.name));
+        if (auto* item = dynamic_cast<LegendCheckItem*>(legend->itemWithPlottable(&graph))) {
+            item->SetUnit(line.scaled ? QString::fromStdString(line.unit) : QString());
+        }
         graph.setValueAxis(line.rightAxis ? yAxis2 : yAxis);
         rightUsed = rightUsed || line.rightAxis;
         const QString unit = line.scaled ? QString::fromStdString(line.unit) : QStringLiteral("V");

@@ -66,6 +66,15 @@ void KeptLineText::Draw(QPainter& painter, const QRect& rect, const QString& tex
 LegendCheckItem::LegendCheckItem(QCPLegend* legend, QCPAbstractPlottable* line)
     : QCPPlottableLegendItem(legend, line) {}
 
+void LegendCheckItem::SetUnit(const QString& unit) {
+    unit_ = unit;
+}
+
+QString LegendCheckItem::Text() const {
+    return unit_.isEmpty() ? mPlottable->name()
+                           : mPlottable->name() + QStringLiteral(" (") + unit_ + QLatin1Char(')');
+}
+
 void LegendCheckItem::draw(QCPPainter* painter) {
     const QSize icon = mParentLegend->iconSize();
     const QRect box(mRect.left(), mRect.center().y() - icon.height() / 2, icon.height(),
@@ -93,18 +102,18 @@ void LegendCheckItem::draw(QCPPainter* painter) {
     painter->setFont(getFont());
     painter->setPen(colour);
     if (PaintsExport(*painter)) {
-        painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter, mPlottable->name());
+        painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter, Text());
     } else {
-        name_.Draw(*painter, text, mPlottable->name());
+        name_.Draw(*painter, text, Text());
     }
 }
 
 QSize LegendCheckItem::minimumOuterSizeHint() const {
     const QSize icon = mParentLegend->iconSize();
     // Layouts ask several times per replot; measuring the text is most of the answer.
-    if (measuredFont_ != getFont() || measuredName_ != mPlottable->name()) {
+    if (measuredFont_ != getFont() || measuredName_ != Text()) {
         measuredFont_ = getFont();
-        measuredName_ = mPlottable->name();
+        measuredName_ = Text();
         measuredText_ = QFontMetrics(measuredFont_)
                             .boundingRect(0, 0, 0, 0, Qt::TextDontClip, measuredName_)
                             .size();

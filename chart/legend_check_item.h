@@ -28,11 +28,17 @@ class LegendCheckItem : public QCPPlottableLegendItem {
   public:
     LegendCheckItem(QCPLegend* legend, QCPAbstractPlottable* line);
 
+    // Shown after the line's name, "水位 (m)"; empty for none.
+    void SetUnit(const QString& unit);
+    // What the entry shows.
+    QString Text() const;
+
   protected:
     void draw(QCPPainter* painter) override;
     QSize minimumOuterSizeHint() const override;
 
   private:
+    QString unit_;
     mutable QFont measuredFont_;
     mutable QString measuredName_;
     mutable QSize measuredText_;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <variant>
 
 #include "device/qt/qt_page_ports.h"
 #include "mqtt/mqtt_client.h"
@@ -72,8 +73,18 @@ void MqttLink::Enqueue(Outgoing item) {
     }
     queue_.push_back({nextId_++, std::move(item), 0});
     while (queue_.size() > settings_.queueLimit) {
-        queue_.pop_front();
-        handed_ -= handed_ > 0 ? 1 : 0;
+        // A relay result answers someone waiting for it: past the bound readings and events
+        // go first, and results only from a queue that holds nothing else.
+        auto victim = std::find_if(queue_.begin(), queue_.end(), [](const Queued& queued) {
+            return !std::holds_alternative<RelayResult>(queued.item);
+        });
+        if (victim == queue_.end()) {
+            victim = queue_.begin();
+        }
+        if (static_cast<std::size_t>(victim - queue_.begin()) < handed_) {
+            --handed_;
+        }
+        queue_.erase(victim);
         ++dropped_;
         droppedTotal_.fetch_add(1, std::memory_order_relaxed);
     }
@@ -556,6 +567,7 @@ int MqttLink::Blame(const InFlight& suspect) {
     if (failures == RetainedStore::kMostFailures) {
         if (suspect.kind == InFlight::Kind::Queued) {
             Remove(suspect.id);
+            droppedTotal_.fetch_add(1, std::memory_order_relaxed);
         }
         Log(QStringLiteral("MQTT: %1 ended the connection %2 times right after a message to %3; "
                            "that message is dropped")

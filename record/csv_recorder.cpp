@@ -30,7 +30,7 @@ struct CsvRecorder::State {
     NameDecoder decoder;
     std::shared_ptr<const RecorderClock> clock;
     CsvRecorderOptions options;
-    std::function<void(const FileError&)> onFailure;
+    std::function<void(const FileError&, std::uint64_t)> onFailure;
     std::function<void(const AcquisitionEvent&)> onNews;
 
     std::mutex mutex;
@@ -81,7 +81,8 @@ CsvRecorder::~CsvRecorder() {
     }
 }
 
-void CsvRecorder::SetFailureCallback(std::function<void(const FileError&)> callback) {
+void CsvRecorder::SetFailureCallback(
+    std::function<void(const FileError&, std::uint64_t)> callback) {
     state_->onFailure = std::move(callback);
 }
 
@@ -199,10 +200,13 @@ void CsvRecorder::State::Run() {
         {
             const std::lock_guard lock(mutex);
             accepting = false;
+            // What the failure leaves unwritten is dropped, and counted with the other drops.
+            queueDrops.fetch_add(queue.size() + writerPending.exchange(0),
+                                 std::memory_order_relaxed);
             queue.clear();
         }
         if (onFailure) {
-            onFailure(*failure);
+            onFailure(*failure, queueDrops.load() + writerDrops.load());
         }
     }
     finished->store(true);

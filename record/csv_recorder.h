@@ -42,8 +42,10 @@ class CsvRecorder final : public AcquisitionSink {
     CsvRecorder& operator=(const CsvRecorder&) = delete;
 
     // Called on the writer thread, at most once, before it ends: the whole recording failed, or
-    // something could not be written when it stopped. Set it before Start.
-    void SetFailureCallback(std::function<void(const FileError& error)> callback);
+    // something could not be written when it stopped. dropped counts the rows given up on since
+    // Start, those the failure leaves unwritten included. Set it before Start.
+    void SetFailureCallback(
+        std::function<void(const FileError& error, std::uint64_t dropped)> callback);
     // Called on the writer thread with every event the writer writes on its own account. Set it
     // before Start.
     void SetNewsCallback(std::function<void(const AcquisitionEvent& event)> callback);

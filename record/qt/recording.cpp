@@ -130,9 +130,10 @@ std::optional<RecordingRefusal> Recording::Start(const QString& folder) {
                                                   std::move(options));
     const CsvRecorder* raw = recorder.get();
     const QPointer<Recording> self(this);
-    recorder->SetFailureCallback([self, raw](const FileError& error) {
+    recorder->SetFailureCallback([self, raw](const FileError& error, std::uint64_t dropped) {
         QMetaObject::invokeMethod(
-            self, [self, raw, error] { self->OnFailure(raw, error); }, Qt::QueuedConnection);
+            self, [self, raw, error, dropped] { self->OnFailure(raw, error, dropped); },
+            Qt::QueuedConnection);
     });
     recorder->SetNewsCallback([self, raw](const AcquisitionEvent& event) {
         QMetaObject::invokeMethod(
@@ -215,7 +216,8 @@ std::string Recording::Abandon() {
     return std::to_string(unwritten) + (unwritten == 1 ? " row" : " rows");
 }
 
-void Recording::OnFailure(const CsvRecorder* recorder, const FileError& error) {
+void Recording::OnFailure(const CsvRecorder* recorder, const FileError& error,
+                          std::uint64_t dropped) {
     const RecordingRefusal problem{error, std::nullopt};
     if (active_.get() == recorder) {
         Retire();
@@ -224,7 +226,9 @@ void Recording::OnFailure(const CsvRecorder* recorder, const FileError& error) {
             ScheduleResume();
         }
     }
-    emit failed(problem.OperatorText(), problem.LogText());
+    emit failed(problem.OperatorText(),
+                dropped == 0 ? problem.LogText()
+                             : problem.LogText() + QStringLiteral(" (%1 rows dropped)").arg(dropped));
 }
 
 void Recording::Retire() {

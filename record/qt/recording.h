@@ -78,7 +78,7 @@ class Recording final : public QObject, public Drain {
     void recorderEvent(const corvelle::AcquisitionEvent& event);
 
   private:
-    void OnFailure(const CsvRecorder* recorder, const FileError& error);
+    void OnFailure(const CsvRecorder* recorder, const FileError& error, std::uint64_t dropped);
     void Retire();
     void ScheduleResume();
 

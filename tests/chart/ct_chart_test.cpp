@@ -282,6 +282,12 @@ TEST_F(ChartTest, ProfileLinesCarryNamesUnitsAndTheRightAxis) {
     EXPECT_TRUE(chart_.LatestPointText().startsWith("10:00:04 水位 0.40 m 备用 1.400V AD3"));
     Send(QEvent::MouseMove, PixelOf(4.3, 2), Qt::NoButton, Qt::NoButton);
     EXPECT_TRUE(chart_.ReadoutText().startsWith("10:00:04\n水位  0.40 m\n备用  1.400 V\n"));
+    const auto legendText = [this](int k) {
+        return dynamic_cast<LegendCheckItem*>(chart_.legend->itemWithPlottable(chart_.graph(k)))
+            ->Text();
+    };
+    EXPECT_EQ(legendText(0), "水位 (m)");
+    EXPECT_EQ(legendText(1), "备用");
 
     std::array<LineMeaning, kChartSeriesCount> plain{};
     for (int k = 0; k < kChartSeriesCount; ++k) {
@@ -291,6 +297,7 @@ TEST_F(ChartTest, ProfileLinesCarryNamesUnitsAndTheRightAxis) {
     EXPECT_FALSE(chart_.yAxis2->visible());
     EXPECT_EQ(chart_.yAxis->label(), "");
     EXPECT_TRUE(chart_.LatestPointText().startsWith("10:00:04 AD1 0.400V AD2 1.400V"));
+    EXPECT_EQ(legendText(0), "AD1");
 }
 
 // A right click returns to the full view; it must not also open the window's context menu.

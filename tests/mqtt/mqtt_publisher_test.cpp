@@ -14,7 +14,9 @@
 #include <atomic>
 #include <csignal>
 #include <mutex>
+#include <thread>
 
+#include "mqtt/mqtt_link.h"
 #include "mqtt/mqtt_publisher.h"
 #include "tests/support/free_port.h"
 #include "tests/support/test_broker.h"
@@ -335,6 +337,27 @@ TEST(MqttPublisher, QueueOverflowDropsReadingsButNeverAStatus) {
     EXPECT_EQ(Detail(watcher.Payloads(kConsoleEvent).value(0)), "18 readings dropped");
 }
 
+// Someone waits for a relay command's result: a full queue gives up readings first.
+TEST(MqttLink, PastItsBoundReadingsGoBeforeRelayResults) {
+    TestBroker broker;
+    MqttSettings settings = Settings(broker.Port());
+    settings.queueLimit = 3;
+    const auto ignore = [](auto&&...) {};
+    MqttLink link(settings, {.state = ignore, .log = ignore, .relay = ignore, .alarmAck = ignore});
+    link.Enqueue(RelayResult{"B2", 1, "done on"});
+    for (std::int16_t signal = 1; signal <= 5; ++signal) {
+        link.Enqueue(NumberedReading{MakeReading({'B', '2'}, 12, signal), 1});
+    }
+    EXPECT_EQ(link.Counts().dropped, 3U);
+    Watcher watcher(broker.Port());
+    std::thread network([&link] { link.Run(); });
+    const bool arrived = watcher.WaitFor("corvelle/console/B2/relay/1/result", 1);
+    link.RequestStop();
+    network.join();
+    ASSERT_TRUE(arrived);
+    EXPECT_EQ(watcher.Payloads("corvelle/console/B2/relay/1/result"), QByteArrayList{"done on"});
+}
+
 TEST(MqttPublisher, AMessageTheBrokerDisconnectsForIsDroppedAfterThreeTries) {
     TestBroker broker(test::kAnonymous + QStringLiteral("max_packet_size 1000\n"));
     MqttPublisher publisher(Settings(broker.Port()));
@@ -352,6 +375,7 @@ TEST(MqttPublisher, AMessageTheBrokerDisconnectsForIsDroppedAfterThreeTries) {
     EXPECT_TRUE(watcher.Payloads(kPumpTopic + "/event").isEmpty());
     ASSERT_EQ(log.count(), 1);
     EXPECT_TRUE(log.at(0).at(0).toString().contains(QStringLiteral("that message is dropped")));
+    EXPECT_EQ(publisher.Counts().dropped, 1U);
     // Connected, lost, and no more boxes while it kept being lost.
     EXPECT_EQ(states.count(), 2);
 }

@@ -186,7 +186,7 @@ TEST_F(CsvRecorderTest, FolderRemovedWhileRecordingStopsItOnceWithoutRecreatingI
     CsvRecorder recorder(Folder(), Ascii, Clock(), options);
     std::atomic<int> failures = 0;
     FileError reason;
-    recorder.SetFailureCallback([&](const FileError& error) {
+    recorder.SetFailureCallback([&](const FileError& error, std::uint64_t) {
         reason = error;
         ++failures;
     });
@@ -202,6 +202,17 @@ TEST_F(CsvRecorderTest, FolderRemovedWhileRecordingStopsItOnceWithoutRecreatingI
     recorder.Stop();
     EXPECT_FALSE(fs::exists(dir_));
     EXPECT_EQ(failures, 1);
+}
+
+// The probe that checks the folder can be written takes a name nobody uses.
+TEST_F(CsvRecorderTest, StartLeavesWhatIsInTheFolderAlone) {
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / ".write-probe") << "mine";
+    Record({});
+    EXPECT_EQ(test::FileText(dir_ / ".write-probe"), "mine");
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".write-probe-"));
+    }
 }
 
 // Holds the writer inside the name decoder until opened.
@@ -261,6 +272,33 @@ TEST_F(CsvRecorderTest, OverflowIsCountedAndRecordedOnceWritingCatchesUp) {
         rows += Row(Dec(8, 10, 0, second));
     }
     EXPECT_EQ(test::FileText(dir_ / "p1" / "2026-12-08.csv"), rows);
+}
+
+// Rows a failed folder leaves unwritten are dropped, and counted with the others.
+TEST_F(CsvRecorderTest, RowsAFailedFolderLeavesUnwrittenAreCounted) {
+    Gate gate;
+    CsvRecorder recorder(
+        Folder(), [&](std::span<const std::uint8_t> raw) { return gate.Decode(raw); }, Clock());
+    std::atomic<int> failures = 0;
+    std::uint64_t reported = 0;
+    recorder.SetFailureCallback([&](const FileError&, std::uint64_t dropped) {
+        reported = dropped;
+        ++failures;
+    });
+    ASSERT_EQ(recorder.Start(), std::nullopt);
+    recorder.OnReading(At(Dec(8, 10, 0, 0)));
+    gate.WaitEntered();
+    for (int second = 1; second <= 3; ++second) {
+        recorder.OnReading(At(Dec(8, 10, 0, second)));
+    }
+    fs::remove_all(dir_);
+    gate.Open();
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Finished(); }));
+    EXPECT_EQ(failures, 1);
+    // Four readings and the start mark.
+    EXPECT_EQ(recorder.ReadingRowsWritten() + recorder.EventRowsWritten() + recorder.Dropped(), 5U);
+    EXPECT_EQ(reported, recorder.Dropped());
+    EXPECT_EQ(recorder.Unwritten(), 0U);
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "metrics/families.h"
@@ -32,21 +32,21 @@ std::string ReadSmall(const char* path) {
     return text;
 }
 
-// Seconds since the epoch at boot: the "btime" line of /proc/stat.
-std::optional<double> BootTime() {
-    std::istringstream lines(ReadSmall("/proc/stat"));
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.starts_with("btime ")) {
-            std::uint64_t seconds = 0;
-            const auto [end, error] =
-                std::from_chars(line.data() + 6, line.data() + line.size(), seconds);
-            if (error == std::errc()) {
-                return static_cast<double>(seconds);
-            }
-        }
-    }
-    return std::nullopt;
+double Seconds(const timespec& time) {
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
+}
+
+// Seconds since the epoch at boot, worked out once from the clocks: /proc/stat, which holds it
+// too, is hidden from a service whose unit shows it only processes (ProcSubset=pid).
+double BootTime() {
+    static const double boot = [] {
+        timespec now{};
+        timespec sinceBoot{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        ::clock_gettime(CLOCK_BOOTTIME, &sinceBoot);
+        return Seconds(now) - Seconds(sinceBoot);
+    }();
+    return boot;
 }
 
 std::size_t OpenDescriptors() {
@@ -109,11 +109,9 @@ std::vector<MetricFamily> ProcessCollector::Collect() const {
                   MetricType::Gauge,
                   static_cast<double>(stat->residentPages) *
                       static_cast<double>(::sysconf(_SC_PAGESIZE)));
-        if (const auto boot = BootTime()) {
-            AddSingle(families, "process_start_time_seconds",
-                      "Start time of the process since the epoch in seconds.", MetricType::Gauge,
-                      *boot + static_cast<double>(stat->startTicks) / ticks);
-        }
+        AddSingle(families, "process_start_time_seconds",
+                  "Start time of the process since the epoch in seconds.", MetricType::Gauge,
+                  BootTime() + static_cast<double>(stat->startTicks) / ticks);
     }
     AddSingle(families, "process_open_fds", "Number of open file descriptors.", MetricType::Gauge,
               static_cast<double>(OpenDescriptors()));

@@ -179,8 +179,7 @@ void DeviceTabHost::Sweep(std::uint64_t nowMs) {
         if (record.silentSinceMs == 0 || record.validReplies != record.repliesSeen) {
             record.repliesSeen = record.validReplies;
             record.silentSinceMs = nowMs;
-        } else if (limits_.silentTimeoutMs &&
-                   nowMs - record.silentSinceMs >= *limits_.silentTimeoutMs) {
+        } else if (limits_.silentTimeoutMs && nowMs - record.silentSinceMs >= SilentLimitMs()) {
             ++counts_.silentClosed;
             CloseByConsole(record.socket.get(), CloseReason::SilentTimeout);
         }
@@ -188,6 +187,14 @@ void DeviceTabHost::Sweep(std::uint64_t nowMs) {
     for (const auto& report : refusals_.Due(nowMs)) {
         Report(report);
     }
+}
+
+std::uint64_t DeviceTabHost::SilentLimitMs() const {
+    // The limit was checked against the interval at start; an operator who lengthens the
+    // interval past it later still gives each poll the limit to be answered.
+    const std::uint64_t limit = *limits_.silentTimeoutMs;
+    const std::uint64_t interval = tables_.acquisitionIntervalMs;
+    return interval < limit ? limit : interval + limit;
 }
 
 void DeviceTabHost::NoteValidReply(ClientRecord* record) {

@@ -129,6 +129,8 @@ class DeviceTabHost final : public DeviceSender {
     const ConnectionCounts& Counts() const { return counts_; }
 
   private:
+    // How long a registered connection may go without a valid reply; silentTimeoutMs is set.
+    std::uint64_t SilentLimitMs() const;
     void AddDevicePage();
     ClientList::iterator FindClient(const Connection* connection);
     void Register(ClientRecord& record, std::span<const std::uint8_t> chunk, std::uint64_t nowMs);

@@ -467,7 +467,18 @@ TEST_F(TabHostTest, LimitsCloseIdleAndSilentConnectionsAndRefusalsAreSummed) {
                         "2 closed by the console: no valid reply for too long"),
               sink.events.end());
     EXPECT_EQ(SlotOf(answering), 0);
-    EXPECT_EQ(SlotOf(Register("MUTE")), 1);
+    FakeConnection* back = Register("MUTE");
+    EXPECT_EQ(SlotOf(back), 1);
+    // Polled less often than the limit, a terminal gets the limit after each poll.
+    tables.acquisitionIntervalMs = 8000;
+    for (const std::uint64_t atMs : {70'000, 82'000}) {
+        Send(answering, moduleReply);
+        host.Sweep(atMs);
+    }
+    EXPECT_NE(RecordOf(back), nullptr);
+    Send(answering, moduleReply);
+    host.Sweep(83'000);
+    EXPECT_EQ(RecordOf(back), nullptr);
 }
 
 TEST_F(TabHostTest, ShutdownClosesWithoutDetaching) {

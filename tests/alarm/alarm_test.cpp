@@ -107,6 +107,10 @@ TEST(Alarms, LimitsWithDeadbandAndDelays) {
     ChannelAlarms delayed = HighAt(8);
     delayed.onDelay = 2;
     delayed.offDelay = 3;
+    ChannelAlarms low;
+    low.limits[static_cast<std::size_t>(LimitKind::Low)] = AlarmLimit{2};
+    low.limits[static_cast<std::size_t>(LimitKind::LowLow)] = AlarmLimit{1, AlarmPriority::Urgent};
+    low.deadband = 0.5;
     const struct {
         const char* what;
         ChannelAlarms alarms;
@@ -126,6 +130,12 @@ TEST(Alarms, LimitsWithDeadbandAndDelays) {
          delayed,
          {{1, 9}, {2, 9}, {1, 7}, {2, 7}, {1, 7}},
          {{kRaised, AlarmState::ActiveUnacked}, {kCleared, AlarmState::ReturnedUnacked}}},
+        {"low limits mirror the high ones, the deadband above them",
+         low,
+         {{1, 1.9}, {1, 0.9}, {1, 2.3}, {1, 2.6}},
+         {{kRaised, AlarmState::ActiveUnacked},
+          {kRaised, AlarmState::ActiveUnacked},
+          {kCleared, AlarmState::ReturnedUnacked}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

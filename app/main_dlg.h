@@ -41,6 +41,8 @@ class CMainDlg final : public QDialog, private TabHostListener, private Recordin
     QTreeWidget& Tree() const;
     QTreeWidgetItem& Root() const { return *root_; }
     HostSinks& Sinks() { return *sinks_; }
+    // Null until StartPublishing.
+    Publishing* PublishingNow() { return publishing_.get(); }
     Recording& Recorder() { return *recording_; }
     // The alarm list and marks, in use while a profile file is.
     AlarmConsole& Alarms() { return *alarms_; }

@@ -36,6 +36,8 @@ class Publishing final : public QObject, public Drain {
     std::string Abandon() override;
 
     MqttLinkCounts Counts() const { return publisher_.Counts(); }
+    // The sink that takes the readings and events to publish.
+    AcquisitionSink& Sink() { return publisher_; }
 
   signals:
     // Connected, or why publishing does not work; once for each change.

@@ -38,29 +38,23 @@ QByteArray FleetProfiles() {
 
 ProfileAlternation AlternateProfiles(FleetRun& run, const QByteArray& without,
                                      const QByteArray& with, int seconds, int rounds) {
-    ProfileAlternation figures;
     QTemporaryDir folder;
     const QString file = folder.filePath(QStringLiteral("terminals.toml"));
     TerminalProfiles& profiles = run.console.Window().Profiles();
-    for (int round = 0; round < rounds; ++round) {
-        for (WindowFigures* figure : {&figures.without, &figures.with}) {
-            QFile out(file);
-            const QByteArray& text = figure == &figures.without ? without : with;
-            const bool written = out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                                 out.write(text) == text.size();
-            out.close();
-            const auto error = profiles.Load(file);
-            if (error) {
-                std::printf("profiles not read: %s\n", error->EnglishText().c_str());
-            }
-            figures.read = figures.read && written && !error;
-            const WindowFigures window = MeasureWindow(run.stall, seconds);
-            figure->cpu += window.cpu / rounds;
-            figure->stall = std::max(figure->stall, window.stall);
-            figure->stallBusy = std::max(figure->stallBusy, window.stallBusy);
+    bool read = true;
+    const Alternation figures = AlternateWindows(run.stall, seconds, rounds, [&](bool on) {
+        QFile out(file);
+        const QByteArray& text = on ? with : without;
+        const bool written = out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                             out.write(text) == text.size();
+        out.close();
+        const auto error = profiles.Load(file);
+        if (error) {
+            std::printf("profiles not read: %s\n", error->EnglishText().c_str());
         }
-    }
-    return figures;
+        read = read && written && !error;
+    });
+    return {figures.without, figures.with, read};
 }
 
 int RunProfiles(const Options& options) {

@@ -150,6 +150,24 @@ WindowFigures MeasureWindow(StallMeter& stall, int seconds) {
     return {CpuPercent(quiet, SampleProcess()), stall.MaxMs(), stall.BusyAtMaxMs()};
 }
 
+Alternation AlternateWindows(StallMeter& stall, int seconds, int rounds,
+                             const std::function<void(bool on)>& set) {
+    Alternation figures;
+    for (int round = 0; round < rounds; ++round) {
+        for (const bool on : {false, true}) {
+            set(on);
+            const WindowFigures window = MeasureWindow(stall, seconds);
+            WindowFigures& figure = on ? figures.with : figures.without;
+            figure.cpu += window.cpu / rounds;
+            if (window.stall > figure.stall) {
+                figure.stall = window.stall;
+                figure.stallBusy = window.stallBusy;
+            }
+        }
+    }
+    return figures;
+}
+
 void ComparisonRows(Table& table, const std::string& activity, const WindowFigures& without,
                     const WindowFigures& with, double addedTarget) {
     const double added = with.cpu - without.cpu;

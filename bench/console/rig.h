@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -77,6 +78,14 @@ struct WindowFigures {
     double stallBusy = 0;
 };
 WindowFigures MeasureWindow(StallMeter& stall, int seconds);
+// Windows alternating between an activity off and on (set(false), set(true)), rounds pairs of
+// them, so that a drift in the machine's load falls on both: CPU averaged, the largest stalls.
+struct Alternation {
+    WindowFigures without;
+    WindowFigures with;
+};
+Alternation AlternateWindows(StallMeter& stall, int seconds, int rounds,
+                             const std::function<void(bool on)>& set);
 // The rows comparing a window without an activity ("recording") and one with it: CPU in each,
 // what the activity added against addedTarget (% of one core), and the largest stalls.
 void ComparisonRows(Table& table, const std::string& activity, const WindowFigures& without,

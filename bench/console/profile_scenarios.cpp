@@ -45,8 +45,8 @@ ProfileAlternation AlternateProfiles(FleetRun& run, const QByteArray& without,
     const Alternation figures = AlternateWindows(run.stall, seconds, rounds, [&](bool on) {
         QFile out(file);
         const QByteArray& text = on ? with : without;
-        const bool written = out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                             out.write(text) == text.size();
+        const bool written =
+            out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(text) == text.size();
         out.close();
         const auto error = profiles.Load(file);
         if (error) {

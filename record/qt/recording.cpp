@@ -227,8 +227,9 @@ void Recording::OnFailure(const CsvRecorder* recorder, const FileError& error,
         }
     }
     emit failed(problem.OperatorText(),
-                dropped == 0 ? problem.LogText()
-                             : problem.LogText() + QStringLiteral(" (%1 rows dropped)").arg(dropped));
+                dropped == 0
+                    ? problem.LogText()
+                    : problem.LogText() + QStringLiteral(" (%1 rows dropped)").arg(dropped));
 }
 
 void Recording::Retire() {

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHash>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +29,7 @@
 #include "app/main_dlg.h"
 #include "chart/ct_chart.h"
 #include "device/ui/device_page_dlg.h"
+#include "history/ui/history_window.h"
 #include "profile/profile_file.h"
 #include "profile/ui/channel_settings_dlg.h"
 #include "protocol/modbus_ascii.h"
@@ -438,6 +440,7 @@ TEST(ConsoleWithoutOptions, WritesNothingAnywhere) {
     QDir::setCurrent(sandbox.path());
     {
         CMainDlg console;
+        console.UseProfiles({});
         console.show();
         const quint16 port = test::FreePort();
         console.Tables().acquisitionIntervalMs = 200;
@@ -455,6 +458,25 @@ TEST(ConsoleWithoutOptions, WritesNothingAnywhere) {
         ASSERT_TRUE(QTest::qWaitFor(
             [&] { return page.StatusLabel().text().endsWith(QStringLiteral(" 已断开")); }));
     }
+    EXPECT_TRUE(
+        QDir(sandbox.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+        << QDir(sandbox.path())
+               .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+               .join(QLatin1Char(' '))
+               .toStdString();
+    // Once the operator has saved a profile there, the next start reads it.
+    const QString file = TerminalProfiles::DefaultFile();
+    QFile written(file);
+    EXPECT_TRUE(file.startsWith(sandbox.path()) && QDir().mkpath(QFileInfo(file).path()) &&
+                written.open(QIODevice::WriteOnly) &&
+                written.write("[terminals.\"安静\"]\ndescription = \"东区\"\n") > 0);
+    written.close();
+    {
+        CMainDlg console;
+        console.UseProfiles({});
+        EXPECT_TRUE(console.Profiles().InUse());
+        EXPECT_NE(console.Profiles().Profiles().Find("安静"), nullptr);
+    }
     QDir::setCurrent(cwd);
     for (const auto& [name, value] : saved) {
         if (value.isNull()) {
@@ -463,12 +485,6 @@ TEST(ConsoleWithoutOptions, WritesNothingAnywhere) {
             qputenv(name, value);
         }
     }
-    EXPECT_TRUE(
-        QDir(sandbox.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
-        << QDir(sandbox.path())
-               .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
-               .join(QLatin1Char(' '))
-               .toStdString();
 }
 
 // The close box stops the console in order: the terminals' detaches are recorded before the
@@ -544,6 +560,18 @@ TEST_F(ConsoleTest, RecordsWhatTheScreenShows) {
         [&] { return PageDlg(2).StatusLabel().text().endsWith(QStringLiteral(" 已断开")); }));
     QTest::mouseClick(&Find<QPushButton>("buttonRecord"), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.Recorder().AllWritten(); }));
+    // Each press of the history button opens a window of its own at the folder last
+    // recorded into.
+    QTest::mouseClick(&Find<QPushButton>("buttonHistory"), Qt::LeftButton);
+    QTest::mouseClick(&Find<QPushButton>("buttonHistory"), Qt::LeftButton);
+    const auto histories = window.findChildren<HistoryWindow*>();
+    ASSERT_EQ(histories.size(), 2);
+    for (HistoryWindow* history : histories) {
+        EXPECT_TRUE(history->isWindow());
+        EXPECT_EQ(history->Folder(), folder.path());
+        EXPECT_TRUE(history->SelectTerminal(QStringLiteral("记录4b")));
+        delete history;
+    }
     EXPECT_EQ(Find<QLabel>("lampRecord").accessibleDescription(), QStringLiteral("熄灭"));
 
     const QString date = QDate::currentDate().toString(Qt::ISODate);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QCommandLineParser>
+
 #include "server/net/command_line.h"
 
 namespace corvelle {
@@ -39,6 +41,36 @@ TEST(CommandLine, AddressesAndRangesAreReadStrictly) {
     }
     EXPECT_EQ(ParseAddress(QStringLiteral("0127.0.0.1")), std::nullopt);
     EXPECT_EQ(ParseAddress(QStringLiteral("192.0.2.7")), QHostAddress(QStringLiteral("192.0.2.7")));
+}
+
+// The service closes silent terminals by default, after long enough for three polls; an explicit
+// limit must leave a terminal at least one poll to answer; the console closes none unless told.
+TEST(CommandLine, SilentTimeoutsFollowThePollInterval) {
+    const struct {
+        LimitDefaults defaults;
+        QStringList arguments;
+        std::uint32_t intervalMs;
+        std::optional<std::uint32_t> expected;  // nullopt with refused: refused
+        bool refused;
+    } cases[] = {
+        {LimitDefaults::Service, {}, 1000, 120'000, false},
+        {LimitDefaults::Service, {}, 60'000, 190'000, false},
+        {LimitDefaults::Off, {}, 3000, std::nullopt, false},
+        {LimitDefaults::Off, {"--silent-timeout", "4"}, 3000, 4000, false},
+        {LimitDefaults::Service, {"--silent-timeout", "3"}, 3000, std::nullopt, true},
+        {LimitDefaults::Service, {"--silent-timeout", "0"}, 1000, std::nullopt, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString() + " at " + std::to_string(c.intervalMs));
+        QCommandLineParser parser;
+        AddLimitOptions(parser, c.defaults);
+        ASSERT_TRUE(parser.parse(QStringList{QStringLiteral("corvelled")} + c.arguments));
+        const auto read = ReadLimitOptions(parser, c.defaults, c.intervalMs);
+        ASSERT_EQ(std::holds_alternative<QString>(read), c.refused);
+        if (!c.refused) {
+            EXPECT_EQ(std::get<LimitOptions>(read).limits.silentTimeoutMs, c.expected);
+        }
+    }
 }
 
 }  // namespace

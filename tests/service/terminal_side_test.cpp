@@ -305,10 +305,18 @@ TEST(ServiceProcess, StopsInOrderOnSigtermAndRefusesBadOptions) {
     // mends, 3 for a port that another program holds.
     QTcpServer holder;
     ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
+    QTemporaryDir folder;
+    const QString profiles = folder.filePath(QStringLiteral("terminals.toml"));
+    QFile broken(profiles);
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("[terminals.\"P\".channels.AD3]\nunit = 5\n");
+    broken.close();
     for (const auto& [arguments, status] :
          {std::pair{QStringList{QStringLiteral("--slots"), QStringLiteral("0")}, 2},
           std::pair{QStringList{QStringLiteral("--port"), QString::number(holder.serverPort())}, 3},
-          std::pair{QStringList{QStringLiteral("--listen"), QStringLiteral("10.1")}, 2}}) {
+          std::pair{QStringList{QStringLiteral("--listen"), QStringLiteral("10.1")}, 2},
+          std::pair{QStringList{QStringLiteral("--record"), QString()}, 2},
+          std::pair{QStringList{QStringLiteral("--config"), profiles}, 2}}) {
         QProcess bad;
         bad.start(QStringLiteral(CORVELLED_PATH), arguments);
         ASSERT_TRUE(bad.waitForFinished(5000));

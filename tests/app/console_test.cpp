@@ -36,6 +36,7 @@
 #include "protocol/registration.h"
 #include "settings/ui/settings_dlg.h"
 #include "tests/support/free_port.h"
+#include "tests/support/test_files.h"
 #include "tools/terminal/terminal.h"
 
 namespace corvelle {
@@ -466,11 +467,9 @@ TEST(ConsoleWithoutOptions, WritesNothingAnywhere) {
                .toStdString();
     // Once the operator has saved a profile there, the next start reads it.
     const QString file = TerminalProfiles::DefaultFile();
-    QFile written(file);
-    EXPECT_TRUE(file.startsWith(sandbox.path()) && QDir().mkpath(QFileInfo(file).path()) &&
-                written.open(QIODevice::WriteOnly) &&
-                written.write("[terminals.\"安静\"]\ndescription = \"东区\"\n") > 0);
-    written.close();
+    EXPECT_TRUE(
+        file.startsWith(sandbox.path()) && QDir().mkpath(QFileInfo(file).path()) &&
+        test::WriteFile(file.toStdString(), "[terminals.\"安静\"]\ndescription = \"东区\"\n"));
     {
         CMainDlg console;
         console.UseProfiles({});

@@ -20,6 +20,7 @@
 #include "mqtt/mqtt_publisher.h"
 #include "tests/support/free_port.h"
 #include "tests/support/test_broker.h"
+#include "tests/support/test_files.h"
 
 namespace corvelle {
 namespace {
@@ -433,10 +434,8 @@ TEST(MqttPublisher, NamesWithCodePointsMqttForbidsArePublishedUnderSafeLevels) {
 TEST(MqttPublisher, WithoutReadAccessToItsOwnTopicsSaysSoOnce) {
     QTemporaryDir dir;
     const QString acl = dir.filePath(QStringLiteral("acl"));
-    QFile file(acl);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("topic write corvelle/console/#\ntopic read corvelle/console/status\n");
-    file.close();
+    ASSERT_TRUE(test::WriteFile(
+        acl.toStdString(), "topic write corvelle/console/#\ntopic read corvelle/console/status\n"));
     TestBroker broker(test::kAnonymous + QStringLiteral("acl_file %1\n").arg(acl));
     Watcher watcher(broker.Port());
     MqttPublisher publisher(Settings(broker.Port()));

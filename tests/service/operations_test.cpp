@@ -23,6 +23,7 @@
 #include "tests/support/free_port.h"
 #include "tests/support/prometheus_server.h"
 #include "tests/support/service_arguments.h"
+#include "tests/support/test_files.h"
 #include "tools/terminal/terminal.h"
 
 namespace corvelle {
@@ -42,10 +43,8 @@ TEST(ServiceOperations, PrometheusScrapesWhatTheTerminalAndTheTestDid) {
     // A profile: the terminal's leaving raises its "通信中断", priority 重要.
     QTemporaryDir folder;
     const QString profiles = folder.filePath(QStringLiteral("terminals.toml"));
-    QFile file(profiles);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("[terminals.\"一号泵站\"]\ndescription = \"泵站\"\n");
-    file.close();
+    ASSERT_TRUE(test::WriteFile(profiles.toStdString(),
+                                "[terminals.\"一号泵站\"]\ndescription = \"泵站\"\n"));
     QProcess service;
     service.start(
         QStringLiteral(CORVELLED_PATH),

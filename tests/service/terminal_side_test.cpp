@@ -23,6 +23,7 @@
 #include "protocol/registration.h"
 #include "server/device_tab_host.h"
 #include "tests/support/free_port.h"
+#include "tests/support/test_files.h"
 #include "tests/support/test_terminal.h"
 
 namespace corvelle {
@@ -307,10 +308,8 @@ TEST(ServiceProcess, StopsInOrderOnSigtermAndRefusesBadOptions) {
     ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
     QTemporaryDir folder;
     const QString profiles = folder.filePath(QStringLiteral("terminals.toml"));
-    QFile broken(profiles);
-    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
-    broken.write("[terminals.\"P\".channels.AD3]\nunit = 5\n");
-    broken.close();
+    ASSERT_TRUE(
+        test::WriteFile(profiles.toStdString(), "[terminals.\"P\".channels.AD3]\nunit = 5\n"));
     for (const auto& [arguments, status] :
          {std::pair{QStringList{QStringLiteral("--slots"), QStringLiteral("0")}, 2},
           std::pair{QStringList{QStringLiteral("--port"), QString::number(holder.serverPort())}, 3},

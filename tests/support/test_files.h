@@ -20,6 +20,13 @@ inline std::string FileText(const std::filesystem::path& path) {
     return text.str();
 }
 
+// Writes text as a file's whole contents; false when it cannot.
+inline bool WriteFile(const std::filesystem::path& path, std::string_view text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    return static_cast<bool>(out);
+}
+
 // A path in the temporary folder that no other test, run or test process uses.
 inline std::filesystem::path UniqueTempPath(std::string_view prefix) {
     return std::filesystem::temp_directory_path() /

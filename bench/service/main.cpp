@@ -10,7 +10,7 @@
 //   wan  60 terminals (or --crowd) at 200 ms publishing through a 100 ms round trip, then a
 //        backlog of 10,000 readings drained through it
 //   alarms  256 terminals (or --crowd) polled every 1000 ms, windows alternating without and
-//           with alarm definitions on every channel and input, swapped by SIGHUP
+//           with alarm definitions on every channel, swapped by SIGHUP
 // --smoke shortens a scenario to a few seconds; the exit code reports correctness only.
 #include <QCoreApplication>
 

@@ -459,5 +459,21 @@ TEST(MqttPublisher, StopIsBoundedWhenTheBrokerNeverAnswers) {
     EXPECT_LT(stopping.elapsed(), 2000);
 }
 
+// What a broker never took at a stop is counted for the log, not silently thrown away.
+TEST(MqttPublisher, WhatIsLeftAtAStopIsCounted) {
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    MqttPublisher publisher(Settings(silent.serverPort()));
+    publisher.Start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return silent.hasPendingConnections(); }));
+    publisher.OnEvent(MakeEvent(EventKind::Identified, 1, kPump, {}, 4));
+    for (std::int16_t signal = 1; signal <= 3; ++signal) {
+        publisher.OnReading(MakeReading(kPump, 4, signal));
+    }
+    publisher.BeginStop();
+    // Three readings, the identification's event and the terminal's retained status.
+    EXPECT_EQ(publisher.Abandon(), 5U);
+}
+
 }  // namespace
 }  // namespace corvelle

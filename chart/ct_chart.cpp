@@ -131,13 +131,13 @@ void CTChart::SetLines(const std::array<LineMeaning, kChartSeriesCount>& lines, 
     for (std::size_t k = 0; k < lines.size(); ++k) {
         const LineMeaning& line = lines[k];
         QCPGraph& graph = lines_.at(k).Graph();
+        const QString unit = line.scaled ? QString::fromStdString(line.unit) : QStringLiteral("V");
         graph.setName(QString::fromStdString(line.name));
         if (auto* item = dynamic_cast<LegendCheckItem*>(legend->itemWithPlottable(&graph))) {
-            item->SetUnit(line.scaled ? QString::fromStdString(line.unit) : QString());
+            item->SetUnit(line.scaled ? unit : QString());
         }
         graph.setValueAxis(line.rightAxis ? yAxis2 : yAxis);
         rightUsed = rightUsed || line.rightAxis;
-        const QString unit = line.scaled ? QString::fromStdString(line.unit) : QStringLiteral("V");
         if (!unit.isEmpty() && !units[line.rightAxis ? 1 : 0].contains(unit)) {
             units[line.rightAxis ? 1 : 0] << unit;
         }

@@ -111,9 +111,10 @@ void LegendCheckItem::draw(QCPPainter* painter) {
 QSize LegendCheckItem::minimumOuterSizeHint() const {
     const QSize icon = mParentLegend->iconSize();
     // Layouts ask several times per replot; measuring the text is most of the answer.
-    if (measuredFont_ != getFont() || measuredName_ != Text()) {
+    const QString shown = Text();
+    if (measuredFont_ != getFont() || measuredName_ != shown) {
         measuredFont_ = getFont();
-        measuredName_ = Text();
+        measuredName_ = shown;
         measuredText_ = QFontMetrics(measuredFont_)
                             .boundingRect(0, 0, 0, 0, Qt::TextDontClip, measuredName_)
                             .size();

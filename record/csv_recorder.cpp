@@ -57,6 +57,8 @@ struct CsvRecorder::State {
     std::optional<FileError> WriteUntilStopped();
     // The ReadingsDropped event to write once the queue is empty after drops.
     std::optional<AcquisitionEvent> TakeDropsIfCaughtUp();
+    // Rows given up on since Start: past the queue's bound, by the writer, or left by a failure.
+    std::uint64_t Dropped() const { return queueDrops.load() + writerDrops.load(); }
     void Publish(const RecordWriter& writer);
 };
 
@@ -150,7 +152,7 @@ std::uint64_t CsvRecorder::EventRowsWritten() const {
 }
 
 std::uint64_t CsvRecorder::Dropped() const {
-    return state_->queueDrops.load() + state_->writerDrops.load();
+    return state_->Dropped();
 }
 
 std::size_t CsvRecorder::OpenFiles() const {
@@ -206,7 +208,7 @@ void CsvRecorder::State::Run() {
             queue.clear();
         }
         if (onFailure) {
-            onFailure(*failure, queueDrops.load() + writerDrops.load());
+            onFailure(*failure, Dropped());
         }
     }
     finished->store(true);

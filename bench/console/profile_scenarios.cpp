@@ -54,7 +54,7 @@ ProfileAlternation AlternateProfiles(FleetRun& run, const QByteArray& without,
         }
         read = read && written && !error;
     });
-    return {figures.without, figures.with, read};
+    return {figures, read};
 }
 
 int RunProfiles(const Options& options) {

@@ -23,9 +23,7 @@ int RunAlarms(const Options& options);
 
 // The console's figures in windows alternating between two profile texts, loaded as the file
 // would be: CPU averaged over rounds pairs of windows, the largest stalls of each kind.
-struct ProfileAlternation {
-    WindowFigures without;
-    WindowFigures with;
+struct ProfileAlternation : Alternation {
     // Both texts were read without a fault every time.
     bool read = true;
 };

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <atomic>
 #include <csignal>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -447,32 +448,36 @@ TEST(MqttPublisher, WithoutReadAccessToItsOwnTopicsSaysSoOnce) {
     EXPECT_TRUE(watcher.WaitFor(kStatus, 1));
 }
 
-TEST(MqttPublisher, StopIsBoundedWhenTheBrokerNeverAnswers) {
-    QTcpServer silent;
-    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
-    MqttPublisher publisher(Settings(silent.serverPort()));
-    publisher.Start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return silent.hasPendingConnections(); }));
+// A publisher connected to a port that accepts and never answers, as a hung broker does.
+class SilentBrokerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(silent_.listen(QHostAddress::LocalHost));
+        publisher_ = std::make_unique<MqttPublisher>(Settings(silent_.serverPort()));
+        publisher_->Start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return silent_.hasPendingConnections(); }));
+    }
+
+    QTcpServer silent_;
+    std::unique_ptr<MqttPublisher> publisher_;
+};
+
+TEST_F(SilentBrokerTest, StopIsBounded) {
     QElapsedTimer stopping;
     stopping.start();
-    publisher.Stop();
+    publisher_->Stop();
     EXPECT_LT(stopping.elapsed(), 2000);
 }
 
 // What a broker never took at a stop is counted for the log, not silently thrown away.
-TEST(MqttPublisher, WhatIsLeftAtAStopIsCounted) {
-    QTcpServer silent;
-    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
-    MqttPublisher publisher(Settings(silent.serverPort()));
-    publisher.Start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return silent.hasPendingConnections(); }));
-    publisher.OnEvent(MakeEvent(EventKind::Identified, 1, kPump, {}, 4));
+TEST_F(SilentBrokerTest, WhatIsLeftAtAStopIsCounted) {
+    publisher_->OnEvent(MakeEvent(EventKind::Identified, 1, kPump, {}, 4));
     for (std::int16_t signal = 1; signal <= 3; ++signal) {
-        publisher.OnReading(MakeReading(kPump, 4, signal));
+        publisher_->OnReading(MakeReading(kPump, 4, signal));
     }
-    publisher.BeginStop();
+    publisher_->BeginStop();
     // Three readings, the identification's event and the terminal's retained status.
-    EXPECT_EQ(publisher.Abandon(), 5U);
+    EXPECT_EQ(publisher_->Abandon(), 5U);
 }
 
 }  // namespace

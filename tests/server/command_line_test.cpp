@@ -50,7 +50,7 @@ TEST(CommandLine, SilentTimeoutsFollowThePollInterval) {
         LimitDefaults defaults;
         QStringList arguments;
         std::uint32_t intervalMs;
-        std::optional<std::uint32_t> expected;  // nullopt with refused: refused
+        std::optional<std::uint32_t> expected;
         bool refused;
     } cases[] = {
         {LimitDefaults::Service, {}, 1000, 120'000, false},

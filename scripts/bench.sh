@@ -21,9 +21,9 @@ build/release/bench/history/bench_history
 echo "==== bench_alarm"
 build/release/bench/alarm/bench_alarm
 status=0
-# steady, charts, fill and history run again under Xvfb (fill: a whole chart fill in real time,
-# twice ten minutes).
-for scenario in steady storm crowd churn charts fill hostile record record-stall publish \
+# steady, charts, fill, floor and history run again under Xvfb (fill: a whole chart fill in real
+# time, twice ten minutes).
+for scenario in steady storm crowd churn charts fill floor hostile record record-stall publish \
     broker-outage profiles history alarms; do
   echo "==== bench_console ${scenario}"
   build/release/bench/console/bench_console "$scenario" || status=1

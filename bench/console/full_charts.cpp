@@ -5,10 +5,12 @@
 // bench's own clock. The real-time fill with terminals is RunFill.
 #include <QCoreApplication>
 #include <QEvent>
+#include <QPainter>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QWidget>
 #include <algorithm>
 
 #include "bench/console/scenarios.h"
@@ -81,6 +83,34 @@ FillShares FeedWholeFill(CDeviceTabDlg& host, const PaintCounter& chart, const P
             chart.Count() - chartBefore,
             list.Count() - listBefore,
             rounds};
+}
+
+// The real-time start of a fill: every page's chart fed through the page to start points, then
+// the eight terminals of moving channels in one simulator process (so that the console's event
+// loop watches one child, not eight). True once every page has been polled past start.
+bool StartMovingFleet(Console& console, quint16 port, int start, Children& sims) {
+    CDeviceTabDlg& host = console.Window().TabHost();
+    const auto counter = [&](int slot) { return host.PageDlg(slot).Page().Chart().PointCounter(); };
+    for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
+        DevicePage& page = host.PageDlg(slot).Page();
+        page.OnDeviceData(BuildModuleReply("CV6C-SIM"));
+        while (counter(slot) < start) {
+            page.OnDeviceData(PollReplyFrame(counter(slot)));
+        }
+    }
+    sims.StartSim({QStringLiteral("--port"), QString::number(port), QStringLiteral("--terminals"),
+                   QString::number(kFleet), QStringLiteral("--name"), QStringLiteral("B"),
+                   QStringLiteral("--retry-ms"), QStringLiteral("200")});
+    return RunUntil(
+        [&] {
+            for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
+                if (counter(slot) == start) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        20000);
 }
 
 }  // namespace
@@ -226,29 +256,8 @@ int RunFill(const Options& options) {
     const quint16 port = console.StartListening(kIntervalMs);
     CDeviceTabDlg& host = console.Window().TabHost();
     const auto counter = [&](int slot) { return host.PageDlg(slot).Page().Chart().PointCounter(); };
-    for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
-        DevicePage& page = host.PageDlg(slot).Page();
-        page.OnDeviceData(BuildModuleReply("CV6C-SIM"));
-        while (counter(slot) < kFullPoints - measured) {
-            page.OnDeviceData(PollReplyFrame(counter(slot)));
-        }
-    }
-    const int start = kFullPoints - measured;
-    // One process for all eight, so that the console's event loop watches one child, not eight.
     Children sims;
-    sims.StartSim({QStringLiteral("--port"), QString::number(port), QStringLiteral("--terminals"),
-                   QString::number(kFleet), QStringLiteral("--name"), QStringLiteral("B"),
-                   QStringLiteral("--retry-ms"), QStringLiteral("200")});
-    const bool started = RunUntil(
-        [&] {
-            for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
-                if (counter(slot) == start) {
-                    return false;
-                }
-            }
-            return true;
-        },
-        20000);
+    const bool started = StartMovingFleet(console, port, kFullPoints - measured, sims);
 
     // Points each page gained; a chart's counter runs up to kFullPoints and then starts at 0.
     std::array<int, kSlotCount> last{};
@@ -263,7 +272,8 @@ int RunFill(const Options& options) {
     clock.start();
     const qint64 timeoutMs = qint64{measured} * kIntervalMs * 2 + 30000;
     while (started && !restarted && clock.elapsed() < timeoutMs) {
-        RunFor(250);
+        // Once a second: the bench's own wake-ups count in the process's CPU time.
+        RunFor(1000);
         for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
             const int now = counter(slot);
             int& previous = last[static_cast<std::size_t>(slot)];
@@ -297,6 +307,99 @@ int RunFill(const Options& options) {
                    "fill_cpu=" + Fixed(cpu, 2) + "%" + XServerFigure(xServerCpu) +
                        " points=" + std::to_string(points) + " span=" + Fixed(seconds, 1) +
                        "s polls=" + Fixed(lowest, 1) + "%");
+}
+
+namespace {
+
+// A widget that fills itself with one colour, another at each repaint: Qt's repaint and flush of
+// its area and nothing else.
+class BareSurface final : public QWidget {
+  public:
+    using QWidget::QWidget;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        light_ = !light_;
+        QPainter(this).fillRect(rect(), light_ ? QColor(Qt::white) : QColor(250, 250, 250));
+    }
+
+  private:
+    bool light_ = false;
+};
+
+// The console window's size in its dialog template.
+constexpr QSize kConsoleWindowSize{986, 660};
+
+// The process's CPU share over seconds while a top-level window of the console's size holds a
+// bare surface of the chart's size, woken every poll interval and repainted if repaint.
+double BareWindowShare(int seconds, bool repaint) {
+    QWidget window;
+    window.resize(kConsoleWindowSize);
+    BareSurface surface(&window);
+    surface.setGeometry(QRect(QPoint(20, window.height() / 2), CTChart().sizeHint()));
+    surface.setAttribute(Qt::WA_OpaquePaintEvent);
+    window.show();
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &surface, [&] {
+        if (repaint) {
+            surface.update();
+        }
+    });
+    tick.start(kIntervalMs);
+    RunFor(2000);
+    const ProcessSample from = SampleProcess();
+    RunFor(seconds * 1000);
+    return CpuPercent(from, SampleProcess());
+}
+
+}  // namespace
+
+// Where a 1 % budget for eight terminals at 200 ms with one page shown goes on this display:
+// a bare window woken at the poll interval, the same window repainting a chart-sized surface
+// each time (Qt's paint and flush path alone), and the console polling a fill of moving
+// channels with its window hidden and shown, in windows alternating so that a drift in the
+// machine's load falls on both. What the budget leaves the shown page's drawing follows.
+int RunFloor(const Options& options) {
+    const int seconds = options.seconds > 0 ? options.seconds : (options.smoke ? 2 : 30);
+    const int rounds = options.smoke ? 1 : 3;
+    const double wakeups = BareWindowShare(seconds, false);
+    const double repaints = BareWindowShare(seconds, true);
+
+    Console console;
+    const quint16 port = console.StartListening(kIntervalMs);
+    // Two windows a round at about seconds / kIntervalMs points each, ending short of the
+    // restart, where a chart holds the most points.
+    const int points = (2 * rounds + 1) * seconds * 1000 / kIntervalMs + 100;
+    Children sims;
+    const bool started = StartMovingFleet(console, port, std::max(1, kFullPoints - points), sims);
+    StallMeter stall;
+    const Alternation shares = AlternateWindows(stall, seconds, rounds, [&](bool shown) {
+        console.Window().setVisible(shown);
+        RunFor(1000);
+    });
+    const double drawing = shares.with.cpu - shares.without.cpu;
+    const double left = 1.0 - shares.without.cpu - (repaints - wakeups);
+    // A share of one core at five replies a second, as milliseconds per reply.
+    const double msPerReply = 1000.0 / 100.0 / (1000.0 / kIntervalMs);
+
+    Table table("Where a 1 % budget goes: " + std::to_string(kFleet) + " terminals at " +
+                    std::to_string(kIntervalMs) + " ms, windows of " + std::to_string(seconds) +
+                    " s",
+                {"figure", "measured", "target", "verdict"});
+    table.Row({"bare window woken every interval (% of one core)", Fixed(wakeups, 2), "", ""});
+    table.Row({"  and repainting a chart-sized surface each time", Fixed(repaints, 2), "", ""});
+    table.Row({"console polling, window hidden", Fixed(shares.without.cpu, 2), "", ""});
+    table.Row({"console polling, first page shown", Fixed(shares.with.cpu, 2), "<= 1",
+               Verdict(shares.with.cpu <= 1)});
+    table.Row({"the shown page's drawing (shown - hidden)", Fixed(drawing, 2), "", ""});
+    table.Row({"  per reply (ms of CPU)", Fixed(drawing * msPerReply, 2), "", ""});
+    table.Row({"left for it: 1 - hidden - bare repaints", Fixed(left, 2), "", ""});
+    table.Row({"  per reply (ms of CPU)", Fixed(left * msPerReply, 2), "", ""});
+    return Summary("floor", started,
+                   "wakeups=" + Fixed(wakeups, 2) + "% repaints=" + Fixed(repaints, 2) +
+                       "% hidden=" + Fixed(shares.without.cpu, 2) +
+                       "% shown=" + Fixed(shares.with.cpu, 2) + "% drawing=" + Fixed(drawing, 2) +
+                       "% left=" + Fixed(left, 2) + "%");
 }
 
 }  // namespace corvelle::bench

@@ -7,6 +7,9 @@
 //   charts   eight pages with full trend charts
 //   fill     eight terminals polled in real time while the shown chart fills (about ten
 //            minutes; --seconds N measures the last N seconds of a fill)
+//   floor    where a 1 % budget goes: a bare window's wake-ups and repaints at the poll
+//            interval, and the console polling with its window hidden and shown (windows of
+//            30 s, or --seconds)
 //   hostile  misbehaving peers and descriptor exhaustion beside four terminals
 //   record   eight terminals polled every 200 ms, without and with recording
 //   record-stall  recording while the writer cannot open its files (5 s, or --seconds)
@@ -19,8 +22,8 @@
 //            rows (--smoke: a day)
 //   alarms   eight terminals polled every 200 ms, windows alternating without and with four
 //            alarm limits on every channel
-// steady, charts, fill and history run offscreen and then again under Xvfb when it is installed,
-// and print both runs' figures side by side.
+// steady, charts, fill, floor and history run offscreen and then again under Xvfb when it is
+// installed, and print both runs' figures side by side.
 // --smoke shortens a scenario to a few seconds and runs it offscreen only (under the
 // sanitizers, the X libraries' own allocations left at exit would be reported as leaks); the
 // exit code reports correctness only.
@@ -44,24 +47,19 @@ int main(int argc, char** argv) {
     RaiseDescriptorLimit();
     corvelle::CAcqApp app(argc, argv);
 
-    const Scenarios scenarios = {{"steady", RunSteady},
-                                 {"storm", RunStorm},
-                                 {"crowd", RunCrowd},
-                                 {"churn", RunChurn},
-                                 {"charts", RunFullCharts},
-                                 {"fill", RunFill},
-                                 {"hostile", RunHostile},
-                                 {"record", RunRecord},
-                                 {"record-stall", RunRecordStall},
-                                 {"publish", RunPublish},
-                                 {"broker-outage", RunBrokerOutage},
-                                 {"profiles", RunProfiles},
-                                 {"history", RunHistory},
-
-                                 {"alarms", RunAlarms}};
+    const Scenarios scenarios = {
+        {"steady", RunSteady},     {"storm", RunStorm},
+        {"crowd", RunCrowd},       {"churn", RunChurn},
+        {"charts", RunFullCharts}, {"fill", RunFill},
+        {"floor", RunFloor},       {"hostile", RunHostile},
+        {"record", RunRecord},     {"record-stall", RunRecordStall},
+        {"publish", RunPublish},   {"broker-outage", RunBrokerOutage},
+        {"profiles", RunProfiles}, {"history", RunHistory},
+        {"alarms", RunAlarms},
+    };
     const int status = RunScenario(argc, argv, "bench_console", scenarios);
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const std::set<std::string> drawing = {"steady", "charts", "fill", "history"};
+    const std::set<std::string> drawing = {"steady", "charts", "fill", "floor", "history"};
     const auto named =
         std::find_if(arguments.begin(), arguments.end(),
                      [&](const std::string& word) { return drawing.count(word) > 0; });

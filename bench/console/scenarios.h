@@ -13,6 +13,7 @@ int RunCrowd(const Options& options);
 int RunHostile(const Options& options);
 int RunFullCharts(const Options& options);
 int RunFill(const Options& options);
+int RunFloor(const Options& options);
 int RunRecord(const Options& options);
 int RunRecordStall(const Options& options);
 int RunPublish(const Options& options);

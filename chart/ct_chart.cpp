@@ -53,7 +53,10 @@ CTChart::CTChart(QWidget* parent) : StampedPlot(parent), ticker_(new TimeTicker)
     SetUpLook();
     SetUpLines();
     SetUpArrowButtons();
-    connect(this, &QCustomPlot::beforeReplot, this, &CTChart::PrepareReplot);
+    // The time axis follows the points, so every reply changes the whole plot.
+    SetDrawnInPaintEvents();
+    // A replot asked for by QCustomPlot or a caller lays out what a paint would.
+    connect(this, &QCustomPlot::beforeReplot, this, &CTChart::PrepareDraw);
     connect(this, &QCustomPlot::afterLayout, this, &CTChart::PlaceArrowButtons);
     descriptionHold_.setSingleShot(true);
     descriptionHold_.setInterval(kDescriptionPeriodMs);
@@ -187,11 +190,13 @@ QSize CTChart::sizeHint() const {
 }
 
 void CTChart::RequestReplot() {
-    if (!isVisible()) {
-        replotPending_ = true;
-        return;
+    // Drawn by the next paint event, or, while a layer keeps a buffer of its own, into the
+    // buffers by a replot first. Nothing while hidden: showing the chart paints it.
+    if (DrawsInPaintEvents() || !isVisible()) {
+        update();
+    } else {
+        replot(rpQueuedReplot);
     }
-    replot(rpQueuedReplot);
 }
 
 void CTChart::updateLayout() {
@@ -220,12 +225,12 @@ void CTChart::UpdateBackground() {
     SetBackdrop(QPixmap::fromImage(std::move(backdrop)));
 }
 
-void CTChart::PrepareReplot() {
+void CTChart::PrepareDraw() {
     if (!timeHeld_) {
         xAxis->setRange(TimeExtent());
     }
     UpdateReadout();
-    // Replots run only while the chart is shown, so a hidden page's description rests.
+    // Paints run only while the chart is shown, so a hidden page's description rests.
     if (descriptionHold_.isActive()) {
         descriptionStale_ = true;
     } else {
@@ -319,7 +324,8 @@ QCPRange CTChart::TimeExtent() const {
 
 void CTChart::showEvent(QShowEvent* event) {
     QCustomPlot::showEvent(event);
-    if (std::exchange(replotPending_, false)) {
+    // Buffers are filled only while shown.
+    if (!DrawsInPaintEvents()) {
         replot();
     }
 }
@@ -328,12 +334,8 @@ void CTChart::resizeEvent(QResizeEvent* event) {
     const QSize size = event->size();
     SetChartMargins(*this, size);
     ticker_->setTickCount(std::max(2, size.width() / kPixelsPerTimeTick));
-    if (isVisible()) {
-        QCustomPlot::resizeEvent(event);
-        return;
-    }
     setViewport(rect());
-    replotPending_ = true;
+    RequestReplot();
 }
 
 void CTChart::mousePressEvent(QMouseEvent* event) {

@@ -28,8 +28,8 @@ class TimeTicker;
 // rectangle, nudge the value or time axis by 1 % with the arrow buttons at the axis ends, and
 // return to the full view with a double click or a right click.
 //
-// Drawing happens only while the chart is visible and at most once per event-loop pass, so a
-// chart on a hidden page just stores its points and draws them when shown.
+// Drawing happens in paint events, only while the chart is visible and at most once per
+// event-loop pass, so a chart on a hidden page just stores its points and draws them when shown.
 //
 // A page embeds it like any widget, `auto* chart = new CTChart(page); chart->setGeometry(...)`,
 // and hands `*chart` to its chart logic as the TrendChart.
@@ -72,6 +72,8 @@ class CTChart : public StampedPlot, public TrendChart {
   protected:
     // The layout, then the backdrop for it (see UpdateBackground).
     void updateLayout() override;
+    // The time axis's range, the read-out and the description for the points now held.
+    void PrepareDraw() override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -102,7 +104,6 @@ class CTChart : public StampedPlot, public TrendChart {
     void SetUpArrowButtons();
     void RequestReplot();
     void UpdateBackground();
-    void PrepareReplot();
     void PlaceArrowButtons();
     void ScrollAxis(QCPAxis* axis, double direction);
     void ForgetLabelsOnceEmpty();
@@ -129,7 +130,6 @@ class CTChart : public StampedPlot, public TrendChart {
     std::array<LineMeaning, kChartSeriesCount> meanings_{};
     bool timeHeld_ = false;   // the operator zoomed or scrolled the time axis
     bool valueHeld_ = false;  // the operator zoomed or scrolled the value axis
-    bool replotPending_ = true;
     bool pressConsumed_ = false;
     // Holds back description updates to one a second; a change inside that second is
     // picked up when it ends.

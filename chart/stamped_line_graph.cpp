@@ -32,6 +32,41 @@ bool Near(const QPointF& point) {
     return std::abs(point.x()) < kFarthestPixel && std::abs(point.y()) < kFarthestPixel;
 }
 
+// Writes area of the backdrop into image with its (0, 0) at origin: the rows that hold one value
+// throughout are filled, which needs no reading, the others copied. False when the formats do
+// not allow it or area is not within both; an opaque colour is the same bytes in either 32-bit
+// format.
+bool FillFromBackdrop(QImage& image, QPoint origin, const QRect& area,
+                      const StampedPlot::BackdropPixels& backdrop) {
+    // The raster platform's pixmap shares its image: no copy.
+    const QImage source = backdrop.pixmap.toImage();
+    const auto& rows = backdrop.rowValues;
+    const QRect target = area.translated(origin);
+    if (area.isEmpty() || rows.size() != static_cast<std::size_t>(source.height()) ||
+        !source.rect().contains(area) || !image.rect().contains(target) ||
+        (image.format() != QImage::Format_RGB32 &&
+         image.format() != QImage::Format_ARGB32_Premultiplied)) {
+        return false;
+    }
+    const auto width = static_cast<std::size_t>(area.width());
+    uchar* const bits = image.bits();
+    const auto stride = static_cast<std::size_t>(image.bytesPerLine());
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        auto* const row = reinterpret_cast<std::uint32_t*>(
+                              bits + static_cast<std::size_t>(y + origin.y()) * stride) +
+                          target.left();
+        const std::optional<std::uint32_t>& value = rows[static_cast<std::size_t>(y)];
+        if (value.has_value()) {
+            std::fill_n(row, width, *value);
+        } else {
+            std::memcpy(
+                row, reinterpret_cast<const std::uint32_t*>(source.constScanLine(y)) + area.left(),
+                width * sizeof(std::uint32_t));
+        }
+    }
+    return true;
+}
+
 // The bottom buffer of a StampedPlot: an image the stamps can write into.
 class ImagePaintBuffer final : public QCPAbstractPaintBuffer {
   public:
@@ -69,22 +104,7 @@ class ImagePaintBuffer final : public QCPAbstractPaintBuffer {
             image_.fill(colour);
             return;
         }
-        // An opaque copy in the same format is the same bytes; the raster platform's pixmap
-        // shares its image, so this copies once.
-        const QImage source = backdrop.toImage();
-        const auto& rows = backdrop_.rowValues;
-        if (source.format() == format && source.bytesPerLine() == image_.bytesPerLine() &&
-            rows.size() == static_cast<std::size_t>(image_.height())) {
-            const auto stride = static_cast<std::size_t>(image_.bytesPerLine());
-            uchar* const bits = image_.bits();
-            for (std::size_t y = 0; y < rows.size(); ++y) {
-                uchar* const row = bits + y * stride;
-                if (rows[y].has_value()) {
-                    std::fill_n(reinterpret_cast<std::uint32_t*>(row), stride / 4, *rows[y]);
-                } else {
-                    std::memcpy(row, source.constScanLine(static_cast<int>(y)), stride);
-                }
-            }
+        if (FillFromBackdrop(image_, QPoint(), image_.rect(), backdrop_)) {
             return;
         }
         QPainter painter(&image_);
@@ -107,13 +127,17 @@ class ImagePaintBuffer final : public QCPAbstractPaintBuffer {
 
 }  // namespace
 
-QImage* StraightImage(QPainter& painter, QRect& clip) {
-    const QPaintEngine* engine = painter.paintEngine();
-    QPaintDevice* device = painter.device();
+QImage* StraightImage(QPainter& painter, QRect& clip, QPoint& origin) {
+    QPaintEngine* const engine = painter.paintEngine();
+    QPaintDevice* const device = engine != nullptr ? engine->paintDevice() : nullptr;
+    const QTransform transform = painter.deviceTransform();
     if (engine == nullptr || engine->type() != QPaintEngine::Raster || device == nullptr ||
         device->devType() != QInternal::Image || painter.testRenderHint(QPainter::Antialiasing) ||
-        painter.combinedTransform().type() != QTransform::TxNone ||
-        device->devicePixelRatio() != 1.0 || painter.opacity() != 1.0 ||
+        transform.type() > QTransform::TxTranslate ||
+        transform.dx() != std::round(transform.dx()) ||
+        transform.dy() != std::round(transform.dy()) || std::abs(transform.dx()) > kFarthestPixel ||
+        std::abs(transform.dy()) > kFarthestPixel || device->devicePixelRatio() != 1.0 ||
+        painter.opacity() != 1.0 ||
         painter.compositionMode() != QPainter::CompositionMode_SourceOver) {
         return nullptr;
     }
@@ -124,7 +148,17 @@ QImage* StraightImage(QPainter& painter, QRect& clip) {
         !image.isDetached()) {
         return nullptr;
     }
-    clip = image.rect();
+    origin = QPoint(static_cast<int>(transform.dx()), static_cast<int>(transform.dy()));
+    QRect reach = image.rect();
+    // A widget's painter is held to the region being painted.
+    const QRegion system = engine->systemClip();
+    if (!system.isEmpty()) {
+        if (system.rectCount() != 1) {
+            return nullptr;
+        }
+        reach &= system.boundingRect();
+    }
+    clip = reach.translated(-origin);
     if (painter.hasClipping()) {
         const QRegion region = painter.clipRegion();
         if (region.rectCount() != 1) {
@@ -142,7 +176,8 @@ std::uint32_t StraightColour(const QColor& colour) {
 bool LineStamps::Begin(QPainter& painter) {
     const QPen& pen = painter.pen();
     QRect clip;
-    QImage* const device = StraightImage(painter, clip);
+    QPoint origin;
+    QImage* const device = StraightImage(painter, clip, origin);
     if (device == nullptr || device->width() > kLargestDevice ||
         device->height() > kLargestDevice || pen.style() != Qt::SolidLine ||
         pen.brush().style() != Qt::SolidPattern || pen.color().alpha() != 255 || pen.isCosmetic() ||
@@ -157,6 +192,7 @@ bool LineStamps::Begin(QPainter& painter) {
             span.offset = span.dy * stride_ + span.x;
         }
     }
+    origin_ = origin.y() * stride_ + origin.x();
     colour_ = StraightColour(pen.color());
     inner_ = clip.adjusted(kMargin, kMargin, -kMargin, -kMargin);
     outer_ = clip.adjusted(-kMargin, -kMargin, kMargin, kMargin);
@@ -410,8 +446,58 @@ StampedPlot::StampedPlot(QWidget* parent) : QCustomPlot(parent) {
     // An opaque bottom buffer covers the whole plot, so nothing beneath it needs painting.
     connect(this, &QCustomPlot::afterReplot, this, [this] {
         const auto* bottom = dynamic_cast<const ImagePaintBuffer*>(mPaintBuffers.first().data());
-        setAttribute(Qt::WA_OpaquePaintEvent, bottom != nullptr && bottom->Opaque());
+        setAttribute(Qt::WA_OpaquePaintEvent,
+                     drawnInPaintEvents_ || (bottom != nullptr && bottom->Opaque()));
     });
+}
+
+void StampedPlot::SetDrawnInPaintEvents() {
+    drawnInPaintEvents_ = true;
+    // The backdrop covers the whole plot.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+bool StampedPlot::DrawsInPaintEvents() const {
+    if (!drawnInPaintEvents_) {
+        return false;
+    }
+    for (int i = 0; i < layerCount(); ++i) {
+        if (layer(i)->mode() == QCPLayer::lmBuffered) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void StampedPlot::updateLayout() {
+    if (!layoutHeld_) {
+        QCustomPlot::updateLayout();
+    }
+}
+
+void StampedPlot::paintEvent(QPaintEvent* event) {
+    if (!DrawsInPaintEvents()) {
+        QCustomPlot::paintEvent(event);
+        return;
+    }
+    PrepareDraw();
+    updateLayout();
+    QCPPainter painter(this);
+    QRect clip;
+    QPoint origin;
+    QImage* const image = StraightImage(painter, clip, origin);
+    const QPixmap& backdrop = backdrop_.pixmap;
+    if (image == nullptr || backdrop.devicePixelRatio() != 1.0 ||
+        !FillFromBackdrop(*image, origin, clip & rect(), backdrop_)) {
+        painter.save();
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawPixmap(0, 0, backdrop);
+        painter.restore();
+    }
+    // QCustomPlot::draw lays the plot out first; the layout just made stands.
+    layoutHeld_ = true;
+    draw(&painter);
+    layoutHeld_ = false;
 }
 
 void StampedPlot::SetBackdrop(const QPixmap& backdrop) {

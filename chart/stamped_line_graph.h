@@ -16,10 +16,12 @@
 namespace corvelle {
 
 // The image painter draws on, when pixels written straight into it are the ones Qt would write
-// there for an opaque, aliased drawing: the raster engine on a 32-bit image of its own, without
-// a transform, at full opacity, drawing over; a clip of one rectangle at most, which clip gets
-// (within the image). Nothing otherwise.
-QImage* StraightImage(QPainter& painter, QRect& clip);
+// there for an opaque, aliased drawing: the raster engine on a 32-bit image of its own (a
+// widget's painter draws on its window's backing store), moved by whole pixels at most, at full
+// opacity, drawing over; a clip of one rectangle at most. Nothing otherwise. origin gets where
+// the painter's (0, 0) lies in the image, clip the pixels that may be written, in the painter's
+// coordinates.
+QImage* StraightImage(QPainter& painter, QRect& clip, QPoint& origin);
 // What Qt's solid fill writes for an opaque colour on such an image, in either format.
 std::uint32_t StraightColour(const QColor& colour);
 
@@ -63,7 +65,7 @@ class LineStamps {
             bottom > inner_.bottom() || left > right) {
             return false;
         }
-        std::uint32_t* const start = pixels_ + line.y1() * stride_ + line.x1();
+        std::uint32_t* const start = pixels_ + (origin_ + line.y1() * stride_ + line.x1());
         const Span* const spans = spans_.data() + shape.first;
         // Held apart from the member, which the pixel writes could otherwise alias.
         const std::uint32_t colour = colour_;
@@ -132,6 +134,7 @@ class LineStamps {
     QRect outer_;   // where a segment's ends must reach for any of its pixels to be in the clip
     std::uint32_t* pixels_ = nullptr;
     qsizetype stride_ = 0;  // in pixels
+    qsizetype origin_ = 0;  // the painter's (0, 0), in pixels from the image's first
     std::uint32_t colour_ = 0;
 };
 
@@ -207,6 +210,12 @@ class StampedLineGraph : public QCPGraph {
 // A plot whose bottom paint buffer is an image, so that its stamped graphs can draw into it. The
 // buffer starts each replot as the backdrop when one is set, else transparent; with a backdrop
 // it goes on screen as a plain copy instead of being blended over the plot's background.
+//
+// A plot that changes all over at every replot can instead be drawn in its paint events,
+// straight into the window's backing store over the backdrop (SetDrawnInPaintEvents): the
+// buffered way goes through the plot's pixels three times (the backdrop into the buffer, the
+// buffer out of it and into the backing store), which after the idle time between two replies
+// costs more than the drawing itself.
 class StampedPlot : public QCustomPlot {
   public:
     explicit StampedPlot(QWidget* parent = nullptr);
@@ -227,12 +236,27 @@ class StampedPlot : public QCustomPlot {
     void SetBackdrop(const QPixmap& backdrop);
     const QPixmap& Backdrop() const { return backdrop_.pixmap; }
 
+    // From now on each paint event lays the plot out and draws all of it, after PrepareDraw,
+    // while no layer keeps a buffer of its own (DrawsInPaintEvents): a layer drawn into a
+    // buffer of its own is blended over the others, which gives other pixels where it is
+    // translucent than drawing it over them. Meanwhile a change is shown by update() rather than
+    // replot(); replots still fill the buffers, for QCustomPlot's own uses, but nothing shows
+    // them.
+    void SetDrawnInPaintEvents();
+    bool DrawsInPaintEvents() const;
+    virtual void PrepareDraw() {}
+
+    void updateLayout() override;
+    void paintEvent(QPaintEvent* event) override;
+
   private:
     void InstallImageBuffer();
 
     LineStamps stamps_;
     KeyColumns columns_;
     BackdropPixels backdrop_;
+    bool drawnInPaintEvents_ = false;
+    bool layoutHeld_ = false;  // the layout made for this drawing stands
 };
 
 }  // namespace corvelle

@@ -132,12 +132,13 @@ class HistoryChart::ColumnCache {
 };
 
 // Fills rects with colour straight into the image painter draws on, where that gives the pixels
-// Qt would: an opaque colour, aliased, on a 32-bit image of its own, no transform, a clip of one
-// rectangle. Qt fills a stroke one pixel wide a row at a time, through a call for each, which
-// was most of the filling of a dense view. False when the painter is left to do it.
+// Qt would: an opaque colour, aliased, on a 32-bit image of its own, moved by whole pixels at
+// most, a clip of one rectangle. Qt fills a stroke one pixel wide a row at a time, through a call
+// for each, which was most of the filling of a dense view. False when the painter is left to do it.
 bool FillStraight(QPainter& painter, const QColor& colour, const QVector<QRect>& rects) {
     QRect clip;
-    QImage* const image = colour.alpha() == 255 ? StraightImage(painter, clip) : nullptr;
+    QPoint origin;
+    QImage* const image = colour.alpha() == 255 ? StraightImage(painter, clip, origin) : nullptr;
     if (image == nullptr) {
         return false;
     }
@@ -147,7 +148,8 @@ bool FillStraight(QPainter& painter, const QColor& colour, const QVector<QRect>&
     for (const QRect& rect : rects) {
         const QRect fill = rect & clip;
         for (int y = fill.top(); y <= fill.bottom(); ++y) {
-            std::fill_n(pixels + y * stride + fill.left(), fill.width(), value);
+            std::fill_n(pixels + ((y + origin.y()) * stride + fill.left() + origin.x()),
+                        fill.width(), value);
         }
     }
     return true;

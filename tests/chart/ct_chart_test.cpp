@@ -12,7 +12,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QPainter>
-#include <QSignalSpy>
+#include <QScreen>
 #include <QTime>
 #include <QToolButton>
 #include <QtTest/QTest>
@@ -132,23 +132,35 @@ TEST_F(ChartTest, ResetAfterTheLastPointEmptiesEverySeriesAndLabel) {
 
 TEST_F(ChartTest, HiddenChartDrawsOnlyOnceShownAndThenOncePerPass) {
     QApplication::processEvents();  // the plot's own first layout pass after construction
-    QSignalSpy replots(&chart_, &QCustomPlot::afterReplot);
+    // The chart draws in its paint events.
+    class PaintCount final : public QObject {
+      public:
+        int count = 0;
+
+      protected:
+        bool eventFilter(QObject*, QEvent* event) override {
+            count += event->type() == QEvent::Paint ? 1 : 0;
+            return false;
+        }
+    } draws;
+    chart_.installEventFilter(&draws);
     AppendReplies(0, 200);
     chart_.SetValueAxisRange(-1.0, 25.0);
     QApplication::processEvents();
-    EXPECT_EQ(replots.count(), 0);
+    EXPECT_EQ(draws.count, 0);
 
     ShowAndDraw();
-    EXPECT_GE(replots.count(), 1);
+    EXPECT_GE(draws.count, 1);
     ExpectRange(chart_.xAxis->range(), 0.0, 199.0);
 
-    replots.clear();
+    draws.count = 0;
     for (int x = 200; x < 250; ++x) {
         chart_.SetValueAxisRange(-1.0, 30.0);
         AppendReply(x, 1.0);
     }
     QApplication::processEvents();
-    EXPECT_EQ(replots.count(), 1);
+    EXPECT_EQ(draws.count, 1);
+    chart_.removeEventFilter(&draws);
 }
 
 TEST_F(ChartTest, LegendClickHidesAndShowsItsSeries) {
@@ -360,6 +372,41 @@ TEST_F(ChartTest, TitleInTheBackdropLooksAsDrawnInItsLayer) {
         }
         EXPECT_EQ(differing, 0) << size.width() << " x " << size.height();
     }
+}
+
+// On screen the chart draws straight into its window's backing store, away from the window's
+// corner: the very pixels it gives drawn alone, lines, legend and backdrop.
+TEST_F(ChartTest, DrawnIntoItsWindowAsItIsDrawnAlone) {
+    QWidget window;
+    window.resize(chart_.width() + 61, chart_.height() + 40);
+    chart_.setParent(&window);
+    chart_.move(37, 23);
+    for (int x = 0; x < 2000; ++x) {
+        const std::string label = TimeLabel(x, 200);
+        for (int k = 0; k < kChartSeriesCount; ++k) {
+            const double phase = 2 * std::numbers::pi * x / 300.0 + k;
+            chart_.Series(k).AppendPoint(x, 2.0 + 0.5 * k + std::sin(phase), label, x);
+        }
+    }
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QApplication::processEvents();
+    // The offscreen screen grabs a window from its backing store.
+    const QImage screen =
+        window.screen()
+            ->grabWindow(window.winId(), chart_.x(), chart_.y(), chart_.width(), chart_.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    const QImage alone = chart_.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(screen.size(), alone.size());
+    int differing = 0;
+    for (int y = 0; y < alone.height(); ++y) {
+        for (int x = 0; x < alone.width(); ++x) {
+            differing += screen.pixel(x, y) != alone.pixel(x, y) ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(differing, 0);
+    chart_.setParent(nullptr);
 }
 
 // Three minutes of readings at 200 ms, saved for a person to look at.

@@ -327,16 +327,13 @@ class BareSurface final : public QWidget {
     bool light_ = false;
 };
 
-// The console window's size in its dialog template.
-constexpr QSize kConsoleWindowSize{986, 660};
-
-// The process's CPU share over seconds while a top-level window of the console's size holds a
-// bare surface of the chart's size, woken every poll interval and repainted if repaint.
-double BareWindowShare(int seconds, bool repaint) {
+// The process's CPU share over seconds while a top-level window of the console window's size
+// holds a bare surface of the chart's size, woken every poll interval and repainted if repaint.
+double BareWindowShare(QSize windowSize, QSize chartSize, int seconds, bool repaint) {
     QWidget window;
-    window.resize(kConsoleWindowSize);
+    window.resize(windowSize);
     BareSurface surface(&window);
-    surface.setGeometry(QRect(QPoint(20, window.height() / 2), CTChart().sizeHint()));
+    surface.setGeometry(QRect(QPoint(20, window.height() / 2), chartSize));
     surface.setAttribute(Qt::WA_OpaquePaintEvent);
     window.show();
     QTimer tick;
@@ -362,10 +359,14 @@ double BareWindowShare(int seconds, bool repaint) {
 int RunFloor(const Options& options) {
     const int seconds = options.seconds > 0 ? options.seconds : (options.smoke ? 2 : 30);
     const int rounds = options.smoke ? 1 : 3;
-    const double wakeups = BareWindowShare(seconds, false);
-    const double repaints = BareWindowShare(seconds, true);
-
+    // The console's own window and chart give the sizes, and it waits hidden and not listening.
     Console console;
+    const QSize windowSize = console.Window().size();
+    const QSize chartSize = console.Window().TabHost().PageDlg(0).Chart().size();
+    console.Window().hide();
+    const double wakeups = BareWindowShare(windowSize, chartSize, seconds, false);
+    const double repaints = BareWindowShare(windowSize, chartSize, seconds, true);
+    console.Window().show();
     const quint16 port = console.StartListening(kIntervalMs);
     // Two windows a round at about seconds / kIntervalMs points each, ending short of the
     // restart, where a chart holds the most points.

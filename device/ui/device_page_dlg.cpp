@@ -6,6 +6,7 @@
 #include <QSignalBlocker>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "chart/ct_chart.h"
 #include "device/ui/value_cell_delegate.h"
@@ -69,7 +70,8 @@ CDevicePageDlg::CDevicePageDlg(int slot, SlotTables& tables, DeviceSender& sende
 
 CDevicePageDlg::~CDevicePageDlg() = default;
 
-QTableWidget& CDevicePageDlg::ValueList() const {
+QTableWidget& CDevicePageDlg::ValueList() {
+    WritePendingRows();
     return *ui_->ctl1002;
 }
 
@@ -119,6 +121,30 @@ void CDevicePageDlg::SetStatusText(std::string_view text) {
 }
 
 void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
+    // Behind another tab nobody sees the cells, and writing a dozen of them into the table for
+    // each reply of seven hidden pages costs more than the shown page's: the latest rows wait,
+    // and showing the page writes them before it paints.
+    rowsPending_ = !ui_->ctl1002->isVisible();
+    if (rowsPending_) {
+        pendingRows_.assign(rows.begin(), rows.end());
+    } else {
+        WriteValueRows(rows);
+    }
+    emit valueRowsWritten();
+}
+
+void CDevicePageDlg::showEvent(QShowEvent* event) {
+    WritePendingRows();
+    QWidget::showEvent(event);
+}
+
+void CDevicePageDlg::WritePendingRows() {
+    if (std::exchange(rowsPending_, false)) {
+        WriteValueRows(pendingRows_);
+    }
+}
+
+void CDevicePageDlg::WriteValueRows(std::span<const ValueRow> rows) {
     static constexpr std::array<std::string ValueRow::*, 3> kColumns = {
         &ValueRow::number, &ValueRow::label, &ValueRow::value};
     QTableWidget& list = *ui_->ctl1002;
@@ -126,8 +152,8 @@ void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
         list.setRowCount(static_cast<int>(rows.size()));
     }
     shownRows_.resize(rows.size());
-    // Behind another tab nobody sees the cells: they are written without the model's signal per
-    // cell (to the view, accessibility and item listeners), and showing the page paints them all.
+    // Asked for behind another tab, the cells are written without the model's signal per cell
+    // (to the view, accessibility and item listeners); showing the page paints them all.
     const QSignalBlocker unseen(list.isVisible() ? nullptr : list.model());
     // Only cells whose text changed are written, so a reply repaints just those cells.
     for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -159,7 +185,6 @@ void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
         }
         shownRows_[r].detail = rows[r].detail;
     }
-    emit valueRowsWritten();
 }
 
 void CDevicePageDlg::SetSwitchName(bool relay, std::size_t index, std::string_view name) {

@@ -39,7 +39,8 @@ class CDevicePageDlg final : public QWidget, private PageView {
 
     DevicePage& Page() { return page_; }
     CTChart& Chart() { return *chart_; }
-    QTableWidget& ValueList() const;
+    // The list with the rows last set, written now if they waited while the page was hidden.
+    QTableWidget& ValueList();
     QLabel& StatusLabel() const;
     QLabel& InputLamp(std::size_t index) const { return *inputLamps_.at(index); }
     QLabel& RelayLamp(std::size_t index) const { return *relayLamps_.at(index); }
@@ -50,9 +51,12 @@ class CDevicePageDlg final : public QWidget, private PageView {
   signals:
     // The operator asked for this terminal's channel settings.
     void channelSettingsRequested();
-    // The value list was written: its cells of a page behind another tab change without the
-    // table's itemChanged.
+    // New value rows were set: a page behind another tab writes them into its list only when
+    // it is shown or its list is asked for, so its cells change without the table's itemChanged.
     void valueRowsWritten();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
 
   private:
     void SetStatusText(std::string_view text) override;
@@ -62,6 +66,8 @@ class CDevicePageDlg final : public QWidget, private PageView {
     void SetSwitchName(bool relay, std::size_t index, std::string_view name) override;
 
     void PrepareValueList();
+    void WriteValueRows(std::span<const ValueRow> rows);
+    void WritePendingRows();
     // Lamps and captions are compared with what they show here rather than read back from
     // the widgets, which every reply of every page would do 36 times.
     void ShowLamp(QLabel& lamp, std::optional<bool>& shown, bool lit);
@@ -77,6 +83,9 @@ class CDevicePageDlg final : public QWidget, private PageView {
     QPixmap lampOn_;
     QPixmap lampOff_;
     std::vector<ValueRow> shownRows_;  // what the value list shows
+    // Rows set while the list was hidden, not yet written into it while rowsPending_.
+    std::vector<ValueRow> pendingRows_;
+    bool rowsPending_ = false;
     QtOneShotTimer pollTimer_;
     LocalClock clock_;
     DevicePage page_;

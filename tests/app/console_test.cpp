@@ -292,6 +292,27 @@ TEST_F(ConsoleTest, ReplyRepaintsOnlyWhatChanged) {
     }
 }
 
+// A page behind another tab keeps its latest rows out of the table until it is shown, and then
+// shows them before it paints; asked for, its list holds them at once.
+TEST_F(ConsoleTest, HiddenPageShowsItsLatestRowsWhenItComesForward) {
+    const auto reply = [](CDevicePageDlg& dlg, std::uint8_t signal) {
+        dlg.Page().OnDeviceData(Frame({0x0A, 0x04, 12, 0, signal, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    };
+    for (const int slot : {1, 2}) {
+        reply(PageDlg(slot), 4);
+        reply(PageDlg(slot), 5);
+    }
+    auto& table = *PageDlg(1).findChild<QTableWidget*>(QStringLiteral("ctl1002"));
+    EXPECT_EQ(table.rowCount(), 0);
+    ClickTab(1);
+    ASSERT_EQ(table.rowCount(), 4);
+    EXPECT_EQ(table.item(3, 2)->text(), QStringLiteral("5"));
+    reply(PageDlg(1), 6);
+    EXPECT_EQ(table.item(3, 2)->text(), QStringLiteral("6"));
+
+    EXPECT_EQ(PageDlg(2).ValueList().item(3, 2)->text(), QStringLiteral("5"));
+}
+
 // The value list's cells look as the style draws them, from texts laid out afresh and from
 // texts laid out before: plain, too long for their cell, in a selected row and the current cell.
 TEST_F(ConsoleTest, ValueListCellsLookAsTheStyleDrawsThem) {

@@ -5,15 +5,22 @@
 // bench's own clock. The real-time fill with terminals is RunFill.
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFont>
+#include <QFontMetrics>
 #include <QPainter>
+#include <QPolygonF>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <QWidget>
 #include <algorithm>
+#include <cmath>
+#include <optional>
+#include <utility>
 
 #include "bench/console/scenarios.h"
+#include "chart/chart_look.h"
 #include "chart/ct_chart.h"
 #include "device/ui/device_page_dlg.h"
 #include "protocol/module_frames.h"
@@ -312,27 +319,67 @@ int RunFill(const Options& options) {
 namespace {
 
 // A widget that fills itself with one colour, another at each repaint: Qt's repaint and flush of
-// its area and nothing else.
+// its area and nothing else. With content it also draws, with plain QPainter calls, what a
+// reply's repaint shows of the trend chart's lines and the value list: six one-pixel lines of
+// four points per pixel column (a full chart's columns: first, lowest, highest and last), moved
+// a little at each repaint, and eleven cell texts that change each time, in the list's font.
 class BareSurface final : public QWidget {
   public:
-    using QWidget::QWidget;
+    BareSurface(QWidget* parent, std::optional<QFont> cellFont)
+        : QWidget(parent), cellFont_(std::move(cellFont)) {}
 
   protected:
     void paintEvent(QPaintEvent*) override {
         light_ = !light_;
-        QPainter(this).fillRect(rect(), light_ ? QColor(Qt::white) : QColor(250, 250, 250));
+        ++repaints_;
+        QPainter painter(this);
+        painter.fillRect(rect(), light_ ? QColor(Qt::white) : QColor(250, 250, 250));
+        if (!cellFont_) {
+            return;
+        }
+        constexpr int kLines = 6;
+        constexpr int kCells = 11;
+        const qsizetype columns = width();
+        const double middle = height() / 2.0;
+        QPolygonF line(4 * columns);
+        for (int k = 0; k < kLines; ++k) {
+            painter.setPen(QPen(ChartLineColour(k), 0));
+            for (qsizetype x = 0; x < columns; ++x) {
+                const auto at = static_cast<double>(x);
+                const double y =
+                    middle + middle * 0.8 * std::sin((at + repaints_ + 40.0 * k) * 0.02);
+                line[4 * x] = QPointF(at, y);
+                line[4 * x + 1] = QPointF(at, y - 3);
+                line[4 * x + 2] = QPointF(at, y + 3);
+                line[4 * x + 3] = QPointF(at, y + 1);
+            }
+            painter.drawPolyline(line);
+        }
+        painter.setFont(*cellFont_);
+        painter.setPen(Qt::black);
+        const QFontMetrics metrics(*cellFont_);
+        for (int cell = 0; cell < kCells; ++cell) {
+            const QString text =
+                QString::number(((repaints_ * 37 + cell * 101) % 5000) / 1000.0, 'f', 3) +
+                QLatin1Char('V');
+            painter.drawText(QRect(0, cell * (metrics.height() + 6), 119, metrics.height() + 6),
+                             Qt::AlignCenter, text);
+        }
     }
 
   private:
+    std::optional<QFont> cellFont_;
     bool light_ = false;
+    int repaints_ = 0;
 };
 
 // The process's CPU share over seconds while a top-level window of the console window's size
 // holds a bare surface of the chart's size, woken every poll interval and repainted if repaint.
-double BareWindowShare(QSize windowSize, QSize chartSize, int seconds, bool repaint) {
+double BareWindowShare(QSize windowSize, QSize chartSize, int seconds, bool repaint,
+                       std::optional<QFont> cellFont = std::nullopt) {
     QWidget window;
     window.resize(windowSize);
-    BareSurface surface(&window);
+    BareSurface surface(&window, std::move(cellFont));
     surface.setGeometry(QRect(QPoint(20, window.height() / 2), chartSize));
     surface.setAttribute(Qt::WA_OpaquePaintEvent);
     window.show();
@@ -363,9 +410,11 @@ int RunFloor(const Options& options) {
     Console console;
     const QSize windowSize = console.Window().size();
     const QSize chartSize = console.Window().TabHost().PageDlg(0).Chart().size();
+    const QFont cellFont = console.Window().TabHost().PageDlg(0).ValueList().font();
     console.Window().hide();
     const double wakeups = BareWindowShare(windowSize, chartSize, seconds, false);
     const double repaints = BareWindowShare(windowSize, chartSize, seconds, true);
+    const double plain = BareWindowShare(windowSize, chartSize, seconds, true, cellFont);
     console.Window().show();
     const quint16 port = console.StartListening(kIntervalMs);
     // Two windows a round at about seconds / kIntervalMs points each, ending short of the
@@ -389,6 +438,8 @@ int RunFloor(const Options& options) {
                 {"figure", "measured", "target", "verdict"});
     table.Row({"bare window woken every interval (% of one core)", Fixed(wakeups, 2), "", ""});
     table.Row({"  and repainting a chart-sized surface each time", Fixed(repaints, 2), "", ""});
+    table.Row({"  and drawing six lines and eleven texts on it, plain QPainter", Fixed(plain, 2),
+               "", ""});
     table.Row({"console polling, window hidden", Fixed(shares.without.cpu, 2), "", ""});
     table.Row({"console polling, first page shown", Fixed(shares.with.cpu, 2), "<= 1",
                Verdict(shares.with.cpu <= 1)});
@@ -398,7 +449,7 @@ int RunFloor(const Options& options) {
     table.Row({"  per reply (ms of CPU)", Fixed(left * msPerReply, 2), "", ""});
     return Summary("floor", started,
                    "wakeups=" + Fixed(wakeups, 2) + "% repaints=" + Fixed(repaints, 2) +
-                       "% hidden=" + Fixed(shares.without.cpu, 2) +
+                       "% plain=" + Fixed(plain, 2) + "% hidden=" + Fixed(shares.without.cpu, 2) +
                        "% shown=" + Fixed(shares.with.cpu, 2) + "% drawing=" + Fixed(drawing, 2) +
                        "% left=" + Fixed(left, 2) + "%");
 }

@@ -8,8 +8,8 @@
 //   fill     eight terminals polled in real time while the shown chart fills (about ten
 //            minutes; --seconds N measures the last N seconds of a fill)
 //   floor    where a 1 % budget goes: a bare window's wake-ups and repaints at the poll
-//            interval, and the console polling with its window hidden and shown (windows of
-//            30 s, or --seconds)
+//            interval, bare and with the page's lines and texts drawn plainly, and the console
+//            polling with its window hidden and shown (windows of 30 s, or --seconds)
 //   hostile  misbehaving peers and descriptor exhaustion beside four terminals
 //   record   eight terminals polled every 200 ms, without and with recording
 //   record-stall  recording while the writer cannot open its files (5 s, or --seconds)

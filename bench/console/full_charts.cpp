@@ -9,15 +9,18 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPolygonF>
+#include <QStringList>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <QWidget>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "bench/console/scenarios.h"
 #include "chart/chart_look.h"
@@ -321,56 +324,76 @@ namespace {
 // A widget that fills itself with one colour, another at each repaint: Qt's repaint and flush of
 // its area and nothing else. With content it also draws, with plain QPainter calls, what a
 // reply's repaint shows of the trend chart's lines and the value list: six one-pixel lines of
-// four points per pixel column (a full chart's columns: first, lowest, highest and last), moved
-// a little at each repaint, and eleven cell texts that change each time, in the list's font.
+// four points per pixel column (a full chart's columns: first, lowest, highest and last) and
+// eleven cell texts in the list's font. Two pictures of them, made beforehand so that only the
+// drawing counts, alternate from repaint to repaint.
 class BareSurface final : public QWidget {
   public:
     BareSurface(QWidget* parent, std::optional<QFont> cellFont)
         : QWidget(parent), cellFont_(std::move(cellFont)) {}
 
   protected:
+    void resizeEvent(QResizeEvent*) override {
+        if (!cellFont_) {
+            return;
+        }
+        constexpr int kLines = 6;
+        constexpr std::size_t kCells = 11;
+        const qsizetype columns = width();
+        const double middle = height() / 2.0;
+        for (std::size_t picture = 0; picture < pictures_.size(); ++picture) {
+            Picture& made = pictures_.at(picture);
+            made.lines.assign(kLines, QPolygonF(4 * columns));
+            made.texts.clear();
+            for (int k = 0; k < kLines; ++k) {
+                QPolygonF& line = made.lines[static_cast<std::size_t>(k)];
+                for (qsizetype x = 0; x < columns; ++x) {
+                    const auto at = static_cast<double>(x);
+                    const double y =
+                        middle + middle * 0.8 * std::sin((at + 3.0 * picture + 40.0 * k) * 0.02);
+                    line[4 * x] = QPointF(at, y);
+                    line[4 * x + 1] = QPointF(at, y - 3);
+                    line[4 * x + 2] = QPointF(at, y + 3);
+                    line[4 * x + 3] = QPointF(at, y + 1);
+                }
+            }
+            for (std::size_t cell = 0; cell < kCells; ++cell) {
+                made.texts.append(
+                    QString::number(((picture * 37 + cell * 101) % 5000) / 1000.0, 'f', 3) +
+                    QLatin1Char('V'));
+            }
+        }
+    }
+
     void paintEvent(QPaintEvent*) override {
         light_ = !light_;
-        ++repaints_;
         QPainter painter(this);
         painter.fillRect(rect(), light_ ? QColor(Qt::white) : QColor(250, 250, 250));
         if (!cellFont_) {
             return;
         }
-        constexpr int kLines = 6;
-        constexpr int kCells = 11;
-        const qsizetype columns = width();
-        const double middle = height() / 2.0;
-        QPolygonF line(4 * columns);
-        for (int k = 0; k < kLines; ++k) {
-            painter.setPen(QPen(ChartLineColour(k), 0));
-            for (qsizetype x = 0; x < columns; ++x) {
-                const auto at = static_cast<double>(x);
-                const double y =
-                    middle + middle * 0.8 * std::sin((at + repaints_ + 40.0 * k) * 0.02);
-                line[4 * x] = QPointF(at, y);
-                line[4 * x + 1] = QPointF(at, y - 3);
-                line[4 * x + 2] = QPointF(at, y + 3);
-                line[4 * x + 3] = QPointF(at, y + 1);
-            }
-            painter.drawPolyline(line);
+        const Picture& picture = pictures_.at(light_ ? 1 : 0);
+        for (std::size_t k = 0; k < picture.lines.size(); ++k) {
+            painter.setPen(QPen(ChartLineColour(static_cast<int>(k)), 0));
+            painter.drawPolyline(picture.lines[k]);
         }
         painter.setFont(*cellFont_);
         painter.setPen(Qt::black);
-        const QFontMetrics metrics(*cellFont_);
-        for (int cell = 0; cell < kCells; ++cell) {
-            const QString text =
-                QString::number(((repaints_ * 37 + cell * 101) % 5000) / 1000.0, 'f', 3) +
-                QLatin1Char('V');
-            painter.drawText(QRect(0, cell * (metrics.height() + 6), 119, metrics.height() + 6),
-                             Qt::AlignCenter, text);
+        const int cellHeight = QFontMetrics(*cellFont_).height() + 6;
+        for (int cell = 0; cell < picture.texts.size(); ++cell) {
+            painter.drawText(QRect(0, cell * cellHeight, 119, cellHeight), Qt::AlignCenter,
+                             picture.texts.at(cell));
         }
     }
 
   private:
+    struct Picture {
+        std::vector<QPolygonF> lines;
+        QStringList texts;
+    };
     std::optional<QFont> cellFont_;
+    std::array<Picture, 2> pictures_;
     bool light_ = false;
-    int repaints_ = 0;
 };
 
 // The process's CPU share over seconds while a top-level window of the console window's size

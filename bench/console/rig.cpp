@@ -7,7 +7,6 @@
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
@@ -16,7 +15,10 @@
 #include <filesystem>
 #include <fstream>
 #include <numbers>
+#include <span>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "bench/console/x_server.h"
 #include "device/ui/device_page_dlg.h"
@@ -255,30 +257,26 @@ PageWatch::PageWatch(Console& console, std::map<QByteArray, QString> expected) {
     auto shared = std::make_shared<std::map<QByteArray, QString>>(std::move(expected));
     for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
         CDevicePageDlg& page = console.Window().TabHost().PageDlg(slot);
-        // The cells as last seen: like itemChanged, only a value cell whose text changed counts.
-        auto seen = std::make_shared<QStringList>();
+        // The rows as last set, read without making a hidden page write them into its list:
+        // like itemChanged, only a value whose text changed counts.
+        auto seen = std::make_shared<std::vector<std::string>>();
         QObject::connect(
-            &page, &CDevicePageDlg::valueRowsWritten, &page,
-            [this, &console, &page, shared, seen, slot] {
-                const QTableWidget& list = page.ValueList();
+            &page, &CDevicePageDlg::valueRowsSet, &page,
+            [this, &console, shared, seen, slot](std::span<const ValueRow> rows) {
                 const auto& name = console.Tables().deviceNames[static_cast<std::size_t>(slot)];
                 const auto it = shared->find(QByteArray(reinterpret_cast<const char*>(name.data()),
                                                         static_cast<qsizetype>(name.size())));
-                while (seen->size() < list.rowCount()) {
-                    seen->append(QString());
-                }
-                for (int row = 0; row < list.rowCount(); ++row) {
-                    const QTableWidgetItem* label = list.item(row, 1);
-                    const QTableWidgetItem* value = list.item(row, 2);
-                    if (label == nullptr || value == nullptr || value->text().isEmpty() ||
-                        value->text() == seen->at(row)) {
+                seen->resize(std::max(seen->size(), rows.size()));
+                for (std::size_t row = 0; row < rows.size(); ++row) {
+                    const ValueRow& shown = rows[row];
+                    if (shown.value.empty() || shown.value == (*seen)[row]) {
                         continue;
                     }
-                    (*seen)[row] = value->text();
-                    if (label->text() == QStringLiteral("信号")) {
+                    (*seen)[row] = shown.value;
+                    if (shown.label == "信号") {
                         ++replies_[static_cast<std::size_t>(slot)];
-                    } else if (label->text().startsWith(QStringLiteral("AD")) &&
-                               it != shared->end() && value->text() != it->second) {
+                    } else if (shown.label.starts_with("AD") && it != shared->end() &&
+                               QString::fromStdString(shown.value) != it->second) {
                         ++misrouted_;
                     }
                 }

@@ -130,7 +130,7 @@ void CDevicePageDlg::SetValueRows(std::span<const ValueRow> rows) {
     } else {
         WriteValueRows(rows);
     }
-    emit valueRowsWritten();
+    emit valueRowsSet(rows);
 }
 
 void CDevicePageDlg::showEvent(QShowEvent* event) {

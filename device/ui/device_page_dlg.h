@@ -51,9 +51,9 @@ class CDevicePageDlg final : public QWidget, private PageView {
   signals:
     // The operator asked for this terminal's channel settings.
     void channelSettingsRequested();
-    // New value rows were set: a page behind another tab writes them into its list only when
-    // it is shown or its list is asked for, so its cells change without the table's itemChanged.
-    void valueRowsWritten();
+    // New value rows were set. A page behind another tab writes them into its list only when it
+    // is shown or its list is asked for, and then without the table's itemChanged.
+    void valueRowsSet(std::span<const corvelle::ValueRow> rows);
 
   protected:
     void showEvent(QShowEvent* event) override;

@@ -253,8 +253,12 @@ int Console::SlotOf(const QByteArray& name) {
     return -1;
 }
 
-PageWatch::PageWatch(Console& console, std::map<QByteArray, QString> expected) {
-    auto shared = std::make_shared<std::map<QByteArray, QString>>(std::move(expected));
+PageWatch::PageWatch(Console& console, const std::map<QByteArray, QString>& expected) {
+    // As the rows carry them, so that checking a row converts nothing in the measured process.
+    auto shared = std::make_shared<std::map<QByteArray, std::string>>();
+    for (const auto& [name, value] : expected) {
+        shared->emplace(name, value.toStdString());
+    }
     for (int slot = 0; slot < static_cast<int>(kSlotCount); ++slot) {
         CDevicePageDlg& page = console.Window().TabHost().PageDlg(slot);
         // The rows as last set, read without making a hidden page write them into its list:
@@ -276,7 +280,7 @@ PageWatch::PageWatch(Console& console, std::map<QByteArray, QString> expected) {
                     if (shown.label == "信号") {
                         ++replies_[static_cast<std::size_t>(slot)];
                     } else if (shown.label.starts_with("AD") && it != shared->end() &&
-                               QString::fromStdString(shown.value) != it->second) {
+                               shown.value != it->second) {
                         ++misrouted_;
                     }
                 }

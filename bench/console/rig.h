@@ -126,7 +126,7 @@ class Console {
 class PageWatch {
   public:
     // expected: channel text by device name; pages of other names are only counted.
-    PageWatch(Console& console, std::map<QByteArray, QString> expected);
+    PageWatch(Console& console, const std::map<QByteArray, QString>& expected);
     int Replies(int slot) const { return replies_.at(static_cast<std::size_t>(slot)); }
     std::array<int, kSlotCount> AllReplies() const { return replies_; }
     int Misrouted() const { return misrouted_; }
